@@ -1,0 +1,31 @@
+// What discovery found, handed from the worker to the main thread, and the
+// two flags through which the window and the worker stop the launch.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace quillwave {
+
+struct DiscoveryResult {
+  std::string egress_ip;
+  std::string country_code;
+  std::string timezone;
+  std::string provider;
+  std::int64_t elapsed_ms = 0;
+  std::wstring webrtc_public_ip;
+  std::wstring geo_lat;
+  std::wstring geo_lng;
+  std::wstring lang;
+  std::wstring accept_language;
+  std::wstring timezone_override;
+  std::atomic<bool> aborted{false};
+  std::atomic<bool> blocked{false};
+};
+
+// The process-wide record. It is never destroyed, so a worker that outlives
+// the main thread's return never touches a dead object.
+DiscoveryResult& SharedDiscoveryResult();
+
+}  // namespace quillwave

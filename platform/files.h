@@ -1,0 +1,42 @@
+// File-system operations the launcher needs. Paths are wide strings; every
+// operation reports failure through its result and never throws.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quillwave::platform {
+
+#ifdef _WIN32
+inline constexpr wchar_t kPathSeparator = L'\\';
+#else
+inline constexpr wchar_t kPathSeparator = L'/';
+#endif
+
+// True when something exists at the path (a link counts by its target).
+bool PathExists(const std::wstring& path);
+
+// Deletes a single file (or link); never a directory. Result for callers
+// that care; most ignore it.
+bool DeleteFileOnly(const std::wstring& path);
+
+// Removes the entry at the path with everything below it, permanently and
+// silently. Symbolic links are removed, never followed; an entry that cannot
+// be removed is left and the rest goes on.
+void RemoveTree(const std::wstring& path);
+
+// The whole content of a regular file, or nothing when it cannot be opened
+// or is not a regular file (a FIFO or a device must not block the launcher).
+std::optional<std::string> ReadFileBytes(const std::wstring& path);
+
+enum class NewFileStatus { kWritten, kCreateFailed, kWriteFailed };
+
+// Creates or truncates the file for exclusive writing, writes all bytes and
+// closes it. kCreateFailed means nothing was created.
+NewFileStatus WriteNewFile(const std::wstring& path, std::string_view content);
+
+// Moves `from` onto `to`, replacing an existing file atomically.
+bool MoveFileReplacing(const std::wstring& from, const std::wstring& to);
+
+}  // namespace quillwave::platform

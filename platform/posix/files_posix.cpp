@@ -1,0 +1,158 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <set>
+#include <utility>
+
+#include "platform/encoding.h"
+#include "platform/files.h"
+#include "platform/posix/unique_fd.h"
+
+namespace quillwave::platform {
+namespace {
+
+std::string Native(const std::wstring& path) { return WideToUtf8(path); }
+
+// Empties the directory open at `fd` as far as possible. Returns the first
+// subdirectory that is not empty yet and not known to be stuck, or an empty
+// name when nothing is left to descend into.
+std::string EmptyOneLevel(int fd, const std::set<std::pair<dev_t, ino_t>>& stuck) {
+  UniqueFd listing(::dup(fd));
+  if (!listing.valid()) return {};
+  DIR* dir = ::fdopendir(listing.get());
+  if (dir == nullptr) return {};
+  listing.release();
+  ::rewinddir(dir);
+  std::string descend;
+  while (dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st {};
+    if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!S_ISDIR(st.st_mode)) {
+      ::unlinkat(fd, name.c_str(), 0);  // links are removed, never followed
+      continue;
+    }
+    if (::unlinkat(fd, name.c_str(), AT_REMOVEDIR) == 0) continue;
+    if (stuck.count({st.st_dev, st.st_ino}) != 0) continue;
+    descend = name;
+    break;
+  }
+  ::closedir(dir);
+  return descend;
+}
+
+}  // namespace
+
+bool PathExists(const std::wstring& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(Native(path).c_str(), &st) == 0;
+}
+
+bool DeleteFileOnly(const std::wstring& path) {
+  const std::string native = Native(path);
+  struct stat st {};
+  if (::lstat(native.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  return ::unlink(native.c_str()) == 0;
+}
+
+// Iterative, one descriptor at a time, so neither the stack nor the
+// descriptor table limits the depth of the tree. Directories are entered
+// with O_NOFOLLOW and left through "..", so a link never leads outside.
+void RemoveTree(const std::wstring& path) {
+  const std::string native = Native(path);
+  struct stat top {};
+  if (::lstat(native.c_str(), &top) != 0) return;
+  if (!S_ISDIR(top.st_mode)) {
+    ::unlink(native.c_str());
+    return;
+  }
+  UniqueFd fd(::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd.valid()) {
+    ::rmdir(native.c_str());  // an unreadable folder may still be empty
+    return;
+  }
+  std::set<std::pair<dev_t, ino_t>> stuck;  // directories that could not be emptied
+  std::size_t depth = 0;
+  for (;;) {
+    const std::string child = EmptyOneLevel(fd.get(), stuck);
+    if (!child.empty()) {
+      UniqueFd next(::openat(fd.get(), child.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (next.valid()) {
+        fd = std::move(next);
+        ++depth;
+        continue;
+      }
+      struct stat st {};
+      if (::fstatat(fd.get(), child.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) stuck.insert({st.st_dev, st.st_ino});
+      continue;
+    }
+    if (depth == 0) break;
+    // Done with this level: if it is still not empty, never enter it again.
+    struct stat self {};
+    if (::fstat(fd.get(), &self) == 0) stuck.insert({self.st_dev, self.st_ino});
+    UniqueFd parent(::openat(fd.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parent.valid()) return;
+    fd = std::move(parent);
+    --depth;
+  }
+  fd.Reset();
+  ::rmdir(native.c_str());
+}
+
+std::optional<std::string> ReadFileBytes(const std::wstring& path) {
+  if (path.empty()) return std::nullopt;
+  // O_NONBLOCK keeps open() from waiting on a FIFO; only regular files are read.
+  UniqueFd fd(::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd.valid()) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  std::string content;
+  if (st.st_size > 0) content.reserve(static_cast<std::size_t>(st.st_size));
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    content.append(buffer, static_cast<std::size_t>(got));
+  }
+  return content;
+}
+
+NewFileStatus WriteNewFile(const std::wstring& path, std::string_view content) {
+  const std::string native = Native(path);
+  // O_NONBLOCK keeps open() from waiting for a reader when a FIFO is in our
+  // place; it changes nothing for a regular file.
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
+  UniqueFd fd(::open(native.c_str(), kFlags, 0666));
+  if (!fd.valid() && errno == ELOOP) {
+    // A stale link in our place must be replaced, not written through.
+    if (::unlink(native.c_str()) == 0) fd = UniqueFd(::open(native.c_str(), kFlags | O_EXCL, 0666));
+  }
+  if (!fd.valid()) return NewFileStatus::kCreateFailed;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return NewFileStatus::kCreateFailed;
+  std::size_t written = 0;
+  while (written < content.size()) {
+    const ssize_t put = ::write(fd.get(), content.data() + written, content.size() - written);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    written += static_cast<std::size_t>(put);
+  }
+  const bool closed = fd.Reset();
+  return written == content.size() && closed ? NewFileStatus::kWritten : NewFileStatus::kWriteFailed;
+}
+
+bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
+  return ::rename(Native(from).c_str(), Native(to).c_str()) == 0;
+}
+
+}  // namespace quillwave::platform

@@ -1,0 +1,14 @@
+#include <cstdio>
+
+#include "platform/encoding.h"
+#include "platform/notice.h"
+
+namespace quillwave::platform {
+
+void ShowErrorNotice(const std::wstring& /*caption*/, const std::wstring& text) {
+  const std::string message = WideToUtf8(text) + "\n";
+  std::fwrite(message.data(), 1, message.size(), stderr);
+  std::fflush(stderr);
+}
+
+}  // namespace quillwave::platform

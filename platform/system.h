@@ -1,0 +1,20 @@
+// Facts about the machine and the current time.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace quillwave::platform {
+
+// Total physical memory in bytes, or nothing when it cannot be read.
+std::optional<std::uint64_t> TotalPhysicalMemoryBytes();
+
+// Number of logical processors the system reports (0 when unknown).
+unsigned LogicalProcessorCount();
+
+struct UtcTime {
+  unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+UtcTime CurrentUtcTime();
+
+}  // namespace quillwave::platform

@@ -1,0 +1,188 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "tests/support/temp_dir.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace quillwave::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadTextFile;
+using test::ScopedTempDir;
+using test::WriteTextFile;
+
+class FilesTest : public ::testing::Test {
+ protected:
+  fs::path At(const char* name) const { return dir_.path() / name; }
+  ScopedTempDir dir_;
+};
+
+TEST_F(FilesTest, PathExistsForFilesAndFoldersOnly) {
+  WriteTextFile(At("file"), "x");
+  EXPECT_TRUE(PathExists(At("file").wstring()));
+  EXPECT_TRUE(PathExists(dir_.wpath()));
+  EXPECT_FALSE(PathExists(At("missing").wstring()));
+  EXPECT_FALSE(PathExists(L""));
+}
+
+TEST_F(FilesTest, DeleteFileOnlyNeverRemovesAFolder) {
+  WriteTextFile(At("file"), "x");
+  WriteTextFile(At("folder") / "inside", "x");
+  fs::create_directory(At("empty"));
+  EXPECT_TRUE(DeleteFileOnly(At("file").wstring()));
+  EXPECT_FALSE(fs::exists(At("file")));
+  EXPECT_FALSE(DeleteFileOnly(At("folder").wstring()));
+  EXPECT_FALSE(DeleteFileOnly(At("empty").wstring()));
+  EXPECT_TRUE(fs::exists(At("empty")));
+  EXPECT_FALSE(DeleteFileOnly(At("missing").wstring()));
+}
+
+TEST_F(FilesTest, RemoveTreeRemovesFoldersFilesAndNothingElse) {
+  WriteTextFile(At("tree") / "a" / "b" / "c.txt", "x");
+  WriteTextFile(At("tree") / "d.txt", "x");
+  fs::create_directory(At("tree") / "empty");
+  WriteTextFile(At("single"), "x");
+  WriteTextFile(At("tree sibling") / "keep", "x");
+
+  RemoveTree(At("tree").wstring());
+  RemoveTree(At("single").wstring());
+  RemoveTree(At("missing").wstring());
+
+  EXPECT_FALSE(fs::exists(At("tree")));
+  EXPECT_FALSE(fs::exists(At("single")));
+  EXPECT_TRUE(fs::exists(At("tree sibling") / "keep"));
+}
+
+#ifdef _WIN32
+constexpr int kDepth = 40;  // the shell's paths stay below MAX_PATH
+#else
+constexpr int kDepth = 3000;  // far beyond PATH_MAX and any recursion budget
+#endif
+
+TEST_F(FilesTest, RemoveTreeHandlesDeepTrees) {
+#ifdef _WIN32
+  fs::path deepest = At("deep");
+  for (int i = 0; i < kDepth; ++i) deepest /= "d";
+  WriteTextFile(deepest / "f", "x");
+#else
+  // Built relative to descriptors: the full path is longer than PATH_MAX.
+  ASSERT_EQ(::mkdir(At("deep").c_str(), 0755), 0);
+  int fd = ::open(At("deep").c_str(), O_RDONLY | O_DIRECTORY);
+  for (int i = 0; i < kDepth && fd >= 0; ++i) {
+    ASSERT_EQ(::mkdirat(fd, "d", 0755), 0);
+    const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+    ::close(fd);
+    fd = next;
+  }
+  ASSERT_GE(fd, 0);
+  const int file = ::openat(fd, "f", O_WRONLY | O_CREAT, 0644);
+  EXPECT_GE(file, 0);
+  ::close(file);
+  ::close(fd);
+#endif
+  RemoveTree(At("deep").wstring());
+  EXPECT_FALSE(fs::exists(At("deep")));
+}
+
+#ifndef _WIN32
+TEST_F(FilesTest, RemoveTreeRemovesLinksWithoutFollowingThem) {
+  WriteTextFile(At("outside") / "keep", "x");
+  WriteTextFile(At("tree") / "file", "x");
+  fs::create_directory_symlink(At("outside"), At("tree") / "dir link");
+  fs::create_symlink(At("outside") / "keep", At("tree") / "file link");
+  fs::create_directory_symlink(At("outside"), At("top link"));
+
+  RemoveTree(At("tree").wstring());
+  RemoveTree(At("top link").wstring());
+
+  EXPECT_FALSE(fs::exists(fs::symlink_status(At("tree"))));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(At("top link"))));
+  EXPECT_EQ(ReadTextFile(At("outside") / "keep"), "x");
+}
+
+TEST_F(FilesTest, RemoveTreeCarriesOnPastEntriesItCannotRemove) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
+  const fs::path tree = At("tree");
+  WriteTextFile(tree / "a first", "x");
+  WriteTextFile(tree / "locked" / "stuck", "x");
+  WriteTextFile(tree / "locked" / "sub" / "inner", "x");
+  WriteTextFile(tree / "unreadable" / "hidden", "x");
+  WriteTextFile(tree / "z last" / "file", "x");
+  fs::create_directory(At("empty unreadable"));
+  ASSERT_EQ(::chmod((tree / "locked").c_str(), 0555), 0);
+  ASSERT_EQ(::chmod((tree / "unreadable").c_str(), 0), 0);
+  ASSERT_EQ(::chmod(At("empty unreadable").c_str(), 0), 0);
+
+  RemoveTree(tree.wstring());
+  RemoveTree(At("empty unreadable").wstring());
+
+  EXPECT_FALSE(fs::exists(tree / "a first"));
+  EXPECT_FALSE(fs::exists(tree / "z last"));
+  EXPECT_TRUE(fs::exists(tree / "locked" / "stuck"));
+  EXPECT_TRUE(fs::exists(tree / "locked" / "sub"));
+  EXPECT_FALSE(fs::exists(tree / "locked" / "sub" / "inner"));  // "sub" itself was writable
+  EXPECT_TRUE(fs::exists(tree / "unreadable"));
+  EXPECT_FALSE(fs::exists(At("empty unreadable")));
+}
+#endif
+
+TEST_F(FilesTest, ReadFileBytesReadsRegularFilesOnly) {
+  std::string content(70000, 'a');  // more than one read
+  content[5] = '\0';
+  content[69999] = '\xFF';
+  WriteTextFile(At("big"), content);
+  WriteTextFile(At("empty"), "");
+  fs::create_directory(At("folder"));
+
+  EXPECT_EQ(ReadFileBytes(At("big").wstring()), content);
+  EXPECT_EQ(ReadFileBytes(At("empty").wstring()), std::string());
+  EXPECT_EQ(ReadFileBytes(At("missing").wstring()), std::nullopt);
+  EXPECT_EQ(ReadFileBytes(At("folder").wstring()), std::nullopt);
+  EXPECT_EQ(ReadFileBytes(L""), std::nullopt);
+}
+
+#ifndef _WIN32
+// Neither call may block waiting for the other end of a FIFO.
+TEST_F(FilesTest, FifoIsNeitherReadNorWrittenAsAFile) {
+  ASSERT_EQ(::mkfifo(At("fifo").c_str(), 0644), 0);
+  EXPECT_EQ(ReadFileBytes(At("fifo").wstring()), std::nullopt);
+  EXPECT_EQ(ReadFileBytes(L"/dev/null"), std::nullopt);
+  EXPECT_EQ(WriteNewFile(At("fifo").wstring(), "x"), NewFileStatus::kCreateFailed);
+}
+#endif
+
+TEST_F(FilesTest, WriteNewFileCreatesOrTruncates) {
+  EXPECT_EQ(WriteNewFile(At("new").wstring(), "abc"), NewFileStatus::kWritten);
+  EXPECT_EQ(ReadTextFile(At("new")), "abc");
+  EXPECT_EQ(WriteNewFile(At("new").wstring(), "z"), NewFileStatus::kWritten);
+  EXPECT_EQ(ReadTextFile(At("new")), "z");
+  EXPECT_EQ(WriteNewFile((At("missing") / "new").wstring(), "x"), NewFileStatus::kCreateFailed);
+  EXPECT_FALSE(fs::exists(At("missing")));
+}
+
+TEST_F(FilesTest, ReplaceFileMovesOntoExistingFileButNotOntoAFolder) {
+  WriteTextFile(At("from"), "new");
+  WriteTextFile(At("to"), "old content");
+  EXPECT_TRUE(MoveFileReplacing(At("from").wstring(), At("to").wstring()));
+  EXPECT_EQ(ReadTextFile(At("to")), "new");
+  EXPECT_FALSE(fs::exists(At("from")));
+
+  WriteTextFile(At("from"), "new");
+  fs::create_directory(At("folder"));
+  EXPECT_FALSE(MoveFileReplacing(At("from").wstring(), At("folder").wstring()));
+  EXPECT_TRUE(fs::is_directory(At("folder")));
+  EXPECT_FALSE(MoveFileReplacing(At("missing").wstring(), At("to").wstring()));
+}
+
+}  // namespace
+}  // namespace quillwave::platform
