@@ -1,0 +1,106 @@
+#include "persona/persona_config.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "launcher/command_line.h"
+#include "platform/files.h"
+#include "report/text.h"
+
+namespace quillwave {
+namespace {
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+// Boolean keys accept exactly "true" or "1", bare or quoted.
+bool ReadFlag(std::string_view text, std::string_view key) {
+  const std::string value = ReadScalarField(text, key);
+  return value == "true" || value == "1";
+}
+
+std::vector<SummaryRow> SortedRows(Pairs pairs) {
+  std::stable_sort(pairs.begin(), pairs.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  return MakeSummaryRows(pairs);
+}
+
+}  // namespace
+
+std::wstring DefaultConfigPath() {
+  const std::wstring folder = LauncherDataFolder();
+  if (folder.empty()) return {};
+  return folder + Widen(kPersonaFileName);
+}
+
+std::wstring LocateConfigFile(const std::wstring& user_data_dir) {
+  if (!user_data_dir.empty()) {
+    std::wstring path = user_data_dir + platform::kPathSeparator + Widen(kPersonaFileName);
+    if (platform::PathExists(path)) return path;
+  }
+  return DefaultConfigPath();
+}
+
+std::string ReadSwitchProxyServer(std::string_view text) {
+  const std::size_t open = FindObjectValue(text, "chrome-command-line");
+  if (open == std::string_view::npos) return {};
+  const std::size_t close = FindBlockEnd(text, open);
+  if (close == std::string_view::npos) return {};
+  return ReadStringField(text.substr(open, close - open + 1), "--proxy-server");
+}
+
+PersonaConfig ParsePersonaConfig(std::string_view text) {
+  PersonaConfig config;
+  config.proxyServer = ReadStringField(text, "proxy-server");
+  if (config.proxyServer.empty()) config.proxyServer = ReadSwitchProxyServer(text);
+  config.webrtcNoLeak = ReadFlag(text, "webrtc-no-leak");
+  config.webrtcFakePublicIpGiven = !ReadStringField(text, "webrtc-fake-public-ip").empty();
+  std::string on_proxy_fail = ReadStringField(text, "on-proxy-fail");
+  if (on_proxy_fail == "block" || on_proxy_fail == "fallback") config.onProxyFail = std::move(on_proxy_fail);
+  config.autoGeo = ReadFlag(text, "auto-geo");
+  config.autoLang = ReadFlag(text, "auto-lang");
+  config.autoTimezone = ReadFlag(text, "auto-timezone");
+  config.hasGeoLat = HasField(text, "geo-lat");
+  config.hasGeoLng = HasField(text, "geo-lng");
+  config.hasLang = HasField(text, "lang");
+  config.hasAcceptLanguage = HasField(text, "accept-language");
+  config.hasTimezoneOverride = HasField(text, "timezone-override");
+  config.closePreviousTabs = ReadFlag(text, "close-previous-tabs");
+  config.startPage = ReadStringField(text, "start-page");
+  // Opening a start page replaces the previous session's tabs.
+  if (!config.startPage.empty()) config.closePreviousTabs = true;
+  config.cdpTcpPort = ReadStringField(text, "cdp-tcp-port");
+  config.granularStorageReset = ReadBoolObject(text, "granular-storage-reset");
+  config.hasDeviceMemory = HasField(text, "device-memory");
+  config.hasHardwareConcurrency = HasField(text, "hardware-concurrency");
+  config.hasSpeechVoices = HasField(text, "speech-voices");
+  config.webglProfile = ReadStringField(text, "webgl-profile");
+  return config;
+}
+
+PersonaConfig LoadPersonaConfig(const std::wstring& path) {
+  if (path.empty()) return {};
+  const auto text = platform::ReadFileBytes(path);
+  if (!text) return {};
+  return ParsePersonaConfig(*text);
+}
+
+SettingsSummary BuildSettingsSummary(std::string_view text) {
+  Pairs overrides;
+  Pairs switches;
+  std::string_view switch_object;
+  ForEachMember(text, [&](std::string_view key, std::string_view raw) {
+    if (key.empty() || key.front() == '_') return;
+    if (key == "chrome-command-line") {
+      if (!raw.empty() && raw.front() == '{') switch_object = raw;
+      return;
+    }
+    if (IsTruthyValue(raw)) overrides.emplace_back(key, raw);
+  });
+  if (!switch_object.empty()) {
+    ForEachMember(switch_object, [&](std::string_view key, std::string_view raw) {
+      if (!key.empty() && IsTruthyValue(raw)) switches.emplace_back(key, raw);
+    });
+  }
+  return {SortedRows(std::move(overrides)), SortedRows(std::move(switches))};
+}
+
+}  // namespace quillwave

@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "housekeeping/previous_tabs.h"
+#include "housekeeping/storage_reset.h"
+#include "tests/support/temp_dir.h"
+
+namespace quillwave {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ScopedTempDir;
+using test::WriteTextFile;
+
+// A user-data directory as the engine leaves it: every file that any
+// housekeeping step may remove, and some that none may.
+const char* const kTree[] = {
+    "Local State",
+    "ShaderCache/index",
+    "GraphiteDawnCache/data_0",
+    "Default/Preferences",
+    "Default/Current Tabs",
+    "Default/Current Session",
+    "Default/Last Tabs",
+    "Default/Last Session",
+    "Default/Sessions/Session_1",
+    "Default/Sessions/nested/Tabs_1",
+    "Default/Cookies",
+    "Default/Cookies-journal",
+    "Default/Network/Cookies",
+    "Default/Network/Cookies-journal",
+    "Default/Network/Network Persistent State",
+    "Default/File System/000/p/00/00000000",
+    "Default/IndexedDB/https_a.test_0.indexeddb.leveldb/LOG",
+    "Default/Local Storage/leveldb/CURRENT",
+    "Default/GPUCache/index",
+    "Default/ShaderCache/index",  // a decoy: the shader cache lies beside the profile
+    "Default/databases/Databases.db",
+    "Default/Service Worker/Database/LOG",
+    "Default/Service Worker/ScriptCache/index",
+    "Default/Service Worker/CacheStorage/abc/index",
+    "Default/InterestGroups/db",
+    "Default/Shared Storage",
+    "Default/Shared Storage-journal",
+    "Default/StorageBuckets/bucket/data",
+    "Default/Extensions/abc/manifest.json",
+};
+
+void MakeTree(const fs::path& user_data) {
+  for (const char* file : kTree) WriteTextFile(user_data / file, "x");
+}
+
+class HousekeepingTest : public ::testing::Test {
+ protected:
+  void SetUp() override { MakeTree(user_data_); }
+
+  // Exactly the given entries (and what lies below them) are gone.
+  void ExpectRemovedExactly(const std::vector<std::string>& removed) {
+    for (const auto& root : removed) EXPECT_FALSE(fs::exists(user_data_ / root)) << root;
+    for (const char* file : kTree) {
+      bool under_removed = false;
+      for (const auto& root : removed) {
+        const std::string prefix = root + "/";
+        under_removed = under_removed || file == root || std::string(file).compare(0, prefix.size(), prefix) == 0;
+      }
+      EXPECT_EQ(fs::exists(user_data_ / file), !under_removed) << file;
+    }
+  }
+
+  std::wstring UserDataDir() const { return user_data_.wstring(); }
+
+  ScopedTempDir dir_;
+  fs::path user_data_ = dir_.path() / "profile dir";
+};
+
+TEST_F(HousekeepingTest, ClosePreviousTabsRemovesSessionFilesAndFolder) {
+  ClosePreviousTabs(UserDataDir());
+  ExpectRemovedExactly({"Default/Current Tabs", "Default/Current Session", "Default/Last Tabs",
+                        "Default/Last Session", "Default/Sessions"});
+}
+
+TEST_F(HousekeepingTest, ClosePreviousTabsLeavesFolderBearingAFileName) {
+  fs::remove(user_data_ / "Default/Current Tabs");
+  WriteTextFile(user_data_ / "Default/Current Tabs/inside", "x");
+  fs::remove_all(user_data_ / "Default/Sessions");
+  ClosePreviousTabs(UserDataDir());
+  EXPECT_TRUE(fs::exists(user_data_ / "Default/Current Tabs/inside"));
+  EXPECT_FALSE(fs::exists(user_data_ / "Default/Last Session"));
+}
+
+struct ResetCase {
+  const char* what;
+  StorageResetSelection selection;
+  std::vector<std::string> removed;
+};
+
+TEST_F(HousekeepingTest, ResetProfileStorageRemovesExactlyTheSelectedCategories) {
+  const std::vector<std::string> everything = {
+      "Default/Cookies",        "Default/Cookies-journal", "Default/Network/Cookies",
+      "Default/Network/Cookies-journal", "Default/File System", "Default/IndexedDB",
+      "Default/Local Storage",  "ShaderCache",             "GraphiteDawnCache",
+      "Default/GPUCache",       "Default/databases",       "Default/Service Worker",
+      "Default/InterestGroups", "Default/Shared Storage",  "Default/Shared Storage-journal",
+      "Default/StorageBuckets"};
+  const ResetCase cases[] = {
+      {"all", {{"all", true}}, everything},
+      {"all beside false entries", {{"all", true}, {"cookies", false}}, everything},
+      {"cache_storage alone", {{"cache_storage", true}}, {"Default/Service Worker/CacheStorage"}},
+      {"service_workers with cache_storage",
+       {{"service_workers", true}, {"cache_storage", true}},
+       {"Default/Service Worker"}},
+      {"shader_cache", {{"shader_cache", true}}, {"ShaderCache", "GraphiteDawnCache", "Default/GPUCache"}},
+      {"cookies",
+       {{"cookies", true}},
+       {"Default/Cookies", "Default/Cookies-journal", "Default/Network/Cookies", "Default/Network/Cookies-journal"}},
+      {"two categories",
+       {{"local_storage", true}, {"indexeddb", true}, {"websql", false}},
+       {"Default/Local Storage", "Default/IndexedDB"}},
+      {"shared_storage and storage_buckets",
+       {{"shared_storage", true}, {"storage_buckets", true}},
+       {"Default/Shared Storage", "Default/Shared Storage-journal", "Default/StorageBuckets"}},
+      {"names spelled otherwise",
+       {{"Cookies", true}, {"local-storage", true}, {"ALL", true}, {"sessions", true}},
+       {}},
+      {"everything false", {{"all", false}, {"cookies", false}}, {}},
+      {"empty selection", {}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScopedTempDir fresh;
+    user_data_ = fresh.path() / "profile dir";
+    MakeTree(user_data_);
+    ResetProfileStorage(UserDataDir(), c.selection);
+    ExpectRemovedExactly(c.removed);
+  }
+}
+
+TEST_F(HousekeepingTest, CookiesRowDeletesFilesButNeverAFolderOfThatName) {
+  fs::remove(user_data_ / "Default/Network/Cookies");
+  WriteTextFile(user_data_ / "Default/Network/Cookies/inside", "x");
+  ResetProfileStorage(UserDataDir(), {{"cookies", true}});
+  EXPECT_TRUE(fs::exists(user_data_ / "Default/Network/Cookies/inside"));
+  EXPECT_FALSE(fs::exists(user_data_ / "Default/Network/Cookies-journal"));
+  EXPECT_FALSE(fs::exists(user_data_ / "Default/Cookies"));
+}
+
+// Without a user-data directory the profile is unknown; a relative
+// "Default" in the working directory must not be mistaken for it.
+TEST_F(HousekeepingTest, EmptyUserDataDirTouchesNothing) {
+  const fs::path previous = fs::current_path();
+  fs::current_path(user_data_);
+  ClosePreviousTabs(L"");
+  ResetProfileStorage(L"", {{"all", true}});
+  fs::current_path(previous);
+  ExpectRemovedExactly({});
+}
+
+#ifndef _WIN32
+TEST_F(HousekeepingTest, LinksAreRemovedButTheirTargetsSurvive) {
+  const fs::path outside = dir_.path() / "outside";
+  WriteTextFile(outside / "keep", "x");
+  fs::create_directory_symlink(outside, user_data_ / "Default/IndexedDB/link");
+  fs::remove_all(user_data_ / "Default/Sessions");
+  fs::create_directory_symlink(outside, user_data_ / "Default/Sessions");
+
+  ClosePreviousTabs(UserDataDir());
+  ResetProfileStorage(UserDataDir(), {{"indexeddb", true}});
+
+  EXPECT_FALSE(fs::exists(fs::symlink_status(user_data_ / "Default/Sessions")));
+  EXPECT_FALSE(fs::exists(user_data_ / "Default/IndexedDB"));
+  EXPECT_TRUE(fs::exists(outside / "keep"));
+}
+#endif
+
+}  // namespace
+}  // namespace quillwave

@@ -1,0 +1,189 @@
+#include "report/text.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+
+#include "tests/support/temp_dir.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace quillwave {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadTextFile;
+using test::ScopedTempDir;
+using test::WriteTextFile;
+
+struct EscapeCase {
+  const char* what;
+  std::string input;
+  std::string expected;
+};
+
+TEST(EscapeJsonStringTest, EscapesControlCharactersQuoteAndBackslashOnly) {
+  const EscapeCase cases[] = {
+      {"empty", "", ""},
+      {"two-character escapes", "a\"b\\c\n\t", "a\\\"b\\\\c\\n\\t"},
+      {"carriage return", "x\ry", "x\\ry"},
+      {"escape byte", "\x1b", "\\u001b"},
+      {"lowest and highest control", "\x01\x1f", "\\u0001\\u001f"},
+      {"no short form for backspace or form feed", "\b\f", "\\u0008\\u000c"},
+      {"zero byte", std::string("a\0b", 3), "a\\u0000b"},
+      {"delete and solidus stay raw", "\x7f/", "\x7f/"},
+      {"printable ASCII", " ~azAZ09{}[]:,", " ~azAZ09{}[]:,"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(EscapeJsonString(c.input), c.expected) << c.what;
+}
+
+TEST(EscapeJsonStringTest, ValidMultiByteTextPassesByteForByte) {
+  const std::string valid[] = {
+      "\xC3\xA9",                          // e acute
+      "\xC2\x80\xDF\xBF",                  // U+0080, U+07FF
+      "\xE0\xA0\x80\xE2\x82\xAC",          // U+0800, euro sign
+      "\xED\x9F\xBF\xEE\x80\x80",          // U+D7FF, U+E000 around the surrogates
+      "\xEF\xBF\xBF\xEF\xBF\xBD",          // U+FFFF, U+FFFD itself
+      "\xF0\x90\x80\x80\xF0\x9F\x98\x80",  // U+10000, an emoji
+      "\xF4\x8F\xBF\xBF",                  // U+10FFFF
+      "S\xC3\xA3o Paulo \xE6\x97\xA5\xE6\x9C\xAC",
+  };
+  for (const auto& text : valid) EXPECT_EQ(EscapeJsonString(text), text);
+}
+
+TEST(EscapeJsonStringTest, EachInvalidOrCutSequenceBecomesOneReplacementEscape) {
+  const EscapeCase cases[] = {
+      {"two-byte lead cut at the end", "ab\xC3", "ab\\ufffd"},
+      {"three-byte character cut after two bytes", "ab\xE2\x82", "ab\\ufffd"},
+      {"four-byte character cut after three bytes", "\xF0\x9F\x98", "\\ufffd"},
+      {"cut character followed by a whole one", "\xE2\x82\xE2\x82\xAC", "\\ufffd\xE2\x82\xAC"},
+      {"cut character followed by ASCII", "\xE2\x82x", "\\ufffdx"},
+      {"cut character followed by a quote", "\xF0\x9F\x98\"", "\\ufffd\\\""},
+      {"cut character followed by a line feed", "\xC3\n", "\\ufffd\\n"},
+      {"lone continuation bytes", "\x80\xBF", "\\ufffd\\ufffd"},
+      {"bytes that never start a character", "\xC0\xC1\xF5\xFE\xFF", "\\ufffd\\ufffd\\ufffd\\ufffd\\ufffd"},
+      {"overlong two-byte slash", "\xC0\xAF", "\\ufffd\\ufffd"},
+      {"overlong three-byte", "\xE0\x80\xAF", "\\ufffd\\ufffd\\ufffd"},
+      {"overlong four-byte", "\xF0\x80\x80\xAF", "\\ufffd\\ufffd\\ufffd\\ufffd"},
+      {"high surrogate", "\xED\xA0\x80", "\\ufffd\\ufffd\\ufffd"},
+      {"low surrogate", "\xED\xBF\xBF", "\\ufffd\\ufffd\\ufffd"},
+      {"above U+10FFFF", "\xF4\x90\x80\x80", "\\ufffd\\ufffd\\ufffd\\ufffd"},
+      {"lead byte interrupted by another lead", "\xE2\xC3\xA9", "\\ufffd\xC3\xA9"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(EscapeJsonString(c.input), c.expected) << c.what;
+}
+
+TEST(WidenNarrowTest, ConvertBetweenUtf8AndWide) {
+  EXPECT_EQ(Widen(""), L"");
+  EXPECT_EQ(Narrow(L""), "");
+  EXPECT_EQ(Widen("de-DE"), L"de-DE");
+  const std::wstring wide = L"S\u00e3o \u65e5\u672c \U0001F600";  // a surrogate pair on Windows
+  const std::string utf8 = "S\xC3\xA3o \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80";
+  EXPECT_EQ(Widen(utf8), wide);
+  EXPECT_EQ(Narrow(wide), utf8);
+  EXPECT_EQ(Widen(std::string("a\0b", 3)), std::wstring(L"a\0b", 3));
+}
+
+TEST(WidenNarrowTest, MalformedInputIsReplacedNotRejected) {
+  EXPECT_EQ(Widen("ab\xE2\x82"), L"ab\uFFFD");
+  EXPECT_EQ(Widen("a\xFF" "b"), L"a\uFFFD" L"b");
+  EXPECT_EQ(Widen("\xC3\xA9\x80\xC3\xA9"), L"\u00e9\uFFFD\u00e9");
+  // A lone surrogate cannot be written as UTF-8.
+  const std::wstring lone(1, static_cast<wchar_t>(0xD800));
+  EXPECT_EQ(Narrow(L"a" + lone + L"b"), "a\xEF\xBF\xBD" "b");
+}
+
+TEST(UtcTimestampTest, FormatsFixedWidthWithZuluSuffix) {
+  EXPECT_EQ(FormatUtcTimestamp({2026, 1, 5, 3, 4, 5}), "2026-01-05T03:04:05Z");
+  EXPECT_EQ(FormatUtcTimestamp({1999, 12, 31, 23, 59, 59}), "1999-12-31T23:59:59Z");
+  EXPECT_EQ(FormatUtcTimestamp({}), "0000-00-00T00:00:00Z");
+  EXPECT_TRUE(std::regex_match(UtcTimestamp(), std::regex(R"(20\d\d-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
+}
+
+class WriteFileAtomicTest : public ::testing::Test {
+ protected:
+  fs::path Target() const { return dir_.path() / "rec.json"; }
+  fs::path Temporary() const { return dir_.path() / "rec.json.tmp"; }
+  ScopedTempDir dir_;
+};
+
+TEST_F(WriteFileAtomicTest, ReplacesExistingContentCompletely) {
+  WriteTextFile(Target(), "a much longer previous record\n");
+  EXPECT_TRUE(WriteFileAtomic(Target().wstring(), "{}\n"));
+  EXPECT_EQ(ReadTextFile(Target()), "{}\n");
+  EXPECT_FALSE(fs::exists(Temporary()));
+}
+
+TEST_F(WriteFileAtomicTest, EmptyContentGivesEmptyFile) {
+  EXPECT_TRUE(WriteFileAtomic(Target().wstring(), ""));
+  ASSERT_TRUE(fs::is_regular_file(Target()));
+  EXPECT_EQ(fs::file_size(Target()), 0u);
+}
+
+TEST_F(WriteFileAtomicTest, MissingFolderIsNeverCreated) {
+  const fs::path missing = dir_.path() / "Corvane";
+  EXPECT_FALSE(WriteFileAtomic((missing / "rec.json").wstring(), "x"));
+  EXPECT_FALSE(fs::exists(missing));
+  EXPECT_TRUE(fs::is_empty(dir_.path()));
+}
+
+TEST_F(WriteFileAtomicTest, StaleTemporaryFileIsOverwrittenAndMoved) {
+  WriteTextFile(Temporary(), "left over from an interrupted run, longer than the new content");
+  EXPECT_TRUE(WriteFileAtomic(Target().wstring(), "new"));
+  EXPECT_EQ(ReadTextFile(Target()), "new");
+  EXPECT_FALSE(fs::exists(Temporary()));
+}
+
+TEST_F(WriteFileAtomicTest, TargetThatIsAFolderFailsAndLeavesNoTemporaryFile) {
+  fs::create_directory(Target());
+  WriteTextFile(Target() / "inside", "kept");
+  EXPECT_FALSE(WriteFileAtomic(Target().wstring(), "x"));
+  EXPECT_EQ(ReadTextFile(Target() / "inside"), "kept");
+  EXPECT_FALSE(fs::exists(Temporary()));
+}
+
+#ifdef _WIN32
+TEST_F(WriteFileAtomicTest, TargetHeldOpenWithoutSharingKeepsOldContent) {
+  WriteTextFile(Target(), "old");
+  int held = -1;
+  ASSERT_EQ(_wsopen_s(&held, Target().c_str(), _O_RDONLY, _SH_DENYRW, _S_IREAD), 0);
+  const bool written = WriteFileAtomic(Target().wstring(), "new");
+  _close(held);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(ReadTextFile(Target()), "old");
+  EXPECT_FALSE(fs::exists(Temporary()));
+}
+#else
+TEST_F(WriteFileAtomicTest, ReadOnlyFolderFailsAndKeepsOldTarget) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
+  WriteTextFile(Target(), "old");
+  ASSERT_EQ(::chmod(dir_.path().c_str(), 0555), 0);
+  EXPECT_FALSE(WriteFileAtomic(Target().wstring(), "new"));
+  ::chmod(dir_.path().c_str(), 0755);
+  EXPECT_EQ(ReadTextFile(Target()), "old");
+  EXPECT_FALSE(fs::exists(Temporary()));
+}
+
+TEST_F(WriteFileAtomicTest, StaleTemporaryLinkIsReplacedNotWrittenThrough) {
+  const fs::path outside = dir_.path() / "outside.txt";
+  WriteTextFile(outside, "must survive");
+  fs::create_symlink(outside, Temporary());
+  EXPECT_TRUE(WriteFileAtomic(Target().wstring(), "new"));
+  EXPECT_EQ(ReadTextFile(Target()), "new");
+  EXPECT_FALSE(fs::is_symlink(Target()));
+  EXPECT_EQ(ReadTextFile(outside), "must survive");
+}
+#endif
+
+}  // namespace
+}  // namespace quillwave
