@@ -1,0 +1,61 @@
+// The switches the launcher adds to the engine's command line.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "discovery/discovery_result.h"
+#include "persona/persona_config.h"
+
+namespace quillwave {
+
+// One engine argument. The start page is always quoted on a Windows command
+// line; other items only when they need it.
+struct SwitchItem {
+  std::wstring text;
+  bool always_quoted = false;
+  bool operator==(const SwitchItem&) const = default;
+};
+
+// Items in the order the engine receives them, always ending with the start URL.
+using EngineSwitches = std::vector<SwitchItem>;
+
+// The Windows command-line form: items joined by single blanks.
+std::wstring EngineSwitchesText(const EngineSwitches& switches);
+
+// Appends "--key=value" unless the value is empty.
+void AppendSwitch(EngineSwitches& switches, const std::wstring& key, const std::wstring& value);
+
+// The device-memory bucket (1, 2, 4, 8, 16 or 32) for a byte count.
+int DeviceMemoryBucket(std::uint64_t total_bytes);
+std::wstring DeviceMemoryValue();
+std::wstring HardwareConcurrencyValue();
+
+// "--remote-debugging-port=N --remote-debugging-address=127.0.0.1", or empty
+// when the port is not valid or the caller already chose one.
+std::wstring RemoteDebuggingSwitches(const std::string& cdp_tcp_port, const std::wstring& own_arguments);
+
+std::wstring StartUrl(const std::string& start_page);
+
+// The machine values and the WebGL profile items a recipe uses, gathered
+// once so the recipes themselves are pure.
+struct MachineValues {
+  std::wstring device_memory;         // empty when unknown
+  std::wstring hardware_concurrency;  // empty when unknown
+};
+MachineValues ReadMachineValues();
+
+EngineSwitches DirectRecipe(const PersonaConfig& persona, const MachineValues& machine,
+                            const std::vector<std::wstring>& webgl_items, const std::wstring& own_arguments);
+EngineSwitches DegradedRecipe(const PersonaConfig& persona, const MachineValues& machine);
+
+// The discovery recipe in its two halves: the discovered switches (before
+// the housekeeping), then the machine switches, remote debugging and start URL.
+EngineSwitches DiscoveryRecipeFirstHalf(const PersonaConfig& persona, const std::vector<std::wstring>& webgl_items,
+                                        const DiscoveryResult& discovery);
+void DiscoveryRecipeSecondHalf(EngineSwitches& switches, const PersonaConfig& persona, const MachineValues& machine,
+                               const std::wstring& own_arguments);
+
+}  // namespace quillwave
