@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what building and testing the launcher needs on Debian 12, and
+# only what is missing (safe to run again).
+#   scripts/install-deps.sh            everything (both builds and all tests)
+#   scripts/install-deps.sh --linux    only what the native build needs
+set -euo pipefail
+
+packages=(cmake make g++ googletest)
+if [[ "${1:-}" != "--linux" ]]; then
+  packages+=(g++-mingw-w64-x86-64-posix wine64)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=""
+[[ $(id -u) -ne 0 ]] && sudo="sudo"
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
