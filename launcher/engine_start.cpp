@@ -5,7 +5,7 @@ namespace quillwave {
 std::wstring EngineCommandLine(const std::wstring& engine_path, const std::wstring& own_arguments,
                                const EngineSwitches& switches) {
   std::wstring command_line = L"\"" + engine_path + L"\"";
-  for (const auto* fixed : kFixedEngineSwitches) command_line += std::wstring(L" ") + fixed;
+  for (const wchar_t* fixed : kFixedEngineSwitches) command_line += std::wstring(L" ") + fixed;
   if (!own_arguments.empty()) command_line += L" " + own_arguments;
   if (!switches.empty()) command_line += L" " + EngineSwitchesText(switches);
   return command_line;
@@ -14,7 +14,7 @@ std::wstring EngineCommandLine(const std::wstring& engine_path, const std::wstri
 std::vector<std::wstring> EngineArgv(const std::wstring& engine_path, const std::vector<std::wstring>& own_arguments,
                                      const EngineSwitches& switches) {
   std::vector<std::wstring> argv{engine_path};
-  for (const auto* fixed : kFixedEngineSwitches) argv.emplace_back(fixed);
+  for (const wchar_t* fixed : kFixedEngineSwitches) argv.emplace_back(fixed);
   argv.insert(argv.end(), own_arguments.begin(), own_arguments.end());
   for (const auto& item : switches) argv.push_back(item.text);
   return argv;

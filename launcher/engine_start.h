@@ -9,7 +9,7 @@
 
 namespace quillwave {
 
-inline constexpr wchar_t kFixedEngineSwitches[][96] = {
+inline constexpr const wchar_t* kFixedEngineSwitches[] = {
     L"--hide-crash-restore-bubble",
     L"--disable-features=PasswordManagerOnboarding,AutofillEnableAccountWalletStorage",
     L"--disable-save-password-bubble",
