@@ -6,18 +6,6 @@
 #include "report/text.h"
 
 namespace quillwave {
-namespace {
-
-void AppendString(std::string& record, std::string_view key, std::string_view value) {
-  record += ",\"";
-  record += key;
-  record += "\":\"";
-  record += EscapeJsonString(value);
-  record += '"';
-}
-
-}  // namespace
-
 std::wstring RecordPathFor(const std::wstring& user_data_dir, const std::wstring& local_app_data,
                            std::wstring_view file_name) {
   // The separator is added even after a trailing one; both systems accept that.
@@ -36,20 +24,20 @@ std::string FormatResultRecord(std::string_view status, std::int64_t elapsed_ms,
   std::string record = "{\"schema\":1,\"ts\":\"";
   record += timestamp;
   record += '"';
-  AppendString(record, "status", status);
-  AppendString(record, "ip", discovery.egress_ip);
-  AppendString(record, "timezone", discovery.timezone);
-  AppendString(record, "country_code", discovery.country_code);
+  AppendJsonStringMember(record, "status", status);
+  AppendJsonStringMember(record, "ip", discovery.egress_ip);
+  AppendJsonStringMember(record, "timezone", discovery.timezone);
+  AppendJsonStringMember(record, "country_code", discovery.country_code);
   // Coordinates stay text, so readers get exactly the digits the engine got.
-  AppendString(record, "lat", Narrow(discovery.geo_lat));
-  AppendString(record, "lng", Narrow(discovery.geo_lng));
-  AppendString(record, "lang", Narrow(discovery.lang));
-  AppendString(record, "accept_lang", Narrow(discovery.accept_language));
+  AppendJsonStringMember(record, "lat", Narrow(discovery.geo_lat));
+  AppendJsonStringMember(record, "lng", Narrow(discovery.geo_lng));
+  AppendJsonStringMember(record, "lang", Narrow(discovery.lang));
+  AppendJsonStringMember(record, "accept_lang", Narrow(discovery.accept_language));
   record += ",\"elapsed_ms\":";
   record += std::to_string(elapsed_ms);
-  AppendString(record, "provider", discovery.provider);
-  AppendString(record, "error_code", error_code);
-  AppendString(record, "message", message);
+  AppendJsonStringMember(record, "provider", discovery.provider);
+  AppendJsonStringMember(record, "error_code", error_code);
+  AppendJsonStringMember(record, "message", message);
   record += ",\"launcher_version\":\"";
   record += kLauncherVersion;
   record += "\"}\n";

@@ -86,6 +86,14 @@ std::string EscapeJsonString(std::string_view utf8) {
   return out;
 }
 
+void AppendJsonStringMember(std::string& record, std::string_view key, std::string_view value) {
+  record += ",\"";
+  record += key;
+  record += "\":\"";
+  record += EscapeJsonString(value);
+  record += '"';
+}
+
 std::string FormatUtcTimestamp(const platform::UtcTime& time) {
   char buffer[80];  // room for any six unsigned values, so nothing is cut
   std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02uT%02u:%02u:%02uZ", time.year, time.month, time.day, time.hour,

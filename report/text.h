@@ -20,6 +20,9 @@ std::string Narrow(std::wstring_view wide);
 // always valid UTF-8: an invalid or truncated sequence becomes \ufffd.
 std::string EscapeJsonString(std::string_view utf8);
 
+// Appends `,"key":"escaped value"` to a record being built.
+void AppendJsonStringMember(std::string& record, std::string_view key, std::string_view value);
+
 // "YYYY-MM-DDTHH:MM:SSZ".
 std::string FormatUtcTimestamp(const platform::UtcTime& time);
 std::string UtcTimestamp();
