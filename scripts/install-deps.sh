@@ -5,7 +5,7 @@
 #   scripts/install-deps.sh --linux    only what the native build needs
 set -euo pipefail
 
-packages=(cmake make g++ googletest)
+packages=(cmake make g++ googletest curl microsocks)
 if [[ "${1:-}" != "--linux" ]]; then
   packages+=(g++-mingw-w64-x86-64-posix wine64)
 fi

@@ -1,0 +1,300 @@
+#include "discovery/curl_probe.h"
+
+#include <algorithm>
+
+#include "discovery/endpoints.h"
+#include "launcher/command_line.h"
+#include "persona/json_readers.h"
+#include "platform/child_output.h"
+#include "platform/files.h"
+#include "report/text.h"
+
+namespace quillwave {
+namespace {
+
+constexpr std::string_view kPrimaryMarker = ":65333/geo";
+constexpr std::string_view kAcceptedScheme = "socks5://";
+constexpr std::string_view kCurlScheme = "socks5h://";
+constexpr char kApiKey[] = "7c3e91f04ab25d68e0b7f1a9c4d2e8356b0a9f1e";
+constexpr std::size_t kShortestIp = 7;
+constexpr std::size_t kLongestIp = 45;
+constexpr std::size_t kMessageHead = 80;
+
+// U+2026 and U+2014 written as their UTF-8 bytes.
+constexpr char kSchemeMessage[] =
+    "proxy-server is not socks5://\xE2\x80\xA6 \xE2\x80\x94 launcher does not handle other schemes";
+constexpr char kNoIpMessage[] = "curl exit 0 but no usable IP in response \xE2\x80\x94 got ";
+
+ProbeOutcome Failed(const char* code, std::string message) {
+  ProbeOutcome outcome;
+  outcome.error_code = code;
+  outcome.message = std::move(message);
+  return outcome;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// Four decimal parts of 0 to 255, without leading zeros (which some readers
+// take as octal).
+bool IsIpv4Literal(std::string_view text) {
+  int parts = 0;
+  std::size_t i = 0;
+  while (parts < 4) {
+    const std::size_t start = i;
+    int value = 0;
+    while (i < text.size() && IsDigit(text[i]) && i - start < 3) value = value * 10 + (text[i++] - '0');
+    const std::size_t length = i - start;
+    if (length == 0 || value > 255 || (length > 1 && text[start] == '0')) return false;
+    if (++parts < 4) {
+      if (i >= text.size() || text[i] != '.') return false;
+      ++i;
+    }
+  }
+  return i == text.size();
+}
+
+// Groups of one to four hex digits, at most one "::", optionally ending in a
+// dotted IPv4 part; no zone index (a public address has none).
+bool IsIpv6Literal(std::string_view text) {
+  int groups = 0;
+  bool compressed = false;
+  std::size_t i = 0;
+  if (text.starts_with("::")) {
+    compressed = true;
+    i = 2;
+  }
+  while (i < text.size()) {
+    const std::size_t colon = text.find(':', i);
+    const std::string_view group = text.substr(i, colon - i);  // to the end when no colon follows
+    if (colon == std::string_view::npos && group.find('.') != std::string_view::npos) {
+      if (!IsIpv4Literal(group)) return false;
+      groups += 2;
+      break;
+    }
+    if (group.empty() || group.size() > 4) return false;
+    for (char c : group) {
+      if (!IsHexDigit(c)) return false;
+    }
+    ++groups;
+    if (colon == std::string_view::npos) break;
+    if (colon + 1 < text.size() && text[colon + 1] == ':') {
+      if (compressed) return false;
+      compressed = true;
+      i = colon + 2;
+    } else {
+      i = colon + 1;
+      if (i == text.size()) return false;  // a single trailing colon
+    }
+  }
+  return compressed ? groups <= 7 : groups == 8;
+}
+
+bool IsUsableIp(std::string_view text) {
+  if (text.size() < kShortestIp || text.size() > kLongestIp) return false;
+  return IsIpv4Literal(text) || IsIpv6Literal(text);
+}
+
+// Names like "Europe/Berlin", "America/Argentina/Buenos_Aires", "Etc/GMT+3".
+bool IsTimeZoneName(std::string_view text) {
+  if (text.empty() || text.size() > 64 || text.front() == '/') return false;
+  for (char c : text) {
+    if (!IsAsciiLetter(c) && !IsDigit(c) && c != '/' && c != '_' && c != '-' && c != '+') return false;
+  }
+  return true;
+}
+
+// A plain decimal number ("-33.8688", "151", "0.5") no larger than `limit`
+// in size; no exponent, no sign but '-', at most 32 bytes.
+bool IsCoordinate(std::string_view text, int limit) {
+  if (text.empty() || text.size() > 32) return false;
+  std::size_t i = text.front() == '-' ? 1 : 0;
+  const std::size_t whole_start = i;
+  while (i < text.size() && IsDigit(text[i])) ++i;
+  const std::string_view whole = text.substr(whole_start, i - whole_start);
+  std::string_view fraction;
+  if (i < text.size() && text[i] == '.') {
+    fraction = text.substr(i + 1);
+    if (fraction.empty()) return false;
+    for (char c : fraction) {
+      if (!IsDigit(c)) return false;
+    }
+    i = text.size();
+  }
+  if (whole.empty() || i != text.size()) return false;
+  const std::size_t significant = std::min(whole.find_first_not_of('0'), whole.size());
+  int value = 0;
+  for (char c : whole.substr(significant)) {
+    value = value * 10 + (c - '0');
+    if (value > limit) return false;
+  }
+  return value < limit || fraction.find_first_not_of('0') == std::string_view::npos;
+}
+
+bool IsJsonAnswer(std::string_view output) {
+  const std::size_t first = output.find_first_not_of(" \t\r\n");
+  return first != std::string_view::npos && output[first] == '{';
+}
+
+// The first non-empty line, with every blank and tab taken out.
+std::string PlainAnswer(std::string_view output) {
+  std::string collected;
+  for (char c : output) {
+    if (c == ' ' || c == '\t') continue;
+    if (c == '\r' || c == '\n') {
+      if (!collected.empty()) break;
+      continue;
+    }
+    collected += c;
+  }
+  return collected;
+}
+
+bool ContainsIgnoringCase(std::string_view text, std::string_view lower_needle) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  for (std::size_t start = 0; start + lower_needle.size() <= text.size(); ++start) {
+    std::size_t k = 0;
+    while (k < lower_needle.size() && lower(text[start + k]) == lower_needle[k]) ++k;
+    if (k == lower_needle.size()) return true;
+  }
+  return false;
+}
+
+const char* ErrorCodeForExit(std::int32_t exit_code, std::string_view output) {
+  switch (exit_code) {
+    case 7:
+      return kProxyUnreachable;
+    case 28:
+      return kProxyTimeout;
+    case 56:
+    case 67:
+      return kProxyAuthFailed;
+    case 97:
+      // Since curl 7.73 every SOCKS handshake failure exits with 97; only its
+      // text tells a refused login from a proxy that cannot reach the target.
+      if (ContainsIgnoringCase(output, "user was rejected") ||
+          ContainsIgnoringCase(output, "no authentication method was acceptable")) {
+        return kProxyAuthFailed;
+      }
+      return kProxyUnreachable;
+    default:
+      return kInternal;
+  }
+}
+
+#ifdef _WIN32
+std::string CurlMissingMessage(const std::wstring&) { return "curl.exe missing from System32 (Windows 10 1803+ ships it)"; }
+#else
+std::string CurlMissingMessage(const std::wstring& curl_path) { return "curl missing at " + Narrow(curl_path); }
+#endif
+
+ProbeOutcome RunCurl(const std::wstring& curl_path, const std::string& curl_proxy, const std::string& proxy,
+                     const std::string& url) {
+  if (!platform::PathExists(curl_path)) return Failed(kCurlNotFound, CurlMissingMessage(curl_path));
+  const std::vector<std::string> arguments = CurlArguments(curl_proxy, url);
+  platform::ProcessLaunch launch;
+  launch.program = curl_path;
+#ifdef _WIN32
+  launch.command_line = CurlCommandLine(curl_path, arguments);
+#else
+  launch.argv.push_back(curl_path);
+  for (const auto& argument : arguments) launch.argv.push_back(Widen(argument));
+#endif
+  platform::CapturedRun captured = platform::RunCapturingOutput(launch, kMaxCurlOutput);
+  if (captured.status == platform::CaptureStatus::kPipeFailed) return Failed(kInternal, "CreatePipe failed");
+  if (captured.status == platform::CaptureStatus::kStartFailed) {
+    return Failed(kInternal, "CreateProcess(curl.exe) failed");
+  }
+  CurlRun run;
+  run.exit_code = captured.exit_code;
+  run.output = std::move(captured.output);
+  run.total_bytes = captured.total_bytes;
+  run.elapsed_ms = captured.elapsed_ms;
+  return ClassifyCurlRun(run, proxy, url);
+}
+
+}  // namespace
+
+std::optional<std::string> CurlProxy(const std::string& proxy) {
+  if (proxy.empty()) return std::string();
+  if (!proxy.starts_with(kAcceptedScheme)) return std::nullopt;
+  return std::string(kCurlScheme) + proxy.substr(kAcceptedScheme.size());
+}
+
+std::vector<std::string> CurlArguments(const std::string& curl_proxy, const std::string& url) {
+  std::vector<std::string> arguments{"--max-time", "10", "-sS"};
+  if (url.find(kPrimaryMarker) != std::string::npos) {
+    arguments.insert(arguments.end(), {"--fail", "-H", std::string("X-API-Key: ") + kApiKey});
+  }
+  if (!curl_proxy.empty()) arguments.insert(arguments.end(), {"-x", curl_proxy});
+  arguments.push_back(url);
+  return arguments;
+}
+
+std::wstring CurlCommandLine(const std::wstring& curl_path, const std::vector<std::string>& arguments) {
+  std::wstring command_line = L"\"" + curl_path + L"\"";
+  for (const auto& argument : arguments) command_line += L" " + QuoteArgumentIfNeeded(Widen(argument));
+  return command_line;
+}
+
+ProbeOutcome ClassifyCurlRun(const CurlRun& run, const std::string& proxy, const std::string& url) {
+  ProbeOutcome outcome;
+  outcome.curl_exit_code = run.exit_code;
+  outcome.elapsed_ms = run.elapsed_ms;
+  if (run.exit_code != 0) {
+    outcome.error_code = ErrorCodeForExit(run.exit_code, run.output);
+    outcome.message = "curl exit " + std::to_string(run.exit_code) + " against " + url + " via " + proxy + " after " +
+                      std::to_string(run.elapsed_ms) + " ms";
+    return outcome;
+  }
+
+  // The primary endpoint is plain HTTP behind a third-party proxy, so any of
+  // this may be forged: only values of the expected form reach the engine.
+  std::string candidate;
+  if (IsJsonAnswer(run.output)) {
+    candidate = ReadStringField(run.output, "ip");
+    const bool primary = url.find(kPrimaryMarker) != std::string::npos;
+    outcome.country_code = ReadStringField(run.output, primary ? "country" : "country_code");
+    if (std::string timezone = ReadStringField(run.output, "timezone"); IsTimeZoneName(timezone)) {
+      outcome.timezone = std::move(timezone);
+    }
+    if (std::string latitude = ReadScalarField(run.output, "latitude"); IsCoordinate(latitude, 90)) {
+      outcome.latitude = std::move(latitude);
+    }
+    if (std::string longitude = ReadScalarField(run.output, "longitude"); IsCoordinate(longitude, 180)) {
+      outcome.longitude = std::move(longitude);
+    }
+  } else {
+    candidate = PlainAnswer(run.output);
+  }
+  if (IsUsableIp(candidate)) {
+    outcome.ip = std::move(candidate);
+    return outcome;
+  }
+  outcome.error_code = kDiscoveryHttpError;
+  outcome.message = kNoIpMessage + std::to_string(run.total_bytes) + " bytes, head: \"" +
+                    run.output.substr(0, kMessageHead) + "\"";
+  return outcome;
+}
+
+ProbeOutcome ProbeEgressWith(const std::wstring& curl_path, const std::string& proxy, const std::string& url) {
+  const std::optional<std::string> curl_proxy = CurlProxy(proxy);
+  if (!curl_proxy) return Failed(kInternal, kSchemeMessage);
+  return RunCurl(curl_path, *curl_proxy, proxy, url);
+}
+
+ProbeOutcome probe_egress(const std::string& proxy, const std::string& url) {
+  const std::optional<std::string> curl_proxy = CurlProxy(proxy);
+  if (!curl_proxy) return Failed(kInternal, kSchemeMessage);
+#ifdef _WIN32
+  // Only the system's own curl.exe; the PATH is not consulted.
+  const std::optional<std::wstring> system_directory = platform::SystemDirectory();
+  if (!system_directory) return Failed(kInternal, "GetSystemDirectoryW failed");
+  return RunCurl(*system_directory + L"\\curl.exe", *curl_proxy, proxy, url);
+#else
+  return RunCurl(Widen(endpoints::kCurlPath), *curl_proxy, proxy, url);
+#endif
+}
+
+}  // namespace quillwave

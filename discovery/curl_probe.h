@@ -1,0 +1,74 @@
+// One request to one discovery endpoint through the persona's SOCKS5 proxy,
+// made by curl as a hidden child process, and its classification.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillwave {
+
+// Error codes shared by the probe, the worker and the records.
+inline constexpr char kInternal[] = "INTERNAL";
+inline constexpr char kCurlNotFound[] = "CURL_NOT_FOUND";
+inline constexpr char kProxyUnreachable[] = "PROXY_UNREACHABLE";
+inline constexpr char kProxyTimeout[] = "PROXY_TIMEOUT";
+inline constexpr char kProxyAuthFailed[] = "PROXY_AUTH_FAILED";
+inline constexpr char kDiscoveryHttpError[] = "DISCOVERY_HTTP_ERROR";
+inline constexpr char kProxyBlocked[] = "PROXY_BLOCKED";
+inline constexpr char kDialogInitFailed[] = "DIALOG_INIT_FAILED";
+
+struct ProbeOutcome {
+  std::string ip;
+  std::int32_t curl_exit_code = -1;
+  std::int64_t elapsed_ms = 0;
+  std::string error_code;  // empty means success
+  std::string message;
+  std::string country_code;
+  std::string timezone;
+  std::string latitude;
+  std::string longitude;
+};
+
+// Probes `url` through `proxy` (the persona's value as configured; empty
+// means a direct connection) with the system's curl.
+ProbeOutcome probe_egress(const std::string& proxy, const std::string& url);
+
+// The same with curl at an explicit path (tests use a stand-in).
+ProbeOutcome ProbeEgressWith(const std::wstring& curl_path, const std::string& proxy, const std::string& url);
+
+// The steps of a probe that need no process.
+
+// The proxy as curl gets it: "socks5://" becomes "socks5h://" so that the
+// proxy resolves host names, and empty stays empty (a direct connection).
+// Nothing when the value does not begin with exactly "socks5://".
+std::optional<std::string> CurlProxy(const std::string& proxy);
+
+// curl's arguments after its own name, one piece each; an empty proxy
+// passes no -x.
+std::vector<std::string> CurlArguments(const std::string& curl_proxy, const std::string& url);
+
+// The Windows command line: the quoted path, then the pieces, each quoted
+// only when it holds a blank, a tab or a double quote.
+std::wstring CurlCommandLine(const std::wstring& curl_path, const std::vector<std::string>& arguments);
+
+// At most this much of curl's output is kept; the endpoints answer with a
+// few hundred bytes.
+inline constexpr std::size_t kMaxCurlOutput = 1024 * 1024;
+
+// How a curl run ended.
+struct CurlRun {
+  std::int32_t exit_code = 1;
+  std::string output;  // standard output and error, cut at kMaxCurlOutput
+  std::uint64_t total_bytes = 0;
+  std::int64_t elapsed_ms = 0;
+};
+
+// The outcome of a finished run: the exit code's classification and, after
+// exit 0, what the answer says. `proxy` is the value as configured.
+ProbeOutcome ClassifyCurlRun(const CurlRun& run, const std::string& proxy, const std::string& url);
+
+}  // namespace quillwave

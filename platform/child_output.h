@@ -1,0 +1,40 @@
+// Running a helper program to completion and collecting what it prints.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/process.h"
+
+namespace quillwave::platform {
+
+enum class CaptureStatus {
+  kRan,          // the program ran and was waited for
+  kPipeFailed,   // no pipe for its output; nothing was started
+  kStartFailed,  // the pipe existed but the program could not be started
+};
+
+struct CapturedRun {
+  CaptureStatus status = CaptureStatus::kStartFailed;
+  std::wstring reason;        // the system's explanation when it did not run
+  std::int32_t exit_code = 1;  // a program ended by a signal reports 128 + the signal
+  std::string output;         // standard output and error as they came, cut at the cap
+  std::uint64_t total_bytes = 0;  // everything the program wrote, kept or not
+  std::int64_t elapsed_ms = 0;    // monotonic, from just before the start to the end
+};
+
+// Starts the program hidden, with empty standard input and standard output
+// and error both writing into one pipe; reads that pipe to its end (past
+// `keep_at_most` bytes too, so the program never blocks on a full pipe),
+// then waits for the program without a time limit. Windows starts
+// `launch.command_line`, POSIX `launch.program` with `launch.argv` (no shell);
+// no other handle or descriptor of the caller reaches the program on POSIX.
+CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_most);
+
+// The folder of the system's own programs (GetSystemDirectoryW); nothing when
+// the system cannot say. POSIX has no such folder and always answers nothing.
+std::optional<std::wstring> SystemDirectory();
+
+}  // namespace quillwave::platform

@@ -1,0 +1,128 @@
+// The probe with the system's real curl through a real SOCKS5 proxy
+// (microsocks) against an HTTP endpoint, all on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "discovery/curl_probe.h"
+#include "discovery/endpoints.h"
+#include "tests/support/loopback.h"
+
+namespace quillwave {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr char kMicrosocks[] = "/usr/bin/microsocks";
+const std::string kKeyHeader = "X-API-Key: 7c3e91f04ab25d68e0b7f1a9c4d2e8356b0a9f1e";
+
+// The probe knows the primary endpoint by ":65333/geo" in its URL; a query
+// carries the marker so the test endpoint can keep a port of its own.
+std::string PrimaryUrl(int port) { return "http://127.0.0.1:" + std::to_string(port) + "/geo?via=:65333/geo"; }
+std::string OtherUrl(int port) { return "http://127.0.0.1:" + std::to_string(port) + "/myip"; }
+std::string Proxy(int port, const std::string& credentials = "") {
+  return "socks5://" + credentials + "127.0.0.1:" + std::to_string(port);
+}
+
+class RealCurl : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(fs::exists(endpoints::kCurlPath))
+        << "curl is missing at " << endpoints::kCurlPath << "; scripts/install-deps.sh installs it";
+    ASSERT_TRUE(fs::exists(kMicrosocks)) << "microsocks is missing at " << kMicrosocks
+                                         << "; scripts/install-deps.sh installs it";
+  }
+
+  // microsocks on a free loopback port, with a login when `user` is given.
+  // The port is free when chosen but not held, so a lost race is retried.
+  int StartProxy(const std::string& user = "", const std::string& password = "") {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      const int port = test::UnusedLoopbackPort();
+      std::vector<std::string> arguments{"-i", "127.0.0.1", "-p", std::to_string(port)};
+      if (!user.empty()) arguments.insert(arguments.end(), {"-u", user, "-P", password});
+      auto proxy = std::make_unique<test::BackgroundProcess>(kMicrosocks, arguments);
+      if (test::WaitForLoopbackPort(port, 5s, *proxy)) {
+        proxies_.push_back(std::move(proxy));
+        return port;
+      }
+    }
+    ADD_FAILURE() << "microsocks did not start";
+    return 0;
+  }
+
+  std::vector<std::unique_ptr<test::BackgroundProcess>> proxies_;
+};
+
+TEST_F(RealCurl, JsonAnswerThroughAProxyWithLogin) {
+  test::LoopbackHttpServer endpoint(
+      200, R"({"ip":"203.0.113.9","country":"JP","timezone":"Asia/Tokyo","latitude":35.6895,"longitude":"139.6917"})");
+  const int proxy = StartProxy("quill", "s3cret");
+  const ProbeOutcome outcome = probe_egress(Proxy(proxy, "quill:s3cret@"), PrimaryUrl(endpoint.port()));
+  EXPECT_EQ(outcome.error_code, "") << outcome.message;
+  EXPECT_EQ(outcome.curl_exit_code, 0);
+  EXPECT_EQ(outcome.ip, "203.0.113.9");
+  EXPECT_EQ(outcome.country_code, "JP");
+  EXPECT_EQ(outcome.timezone, "Asia/Tokyo");
+  EXPECT_EQ(outcome.latitude, "35.6895");
+  EXPECT_EQ(outcome.longitude, "139.6917");
+  const auto requests = endpoint.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_TRUE(requests[0].starts_with("GET /geo?via=:65333/geo HTTP/1.1\r\n")) << requests[0];
+  EXPECT_NE(requests[0].find("\r\n" + kKeyHeader + "\r\n"), std::string::npos) << requests[0];
+}
+
+TEST_F(RealCurl, PlainAnswerThroughAnOpenProxy) {
+  test::LoopbackHttpServer endpoint(200, "2001:db8::42\n");
+  const ProbeOutcome outcome = probe_egress(Proxy(StartProxy()), OtherUrl(endpoint.port()));
+  EXPECT_EQ(outcome.error_code, "") << outcome.message;
+  EXPECT_EQ(outcome.ip, "2001:db8::42");
+  const auto requests = endpoint.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].find("X-API-Key"), std::string::npos);
+}
+
+TEST_F(RealCurl, ProxyAndEndpointFailures) {
+  test::LoopbackHttpServer endpoint(200, "203.0.113.9");
+  test::LoopbackHttpServer missing_page(404, "not here");
+  const test::LoopbackPort closed(false);
+  const int with_login = StartProxy("quill", "s3cret");
+  const int open = StartProxy();
+  struct Case {
+    const char* name;
+    std::string proxy;
+    std::string url;
+    int exit_code;
+    const char* code;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"wrong password", Proxy(with_login, "quill:wrong@"), OtherUrl(endpoint.port()), 97, kProxyAuthFailed},
+           {"no password", Proxy(with_login), OtherUrl(endpoint.port()), 97, kProxyAuthFailed},
+           {"proxy port closed", Proxy(closed.port()), OtherUrl(endpoint.port()), 7, kProxyUnreachable},
+           {"endpoint refused", Proxy(open), OtherUrl(closed.port()), 97, kProxyUnreachable},
+           {"primary answers 404", Proxy(open), PrimaryUrl(missing_page.port()), 22, kInternal}}) {
+    const ProbeOutcome outcome = probe_egress(c.proxy, c.url);
+    EXPECT_EQ(outcome.error_code, c.code) << c.name;
+    EXPECT_EQ(outcome.curl_exit_code, c.exit_code) << c.name;
+    EXPECT_EQ(outcome.message, "curl exit " + std::to_string(c.exit_code) + " against " + c.url + " via " + c.proxy +
+                                   " after " + std::to_string(outcome.elapsed_ms) + " ms")
+        << c.name;
+  }
+  EXPECT_TRUE(endpoint.requests().empty());
+}
+
+// Slow (about ten seconds): a proxy that accepts and never answers leaves
+// the request to curl's own time limit.
+TEST_F(RealCurl, SlowSilentProxyTimesOut) {
+  const test::LoopbackPort silent(true);
+  const ProbeOutcome outcome = probe_egress(Proxy(silent.port()), OtherUrl(1));
+  EXPECT_EQ(outcome.error_code, kProxyTimeout);
+  EXPECT_EQ(outcome.curl_exit_code, 28);
+  EXPECT_GE(outcome.elapsed_ms, 9000);
+}
+
+}  // namespace
+}  // namespace quillwave

@@ -1,0 +1,80 @@
+// Loopback-only network helpers for the tests that run real curl through a
+// real SOCKS5 proxy (POSIX only). Everything binds to 127.0.0.1 and is
+// stopped, closed and reaped by its destructor.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <sys/types.h>
+#include <thread>
+#include <vector>
+
+#include "platform/posix/unique_fd.h"
+
+namespace quillwave::test {
+
+// A TCP port on 127.0.0.1 held for the object's life. Not listening:
+// connections are refused at once. Listening: the system completes them,
+// but nothing ever reads or answers.
+class LoopbackPort {
+ public:
+  explicit LoopbackPort(bool listening);
+  int port() const { return port_; }
+
+ private:
+  platform::UniqueFd socket_;
+  int port_ = 0;
+};
+
+// An HTTP server on 127.0.0.1 that gives every request the same answer,
+// one connection at a time, on its own thread.
+class LoopbackHttpServer {
+ public:
+  LoopbackHttpServer(int status, std::string body);
+  ~LoopbackHttpServer();
+  LoopbackHttpServer(const LoopbackHttpServer&) = delete;
+  LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
+
+  int port() const { return port_; }
+  // The heads of the requests served so far: the request line and each
+  // header, every one ending in CR LF.
+  std::vector<std::string> requests() const;
+
+ private:
+  void Serve();
+
+  int status_;
+  std::string body_;
+  platform::UniqueFd listener_;
+  platform::UniqueFd wake_read_, wake_write_;
+  int port_ = 0;
+  mutable std::mutex mutex_;
+  std::vector<std::string> requests_;
+  std::thread thread_;
+};
+
+// A program running in the background with its output discarded; killed and
+// reaped when the object goes.
+class BackgroundProcess {
+ public:
+  BackgroundProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments);
+  ~BackgroundProcess();
+  BackgroundProcess(const BackgroundProcess&) = delete;
+  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+
+  bool running();
+
+ private:
+  pid_t pid_ = -1;
+};
+
+// A port on 127.0.0.1 that nobody listens on right now.
+int UnusedLoopbackPort();
+
+// Whether `server` accepts connections on 127.0.0.1:port before the limit
+// (false at once when it has ended).
+bool WaitForLoopbackPort(int port, std::chrono::milliseconds limit, BackgroundProcess& server);
+
+}  // namespace quillwave::test

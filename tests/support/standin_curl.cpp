@@ -1,0 +1,109 @@
+// A stand-in for curl, scripted through files beside it:
+//   curl-answer.txt  printed to standard output as it is (none: nothing)
+//   curl-stderr.txt  printed to standard error afterwards (none: nothing)
+//   curl-exit.txt    the exit code (none: 0); on Linux "signal N" raises signal N
+// It records what it received beside itself: "curl-args.txt" (each argument
+// followed by a NUL byte, its own name first); on Windows the raw command
+// line in "curl-cmdline.txt"; on Linux "curl-fds.txt", one line per open
+// descriptor with what it refers to.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#include <shellapi.h>
+#else
+#include <dirent.h>
+#include <signal.h>
+#include <unistd.h>
+#endif
+
+#include "platform/encoding.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path OwnDirectory() {
+#ifdef _WIN32
+  wchar_t buffer[32768] = {};
+  ::GetModuleFileNameW(nullptr, buffer, 32768);
+  return fs::path(buffer).parent_path();
+#else
+  return fs::read_symlink("/proc/self/exe").parent_path();
+#endif
+}
+
+bool ReadFile(const fs::path& path, std::string& content) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream text;
+  text << in.rdbuf();
+  content = text.str();
+  return true;
+}
+
+void WriteFile(const fs::path& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+#ifndef _WIN32
+std::string OpenDescriptors() {
+  std::string lines;
+  DIR* listing = ::opendir("/proc/self/fd");
+  if (listing == nullptr) return lines;
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == ".." || std::atoi(name.c_str()) == ::dirfd(listing)) continue;
+    std::error_code ignored;
+    lines += name + " " + fs::read_symlink("/proc/self/fd/" + name, ignored).string() + "\n";
+  }
+  ::closedir(listing);
+  return lines;
+}
+#endif
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain() {
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+  int count = 0;
+  wchar_t** parts = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  std::vector<std::string> arguments;
+  for (int i = 0; i < count; ++i) arguments.push_back(quillwave::platform::WideToUtf8(parts[i]));
+  ::LocalFree(parts);
+  const fs::path directory = OwnDirectory();
+  WriteFile(directory / "curl-cmdline.txt", quillwave::platform::WideToUtf8(::GetCommandLineW()));
+#else
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments(argv, argv + argc);
+  const fs::path directory = OwnDirectory();
+  WriteFile(directory / "curl-fds.txt", OpenDescriptors());
+#endif
+  std::string record;
+  for (const auto& argument : arguments) record += argument + '\0';
+  WriteFile(directory / "curl-args.txt", record);
+
+  std::string text;
+  if (ReadFile(directory / "curl-answer.txt", text)) std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+  if (ReadFile(directory / "curl-stderr.txt", text)) std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+
+  std::string exit_text;
+  if (!ReadFile(directory / "curl-exit.txt", exit_text)) return 0;
+#ifndef _WIN32
+  if (exit_text.starts_with("signal ")) ::raise(std::atoi(exit_text.c_str() + 7));
+#endif
+  return std::atoi(exit_text.c_str());
+}
