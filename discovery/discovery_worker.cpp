@@ -1,0 +1,190 @@
+#include "discovery/discovery_worker.h"
+
+#include <cstdint>
+#include <thread>
+#include <utility>
+
+#include "discovery/country_locale.h"
+#include "discovery/endpoints.h"
+#include "platform/files.h"
+#include "report/error_record.h"
+#include "report/text.h"
+
+namespace quillwave {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr std::size_t kPersonaStep = 0;
+constexpr std::size_t kEgressStep = 1;
+constexpr std::size_t kOverridesStep = 2;
+constexpr std::size_t kLaunchStep = 3;
+
+void Post(const DiscoveryContext& context, ProgressMessage message, std::size_t step) {
+  if (context.post) context.post(message, step);
+}
+
+void Pause(const DiscoveryContext& context, milliseconds duration) {
+  if (context.pause) context.pause(duration);
+}
+
+// A step change the window has to hear about at once.
+void Narrate(const DiscoveryContext& context, std::size_t step, const std::wstring& detail, bool done, bool failed) {
+  SetProgressStep(*context.steps, step, detail, done, failed);
+  Post(context, ProgressMessage::kStep, step);
+}
+
+bool Aborted(const DiscoveryContext& context) { return context.result->aborted.load(); }
+bool Blocked(const DiscoveryContext& context) { return context.result->blocked.load(); }
+
+// Only the tertiary answer lacks country, zone and coordinates, so it is no use
+// to a persona that wants any of them derived.
+bool WantsDerivedLocale(const PersonaConfig& persona) {
+  return persona.autoGeo || persona.autoLang || persona.autoTimezone;
+}
+
+// The persona's own values always win over discovered ones.
+void DeriveOverrides(const PersonaConfig& persona, const ProbeOutcome& outcome, DiscoveryResult& result) {
+  if (persona.webrtcNoLeak && !persona.webrtcFakePublicIpGiven) result.webrtc_public_ip = Widen(outcome.ip);
+  if (persona.autoGeo && !outcome.latitude.empty() && !outcome.longitude.empty()) {
+    if (!persona.hasGeoLat) result.geo_lat = Widen(outcome.latitude);
+    if (!persona.hasGeoLng) result.geo_lng = Widen(outcome.longitude);
+  }
+  if (persona.autoLang && !outcome.country_code.empty()) {
+    const CountryLocale locale = LookupCountryLocale(outcome.country_code);
+    if (!persona.hasLang) result.lang = Widen(locale.lang);
+    if (!persona.hasAcceptLanguage) result.accept_language = Widen(locale.accept_language);
+  }
+  if (persona.autoTimezone && !outcome.timezone.empty() && !persona.hasTimezoneOverride) {
+    result.timezone_override = Widen(outcome.timezone);
+  }
+}
+
+// "ip=… tz=… lang=… lat=… lng=…" without the empty ones; accept_language
+// follows lang and would only crowd the line.
+std::wstring OverrideSummary(const DiscoveryResult& result) {
+  const std::pair<const wchar_t*, const std::wstring*> pairs[] = {{L"ip", &result.webrtc_public_ip},
+                                                                  {L"tz", &result.timezone_override},
+                                                                  {L"lang", &result.lang},
+                                                                  {L"lat", &result.geo_lat},
+                                                                  {L"lng", &result.geo_lng}};
+  std::wstring summary;
+  for (const auto& [key, value] : pairs) {
+    if (value->empty()) continue;
+    if (!summary.empty()) summary += L' ';
+    summary += key;
+    summary += L'=';
+    summary += *value;
+  }
+  return summary;
+}
+
+void WriteErrorRecord(const DiscoveryRequest& request, const ProbeOutcome& outcome, const std::string& url,
+                      std::int64_t elapsed_ms) {
+  if (request.error_record_path.empty()) return;
+  ErrorReport report;
+  report.step = "discover_proxy_ip";
+  report.error_code = outcome.error_code;
+  report.message = outcome.message;
+  report.proxy = request.persona.proxyServer;
+  report.discovery_url = url;
+  report.curl_exit_code = outcome.curl_exit_code;
+  report.elapsed_ms = elapsed_ms;
+  WriteFileAtomic(request.error_record_path, FormatErrorRecord(report));  // best effort
+}
+
+}  // namespace
+
+std::string PrimaryUrl() { return std::string("http://") + endpoints::kPrimaryIp + ":65333/geo"; }
+std::string SecondaryUrl() { return std::string("https://") + endpoints::kSecondaryHost + "/geoip?format=json"; }
+std::string TertiaryUrl() { return std::string("https://") + endpoints::kTertiaryHost + "/myip"; }
+
+std::string provider_for_url(const std::string& url) {
+  if (url == PrimaryUrl()) return endpoints::kPrimaryHost;
+  if (url == TertiaryUrl()) return endpoints::kTertiaryHost;
+  return endpoints::kSecondaryLabel;
+}
+
+void RunDiscovery(std::unique_ptr<DiscoveryRequest> request, const DiscoveryContext& context) {
+  const PersonaConfig& persona = request->persona;
+  DiscoveryResult& result = *context.result;
+
+  // A record on disk must belong to the latest run that ran discovery.
+  if (!request->error_record_path.empty()) platform::DeleteFileOnly(request->error_record_path);
+
+  Narrate(context, kPersonaStep, Widen(persona.proxyServer), true, false);
+  Pause(context, milliseconds(120));
+  if (Aborted(context)) return;
+
+  // The cascade: each failure moves on; the last outcome tried is the one reported.
+  const std::wstring primary = Widen(endpoints::kPrimaryHost);
+  Narrate(context, kEgressStep, L"contacting " + primary + L" via SOCKS5\u2026", false, false);
+  std::string last_url = PrimaryUrl();
+  ProbeOutcome outcome = context.probe(persona.proxyServer, last_url);
+  std::int64_t elapsed_ms = outcome.elapsed_ms;
+  const auto try_next = [&](const std::wstring& status, std::string url) {
+    Narrate(context, kEgressStep, status, false, false);
+    last_url = std::move(url);
+    outcome = context.probe(persona.proxyServer, last_url);
+    elapsed_ms += outcome.elapsed_ms;
+  };
+  if (!outcome.error_code.empty()) {
+    try_next(primary + L" failed \u2014 trying " + Widen(endpoints::kSecondaryHost) + L"\u2026", SecondaryUrl());
+  }
+  if (!outcome.error_code.empty() && !WantsDerivedLocale(persona)) {
+    try_next(
+        Widen(endpoints::kSecondaryLabel) + L" failed \u2014 trying " + Widen(endpoints::kTertiaryHost) + L"\u2026",
+        TertiaryUrl());
+  }
+
+  const bool succeeded = outcome.error_code.empty();
+  if (!succeeded) WriteErrorRecord(*request, outcome, last_url, elapsed_ms);
+  result.egress_ip = outcome.ip;
+  result.country_code = outcome.country_code;
+  result.timezone = outcome.timezone;
+  result.provider = provider_for_url(last_url);
+  result.elapsed_ms = elapsed_ms;
+  if (succeeded) {
+    SetProgressStep(*context.steps, kEgressStep, Widen(outcome.ip), true, false);
+    DeriveOverrides(persona, outcome, result);
+  } else {
+    // The engine, if it starts, gets no discovered values at all.
+    const bool block = persona.onProxyFail == "block";
+    const std::wstring code = Widen(outcome.error_code);
+    SetProgressStep(*context.steps, kEgressStep,
+                    block ? L"BLOCKED: " + code : L"WARN: " + code + L" \u2014 chrome will fall back", true, true);
+    if (block) result.blocked.exchange(true);
+  }
+  Post(context, ProgressMessage::kStep, kEgressStep);
+
+  if (Aborted(context)) return;
+  // A blocked launch lingers so the user can read why.
+  Pause(context, milliseconds(Blocked(context) ? 2500 : 180));
+
+  if (Blocked(context)) {
+    Narrate(context, kOverridesStep, L"skipped \u2014 engine launch blocked", true, true);
+  } else {
+    const std::wstring summary = OverrideSummary(result);
+    Narrate(context, kOverridesStep, summary.empty() ? L"none (passthrough)" : summary, true, false);
+  }
+  Pause(context, milliseconds(120));
+
+  // After a user's close the window is already going; it needs no close.
+  if (Aborted(context)) return;
+  const bool blocked = Blocked(context);
+  Narrate(context, kLaunchStep, blocked ? L"aborted (exit 42)" : L"", true, blocked);
+  Pause(context, milliseconds(80));
+  Post(context, ProgressMessage::kClose, 0);
+}
+
+DiscoveryContext LiveDiscoveryContext(ProgressPoster post) {
+  DiscoveryContext context;
+  context.probe = probe_egress;
+  context.pause = [](milliseconds duration) { std::this_thread::sleep_for(duration); };
+  context.post = std::move(post);
+  context.steps = &SharedProgressSteps();
+  context.result = &SharedDiscoveryResult();
+  return context;
+}
+
+}  // namespace quillwave
