@@ -1,0 +1,12 @@
+#include "discovery/endpoints.h"
+
+namespace quillwave::endpoints {
+
+const char kPrimaryIp[] = QUILLWAVE_PRIMARY_IP;
+const char kPrimaryHost[] = QUILLWAVE_PRIMARY_HOST;
+const char kSecondaryHost[] = QUILLWAVE_SECONDARY_HOST;
+const char kSecondaryLabel[] = QUILLWAVE_SECONDARY_LABEL;
+const char kTertiaryHost[] = QUILLWAVE_TERTIARY_HOST;
+const char kCurlPath[] = QUILLWAVE_CURL_PATH;
+
+}  // namespace quillwave::endpoints
