@@ -2,12 +2,16 @@
 # Installs what building and testing the launcher needs on Debian 12, and
 # only what is missing (safe to run again).
 #   scripts/install-deps.sh            everything (both builds and all tests)
-#   scripts/install-deps.sh --linux    only what the native build needs
+#   scripts/install-deps.sh --linux    only what the native launcher build needs (the demo)
 set -euo pipefail
 
-packages=(cmake make g++ googletest curl microsocks)
+packages=(cmake make g++ pkg-config googletest)
 if [[ "${1:-}" != "--linux" ]]; then
-  packages+=(g++-mingw-w64-x86-64-posix wine64)
+  # The GTK progress window, the X server the window tests run on and the
+  # tools they inspect it with, curl and a SOCKS5 proxy for the discovery
+  # tests, and the Windows cross build with Wine to run its tests.
+  packages+=(libgtk-3-dev xvfb x11-utils xdotool imagemagick curl microsocks
+             g++-mingw-w64-x86-64-posix wine64)
 fi
 
 missing=()

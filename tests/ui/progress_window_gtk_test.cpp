@@ -1,0 +1,247 @@
+// The GTK progress window on a private X server (tests/support/with-xvfb.sh):
+// what a person sees, as pixels and window properties, and how the window
+// ends. The X side is observed with the usual X tools, run as bounded children.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "discovery/discovery_result.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+#include "ui/progress_dialog.h"
+#include "ui/progress_layout.h"
+
+namespace quillwave {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr auto kPatience = 10s;
+
+// Runs a program (a bare name is one of the system's X tools); its output,
+// or nothing when it failed.
+std::optional<std::string> RunTool(const std::vector<std::wstring>& command) {
+  std::vector<std::wstring> arguments(command.begin() + 1, command.end());
+  test::ChildOptions options;
+  options.timeout = std::chrono::duration_cast<std::chrono::milliseconds>(kPatience);
+  const test::ChildResult result = test::RunChild(fs::path("/usr/bin") / command.front(), arguments, options);
+  if (result.exit_code != 0) return std::nullopt;
+  return result.output;
+}
+
+std::string Tool(const std::vector<std::wstring>& command) { return RunTool(command).value_or(""); }
+
+// The X id of the mapped progress window, found by its WM_CLASS; empty when
+// none appears in time.
+std::wstring FindWindow() {
+  std::string id = Tool({L"xdotool", L"search", L"--sync", L"--onlyvisible", L"--classname", L"^QuillwaveLauncher$"});
+  while (!id.empty() && (id.back() == '\n' || id.back() == '\r')) id.pop_back();
+  if (id.find('\n') != std::string::npos) return {};  // more than one: a leftover window
+  return std::wstring(id.begin(), id.end());
+}
+
+struct Image {
+  int width = 0, height = 0;
+  std::vector<unsigned char> rgb;
+  Rgb At(int x, int y) const {
+    const std::size_t i = (static_cast<std::size_t>(y) * width + x) * 3;
+    return {rgb[i], rgb[i + 1], rgb[i + 2]};
+  }
+  bool Contains(Rgb colour, int left, int top, int right, int bottom) const {
+    for (int y = top; y < bottom; ++y)
+      for (int x = left; x < right; ++x)
+        if (At(x, y) == colour) return true;
+    return false;
+  }
+};
+
+// Captures the window into `png` and reads it back through a binary PPM.
+Image Capture(const std::wstring& window, const fs::path& png) {
+  Image image;
+  if (!RunTool({L"import", L"-silent", L"-window", window, png.wstring()})) return image;
+  const fs::path ppm = fs::path(png).replace_extension(".ppm");
+  Tool({L"convert", png.wstring(), L"-depth", L"8", ppm.wstring()});
+  std::ifstream in(ppm, std::ios::binary);
+  std::string magic;
+  int maximum = 0;
+  in >> magic >> image.width >> image.height >> maximum;
+  in.get();
+  if (magic != "P6" || maximum != 255 || image.width <= 0 || image.height <= 0) return {};
+  image.rgb.resize(static_cast<std::size_t>(image.width) * image.height * 3);
+  in.read(reinterpret_cast<char*>(image.rgb.data()), static_cast<std::streamsize>(image.rgb.size()));
+  fs::remove(ppm);
+  return in ? image : Image{};
+}
+
+// Captures until `ready` holds for the picture (the window paints
+// asynchronously), within the patience.
+Image CaptureWhen(const std::wstring& window, const fs::path& png, const std::function<bool(const Image&)>& ready) {
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  Image image;
+  do {
+    image = Capture(window, png);
+    if (image.width > 0 && ready(image)) return image;
+    std::this_thread::sleep_for(50ms);
+  } while (std::chrono::steady_clock::now() < deadline);
+  return image;
+}
+
+// Runs the main thread's loop while `drive` acts from another thread, as
+// the worker and the person do. Should `drive` fail to end the window, it is
+// closed after the patience so that the test fails instead of hanging.
+void RunWindow(ProgressDialog* dialog, const std::function<void()>& drive) {
+  const ProgressPoster post = ProgressPosterFor(dialog);
+  std::atomic<bool> loop_ended{false};
+  std::thread driver([&] {
+    drive();
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (!loop_ended.load() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+    if (!loop_ended.load()) post(ProgressMessage::kClose, 0);
+  });
+  RunProgressMessageLoop();
+  loop_ended.store(true);
+  driver.join();
+}
+
+class ProgressWindowGtk : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetProgressSteps(SharedProgressSteps());
+    SharedDiscoveryResult().aborted.store(false);
+    PrepareProgressDialog(nullptr);
+  }
+  void TearDown() override { ReleaseProgressDialog(); }
+};
+
+TEST_F(ProgressWindowGtk, PaintsTheStepsAndSummaryAndClosesOnTheWorkersPost) {
+  ProgressSteps& steps = SharedProgressSteps();
+  SetProgressStep(steps, 0, L"", true, false);
+  SetProgressStep(steps, 1, L"PROXY_TIMEOUT: no answer", false, true);
+  SetProgressStep(steps, 2, L"waiting for the egress IP", false, false);
+  SettingsSummary summary;
+  // The first row of each list ends in full blocks: small antialiased text
+  // may have no pixel of the pure text colour, a block always has.
+  summary.overrides = {{L"auto-timezone       ", L"true \u2588\u2588"},
+                       {L"proxy-server        ", L"socks5://127.0.0.1:1080"},
+                       {L"webrtc-no-leak      ", L"true"}};
+  summary.switches = {{L"lang                ", L"de-DE \u2588\u2588"}, {L"window-size         ", L"1280,800"}};
+
+  ProgressDialog* dialog = CreateProgressDialog(nullptr, summary);
+  ASSERT_NE(dialog, nullptr);
+  ShowProgressDialog(dialog);
+
+  const fs::path folder = QUILLWAVE_SCREENSHOT_DIR;
+  fs::create_directories(folder);
+  const fs::path png = folder / "progress-window-linux.png";
+  const ProgressPoster post = ProgressPosterFor(dialog);
+  std::wstring window;
+  std::string properties, geometry;
+  Image first, repainted;
+  RunWindow(dialog, [&] {
+    window = FindWindow();
+    if (window.empty()) return;
+    properties = Tool({L"xprop", L"-id", window, L"WM_CLASS", L"_NET_WM_NAME", L"_NET_WM_WINDOW_TYPE", L"_NET_WM_STATE",
+                       L"WM_NORMAL_HINTS"});
+    geometry = Tool({L"xdotool", L"getwindowgeometry", L"--shell", window});
+    first = CaptureWhen(window, png, [](const Image& image) { return image.At(450, 60) == kBackgroundColour; });
+    // A step change from another thread shows after its post.
+    SetProgressStep(SharedProgressSteps(), 3, L"", true, false);
+    post(ProgressMessage::kStep, 3);
+    repainted = CaptureWhen(window, folder / "progress-window-linux-step3.png",
+                            [](const Image& image) { return image.Contains(kDoneColour, 18, 138, 38, 158); });
+    post(ProgressMessage::kClose, 0);
+  });
+
+  EXPECT_FALSE(SharedDiscoveryResult().aborted.load()) << "the worker's close is no cancellation";
+  ASSERT_FALSE(window.empty()) << "no mapped window with WM_CLASS QuillwaveLauncher";
+  EXPECT_NE(properties.find("WM_CLASS(STRING) = \"QuillwaveLauncher\", \"QuillwaveLauncher\""), std::string::npos)
+      << properties;
+  EXPECT_NE(properties.find("_NET_WM_NAME(UTF8_STRING) = \"Preparing Quillwave\u2026\""), std::string::npos)
+      << properties;
+  EXPECT_NE(properties.find("_NET_WM_WINDOW_TYPE_DIALOG"), std::string::npos) << properties;
+  EXPECT_NE(properties.find("_NET_WM_STATE_ABOVE"), std::string::npos) << properties;
+  EXPECT_NE(properties.find("minimum size: 460 by 386"), std::string::npos) << properties;
+  EXPECT_NE(properties.find("maximum size: 460 by 386"), std::string::npos) << properties;
+  // Centred on the 1920 x 1080 screen; no frame without a window manager.
+  EXPECT_EQ(geometry, "WINDOW=" + std::string(window.begin(), window.end()) + "\nX=730\nY=347\nWIDTH=460\nHEIGHT=386\nSCREEN=0\n");
+
+  ASSERT_EQ(first.width, 460);
+  ASSERT_EQ(first.height, 386);
+  EXPECT_EQ(first.At(450, 60), kBackgroundColour);
+  EXPECT_TRUE(first.Contains(kPrimaryTextColour, 16, 14, 444, 40)) << "headline";
+  EXPECT_TRUE(first.Contains(kDoneColour, 18, 72, 38, 92)) << "step 0 done mark";
+  EXPECT_TRUE(first.Contains(kFailureColour, 18, 94, 38, 114)) << "step 1 failure mark";
+  EXPECT_TRUE(first.Contains(kFailureColour, 300, 94, 444, 114)) << "step 1 detail, right-aligned";
+  EXPECT_FALSE(first.Contains(kFailureColour, 40, 94, 120, 114)) << "step 1 label is not in the failure colour";
+  EXPECT_TRUE(first.Contains(kSecondaryTextColour, 300, 116, 444, 136)) << "step 2 detail";
+  EXPECT_TRUE(first.Contains(kPendingColour, 18, 138, 38, 158)) << "step 3 pending mark";
+  EXPECT_TRUE(first.Contains(kSecondaryTextColour, 16, 172, 444, 190)) << "overrides heading";
+  EXPECT_TRUE(first.Contains(kRowsColour, 18, 190, 444, 206)) << "first override row";
+  EXPECT_TRUE(first.Contains(kRowsColour, 18, 262, 444, 278)) << "first switch row";
+  EXPECT_FALSE(first.Contains(kRowsColour, 0, 294, 460, 386)) << "nothing below the last row";
+  EXPECT_TRUE(repainted.Contains(kDoneColour, 18, 138, 38, 158)) << "step 3 repainted after its post";
+}
+
+TEST_F(ProgressWindowGtk, TheWindowManagersCloseRequestCancelsTheLaunch) {
+  ProgressDialog* dialog = CreateProgressDialog(nullptr, SettingsSummary{});
+  ASSERT_NE(dialog, nullptr);
+  ShowProgressDialog(dialog);
+  std::wstring window;
+  bool sent = false;
+  const auto start = std::chrono::steady_clock::now();
+  RunWindow(dialog, [&] {
+    window = FindWindow();
+    if (!window.empty()) sent = RunTool({fs::path(QUILLWAVE_SEND_WM_DELETE).wstring(), window}).has_value();
+  });
+  ASSERT_FALSE(window.empty());
+  EXPECT_TRUE(sent);
+  EXPECT_TRUE(SharedDiscoveryResult().aborted.load());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, kPatience) << "the loop ended only by the fallback close";
+  // The worker's late posts go nowhere.
+  const ProgressPoster post = ProgressPosterFor(dialog);
+  post(ProgressMessage::kStep, 0);
+  post(ProgressMessage::kClose, 0);
+}
+
+// A launch that needs no window must not bring the toolkit into the process.
+TEST(ProgressWindowGtkDirectLaunch, LeavesTheToolkitUnloaded) {
+  test::ScopedTempDir folder;
+  const fs::path app = folder.path() / "app";
+  fs::create_directories(app);
+  fs::create_directories(folder.path() / "profile");
+  fs::copy_file(QUILLWAVE_LAUNCHER_PATH, app / "quillwave-launcher");
+  fs::copy_file(QUILLWAVE_STANDIN_ENGINE_PATH, app / "quillwave-engine");
+  fs::copy_file(QUILLWAVE_MODULE_PATH, app / "quillwave-progress-gtk.so");
+  test::ChildOptions options;
+  options.environment = {{L"LD_DEBUG", L"files"}, {L"XDG_DATA_HOME", folder.path().wstring()}};
+  const test::ChildResult result = test::RunChild(
+      app / "quillwave-launcher", {L"--user-data-dir=" + (folder.path() / "profile").wstring()}, options);
+  EXPECT_EQ(result.exit_code, 0) << result.output;
+  EXPECT_NE(result.output.find("libc.so"), std::string::npos) << "LD_DEBUG gave no trace";
+  EXPECT_EQ(result.output.find("quillwave-progress-gtk"), std::string::npos);
+  EXPECT_EQ(result.output.find("libgtk"), std::string::npos);
+}
+
+// Runs with DISPLAY and WAYLAND_DISPLAY unset.
+TEST(ProgressWindowGtkNoDisplay, GivesNoWindowAndNoDialogQuickly) {
+  ASSERT_EQ(std::getenv("DISPLAY"), nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  PrepareProgressDialog(nullptr);
+  EXPECT_EQ(CreateProgressDialog(nullptr, SettingsSummary{}), nullptr);
+  EXPECT_FALSE(ShowErrorDialog(L"Quillwave", L"Engine binary not found"));
+  RunProgressMessageLoop();  // no window: returns at once
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
+}  // namespace
+}  // namespace quillwave

@@ -1,0 +1,255 @@
+// The progress window drawn with GTK 3, cairo and Pango. Built as a module of
+// its own that the launcher loads only when it needs a window; it paints the
+// text runs the launcher hands it and knows nothing else of the launch.
+#include <gtk/gtk.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "ui/gtk/progress_module.h"
+
+namespace {
+
+struct GObjectUnref {
+  void operator()(gpointer object) const { g_object_unref(object); }
+};
+template <typename T>
+using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
+
+struct FontOptionsDestroy {
+  void operator()(cairo_font_options_t* options) const { cairo_font_options_destroy(options); }
+};
+using FontOptionsPtr = std::unique_ptr<cairo_font_options_t, FontOptionsDestroy>;
+
+struct FontDescriptionFree {
+  void operator()(PangoFontDescription* description) const { pango_font_description_free(description); }
+};
+using FontDescriptionPtr = std::unique_ptr<PangoFontDescription, FontDescriptionFree>;
+
+struct WindowState {
+  GtkWidget* window = nullptr;
+  GtkWidget* area = nullptr;
+  QwPaintSource source{};
+  QwColour background{};
+  FontDescriptionPtr fonts[kQwFontCount];
+  unsigned id = 0;
+  int outer_width = 0, outer_height = 0;
+  bool frame_fitted = false;
+};
+
+// The window handle: the one window that exists, touched on the main thread only.
+WindowState* g_window = nullptr;
+unsigned g_last_window_id = 0;
+
+// A font whose ascent plus descent is `cell_height` pixels, the way a cell
+// height selects a font on Windows, whichever family the fallback lands on.
+FontDescriptionPtr MakeFont(PangoContext* context, const QwFont& font) {
+  FontDescriptionPtr description(pango_font_description_from_string(""));
+  pango_font_description_set_family(description.get(), font.families);
+  pango_font_description_set_weight(description.get(), static_cast<PangoWeight>(font.weight));
+  pango_font_description_set_absolute_size(description.get(), font.cell_height * PANGO_SCALE);
+  PangoFontMetrics* metrics = pango_context_get_metrics(context, description.get(), nullptr);
+  const double extent = pango_font_metrics_get_ascent(metrics) + pango_font_metrics_get_descent(metrics);
+  pango_font_metrics_unref(metrics);
+  if (extent > 0) {
+    const double cell = static_cast<double>(font.cell_height) * PANGO_SCALE;
+    pango_font_description_set_absolute_size(description.get(), cell * cell / extent);
+  }
+  return description;
+}
+
+void SetColour(cairo_t* cr, QwColour colour) { cairo_set_source_rgb(cr, colour.r / 255.0, colour.g / 255.0, colour.b / 255.0); }
+
+void DrawRun(cairo_t* cr, PangoLayout* layout, const QwTextRun& run, const WindowState& state) {
+  if (run.font < 0 || run.font >= kQwFontCount || run.right <= run.left || run.bottom <= run.top) return;
+  const int width = run.right - run.left;
+  pango_layout_set_font_description(layout, state.fonts[run.font].get());
+  pango_layout_set_text(layout, run.text, -1);
+  pango_layout_set_width(layout, run.end_ellipsis ? width * PANGO_SCALE : -1);
+  pango_layout_set_ellipsize(layout, run.end_ellipsis ? PANGO_ELLIPSIZE_END : PANGO_ELLIPSIZE_NONE);
+  PangoRectangle line{};
+  pango_layout_line_get_pixel_extents(pango_layout_get_line_readonly(layout, 0), nullptr, &line);
+  const int x = run.right_aligned ? run.right - line.width : run.left;
+
+  cairo_save(cr);
+  cairo_rectangle(cr, run.left, run.top, width, run.bottom - run.top);
+  cairo_clip(cr);
+  SetColour(cr, run.colour);
+  cairo_move_to(cr, x, run.top);
+  pango_cairo_show_layout(cr, layout);
+  cairo_restore(cr);
+}
+
+gboolean OnDraw(GtkWidget* /*area*/, cairo_t* cr, gpointer data) {
+  auto* state = static_cast<WindowState*>(data);
+  SetColour(cr, state->background);
+  cairo_paint(cr);
+  const QwTextRun* runs = nullptr;
+  const size_t count = state->source.layout(state->source.context, &runs);
+  GObjectPtr<PangoLayout> layout(pango_cairo_create_layout(cr));
+  // Stems snapped to whole pixels, as the small texts look on Windows,
+  // whatever the desktop's own font settings are.
+  const FontOptionsPtr options(cairo_font_options_create());
+  cairo_font_options_set_antialias(options.get(), CAIRO_ANTIALIAS_GRAY);
+  cairo_font_options_set_hint_style(options.get(), CAIRO_HINT_STYLE_FULL);
+  cairo_font_options_set_hint_metrics(options.get(), CAIRO_HINT_METRICS_ON);
+  pango_cairo_context_set_font_options(pango_layout_get_context(layout.get()), options.get());
+  pango_layout_context_changed(layout.get());
+  pango_layout_set_single_paragraph_mode(layout.get(), TRUE);
+  for (size_t i = 0; i < count; ++i) DrawRun(cr, layout.get(), runs[i], *state);
+  return TRUE;
+}
+
+// The close box and Alt+F4: the person cancels the launch.
+gboolean OnDelete(GtkWidget* window, GdkEvent* /*event*/, gpointer data) {
+  auto* state = static_cast<WindowState*>(data);
+  state->source.user_closed(state->source.context);
+  gtk_widget_destroy(window);
+  return TRUE;
+}
+
+void OnDestroy(GtkWidget* /*window*/, gpointer data) {
+  std::unique_ptr<WindowState> state(static_cast<WindowState*>(data));
+  if (g_window == state.get()) g_window = nullptr;
+  state->source.release(state->source.context);
+  if (gtk_main_level() > 0) gtk_main_quit();
+}
+
+// The dialog frame: a title and a close box, nothing to minimise, maximise or resize.
+void OnRealize(GtkWidget* window, gpointer /*data*/) {
+  GdkWindow* gdk_window = gtk_widget_get_window(window);
+  gdk_window_set_functions(gdk_window, static_cast<GdkWMFunction>(GDK_FUNC_MOVE | GDK_FUNC_CLOSE));
+  gdk_window_set_decorations(gdk_window,
+                             static_cast<GdkWMDecoration>(GDK_DECOR_BORDER | GDK_DECOR_TITLE | GDK_DECOR_MENU));
+}
+
+// The requested size is the outer one: once a window manager has put its
+// frame around the window, the client area gives up the frame's share.
+gboolean OnConfigure(GtkWidget* window, GdkEvent* /*event*/, gpointer data) {
+  auto* state = static_cast<WindowState*>(data);
+  if (state->frame_fitted) return FALSE;
+  GdkWindow* gdk_window = gtk_widget_get_window(window);
+  GdkRectangle frame{};
+  gdk_window_get_frame_extents(gdk_window, &frame);
+  const int extra_width = frame.width - gdk_window_get_width(gdk_window);
+  const int extra_height = frame.height - gdk_window_get_height(gdk_window);
+  if (extra_width <= 0 && extra_height <= 0) return FALSE;
+  state->frame_fitted = true;
+  gtk_widget_set_size_request(state->area, state->outer_width - std::max(extra_width, 0),
+                              state->outer_height - std::max(extra_height, 0));
+  return FALSE;
+}
+
+int OpenDisplay(const char* wm_class) {
+  static int opened = -1;
+  if (opened < 0) {
+    g_set_prgname(wm_class);
+    gdk_set_program_class(wm_class);
+    opened = gtk_init_check(nullptr, nullptr) ? 1 : 0;
+  }
+  return opened;
+}
+
+void ScreenSize(int* width, int* height) {
+  *width = 0;
+  *height = 0;
+  GdkDisplay* display = gdk_display_get_default();
+  if (display == nullptr) return;
+  GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
+  if (monitor == nullptr) monitor = gdk_display_get_monitor(display, 0);
+  if (monitor == nullptr) return;
+  GdkRectangle geometry{};
+  gdk_monitor_get_geometry(monitor, &geometry);
+  *width = geometry.width;
+  *height = geometry.height;
+}
+
+unsigned Create(const QwWindowSpec* spec, const QwPaintSource* source) {
+  if (gdk_display_get_default() == nullptr || g_window != nullptr) return 0;
+  auto state = std::make_unique<WindowState>();
+  GObjectPtr<PangoContext> context(pango_font_map_create_context(pango_cairo_font_map_get_default()));
+  for (int i = 0; i < kQwFontCount; ++i) state->fonts[i] = MakeFont(context.get(), spec->fonts[i]);
+  state->source = *source;
+  state->background = spec->background;
+  state->outer_width = spec->width;
+  state->outer_height = spec->height;
+  state->id = ++g_last_window_id;
+
+  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  if (window == nullptr) return 0;
+  state->window = window;
+  gtk_window_set_title(GTK_WINDOW(window), spec->title);
+  gtk_window_set_type_hint(GTK_WINDOW(window), GDK_WINDOW_TYPE_HINT_DIALOG);
+  gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
+  gtk_window_set_keep_above(GTK_WINDOW(window), TRUE);
+  gtk_window_move(GTK_WINDOW(window), spec->left, spec->top);
+
+  state->area = gtk_drawing_area_new();
+  gtk_widget_set_size_request(state->area, spec->width, spec->height);
+  gtk_container_add(GTK_CONTAINER(window), state->area);
+
+  WindowState* raw = state.release();  // owned by the window from here; freed on "destroy"
+  g_signal_connect(raw->area, "draw", G_CALLBACK(OnDraw), raw);
+  g_signal_connect(window, "realize", G_CALLBACK(OnRealize), raw);
+  g_signal_connect(window, "configure-event", G_CALLBACK(OnConfigure), raw);
+  g_signal_connect(window, "delete-event", G_CALLBACK(OnDelete), raw);
+  g_signal_connect(window, "destroy", G_CALLBACK(OnDestroy), raw);
+  g_window = raw;
+  return raw->id;
+}
+
+void Show(unsigned window_id) {
+  if (g_window != nullptr && g_window->id == window_id) gtk_widget_show_all(g_window->window);
+}
+
+constexpr unsigned kMessageBits = 2;
+
+gboolean DeliverPost(gpointer data) {
+  const auto packed = GPOINTER_TO_UINT(data);
+  WindowState* state = g_window;
+  if (state == nullptr || state->id != packed >> kMessageBits) return G_SOURCE_REMOVE;
+  switch (packed & ((1u << kMessageBits) - 1)) {
+    case kQwPostStep:
+      gtk_widget_queue_draw(state->area);
+      break;
+    case kQwPostClose:
+      gtk_widget_destroy(state->window);
+      break;
+    default:
+      break;
+  }
+  return G_SOURCE_REMOVE;
+}
+
+// An idle source on the default context is dispatched by the main thread's
+// loop, whichever thread adds it; nothing else crosses threads.
+void Post(unsigned window_id, int message) {
+  const unsigned packed = (window_id << kMessageBits) | (static_cast<unsigned>(message) & ((1u << kMessageBits) - 1));
+  g_idle_add_full(G_PRIORITY_DEFAULT, DeliverPost, GUINT_TO_POINTER(packed), nullptr);
+}
+
+void RunLoop() {
+  if (g_window != nullptr) gtk_main();
+}
+
+int ShowError(const char* caption, const char* text) {
+  if (gdk_display_get_default() == nullptr) return 0;
+  GtkWidget* dialog =
+      gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", text);
+  if (dialog == nullptr) return 0;
+  gtk_window_set_title(GTK_WINDOW(dialog), caption);
+  gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
+  gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
+  gtk_dialog_run(GTK_DIALOG(dialog));
+  gtk_widget_destroy(dialog);
+  while (gtk_events_pending()) gtk_main_iteration();  // let the dialog disappear before the launcher exits
+  return 1;
+}
+
+constexpr QwProgressModule kModule{kQwModuleVersion, OpenDisplay, ScreenSize, Create, Show, Post, RunLoop, ShowError};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) const QwProgressModule* quillwave_progress_module(void) {
+  return &kModule;
+}
