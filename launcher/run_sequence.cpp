@@ -1,23 +1,31 @@
 #include "launcher/run_sequence.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 
 #include "discovery/discovery_result.h"
+#include "discovery/discovery_worker.h"
 #include "housekeeping/previous_tabs.h"
 #include "housekeeping/storage_reset.h"
 #include "launcher/command_line.h"
+#include "launcher/discovery_launch.h"
 #include "launcher/engine_start.h"
 #include "persona/webgl_profile.h"
 #include "platform/files.h"
-#include "platform/notice.h"
 #include "platform/paths.h"
+#include "report/error_record.h"
 #include "report/result_record.h"
+#include "ui/progress_dialog.h"
 
 namespace quillwave {
 namespace {
 
+using std::chrono::milliseconds;
+
 constexpr wchar_t kNoticeCaption[] = L"Quillwave";
+constexpr milliseconds kWorkerWait{6000};
 
 void DoHousekeeping(const PersonaConfig& persona, const std::wstring& user_data_dir) {
   if (persona.closePreviousTabs) ClosePreviousTabs(user_data_dir);
@@ -30,9 +38,23 @@ int Launch(const std::wstring& engine_path, const platform::OwnArguments& own_ar
            const EngineSwitches& switches) {
   const platform::SpawnResult started = StartEngine(engine_path, own_arguments, switches);
   if (started.started) return kExitOk;
-  platform::ShowErrorNotice(kNoticeCaption,
-                            L"Engine could not be started:\n" + engine_path + L"\n\n" + started.reason);
+  ShowErrorDialog(kNoticeCaption, L"Engine could not be started:\n" + engine_path + L"\n\n" + started.reason);
   return kExitEngineProblem;
+}
+
+int DegradedLaunch(const PersonaConfig& persona, const std::wstring& user_data_dir, const std::wstring& engine_path,
+                   const platform::OwnArguments& own_arguments) {
+  WriteResultRecord("degraded", 0, kDialogInitFailed,
+                    "CreateProgressDialog returned null; spawned engine without discovery");
+  DoHousekeeping(persona, user_data_dir);
+  return Launch(engine_path, own_arguments, DegradedRecipe(persona, ReadMachineValues()));
+}
+
+// Ends the process at once while the worker may still run, so no static
+// object is destroyed under it.
+[[noreturn]] void EndWithWorkerRunning(int exit_code) {
+  std::fflush(nullptr);
+  std::_Exit(exit_code);
 }
 
 }  // namespace
@@ -42,13 +64,12 @@ bool NeedsDiscovery(const PersonaConfig& p) {
          (p.autoLang && (!p.hasLang || !p.hasAcceptLanguage)) || (p.autoTimezone && !p.hasTimezoneOverride);
 }
 
-int RunLauncher(const platform::OwnArguments& own_arguments) {
+int RunLauncher(const platform::OwnArguments& own_arguments, void* instance) {
   const std::wstring launcher_dir = platform::LauncherDirectory();
   // The separator is always added, even after a drive root.
   const std::wstring engine_path = launcher_dir + platform::kPathSeparator + platform::kEngineFileName;
   if (!platform::PathExists(engine_path)) {
-    platform::ShowErrorNotice(kNoticeCaption,
-                              L"Engine binary not found:\n" + engine_path + L"\n\nReinstall Quillwave.");
+    ShowErrorDialog(kNoticeCaption, L"Engine binary not found:\n" + engine_path + L"\n\nReinstall Quillwave.");
     return kExitEngineProblem;
   }
 
@@ -67,13 +88,37 @@ int RunLauncher(const platform::OwnArguments& own_arguments) {
     return Launch(engine_path, own_arguments, switches);
   }
 
-  // No progress window exists in this build, so a persona that needs
-  // discovery takes the launch the launcher makes when the window cannot be
-  // created: recorded as degraded, without discovery.
-  WriteResultRecord("degraded", 0, "DIALOG_INIT_FAILED",
-                    "CreateProgressDialog returned null; spawned engine without discovery");
+  ResetProgressSteps(SharedProgressSteps());
+  const SettingsSummary summary = persona_text ? BuildSettingsSummary(*persona_text) : SettingsSummary{};
+  PrepareProgressDialog(instance);
+  ProgressDialog* const dialog = CreateProgressDialog(instance, summary);
+  if (dialog == nullptr) {
+    ReleaseProgressDialog();
+    return DegradedLaunch(persona, user_data_dir, engine_path, own_arguments);
+  }
+  ShowProgressDialog(dialog);
+  DiscoveryThread worker(std::make_unique<DiscoveryRequest>(DiscoveryRequest{persona, ErrorRecordPath()}),
+                         LiveDiscoveryContext(ProgressPosterFor(dialog)));
+  RunProgressMessageLoop();
+  const bool worker_ended = worker.WaitFor(kWorkerWait);
+  ReleaseProgressDialog();
+
+  DiscoveryResult& found = SharedDiscoveryResult();
+  // A close by the person wins, even over a block the worker already set.
+  if (found.aborted.load()) {
+    if (!worker_ended) EndWithWorkerRunning(kExitOk);
+    return kExitOk;
+  }
+  if (found.blocked.load()) {
+    WriteResultRecord("blocked", found.elapsed_ms, kProxyBlocked, "see .corvane-launcher-error.json for details");
+    return kExitBlocked;
+  }
+  EngineSwitches switches = DiscoveryRecipeFirstHalf(
+      persona, WebglProfileSwitchItems(persona.webglProfile, launcher_dir), found);
   DoHousekeeping(persona, user_data_dir);
-  return Launch(engine_path, own_arguments, DegradedRecipe(persona, ReadMachineValues()));
+  DiscoveryRecipeSecondHalf(switches, persona, ReadMachineValues(), own_arguments.text);
+  WriteResultRecord("ok", found.elapsed_ms, "", "");
+  return Launch(engine_path, own_arguments, switches);
 }
 
 }  // namespace quillwave

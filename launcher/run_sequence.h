@@ -14,7 +14,8 @@ inline constexpr int kExitBlocked = 42;
 // already fixed by the persona.
 bool NeedsDiscovery(const PersonaConfig& persona);
 
-// Runs the whole launch and returns the process exit code.
-int RunLauncher(const platform::OwnArguments& own_arguments);
+// Runs the whole launch and returns the process exit code. `instance` is
+// the launcher's module instance on Windows (for the window), else null.
+int RunLauncher(const platform::OwnArguments& own_arguments, void* instance);
 
 }  // namespace quillwave

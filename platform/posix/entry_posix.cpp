@@ -9,5 +9,5 @@ int main(int argc, char** argv) {
     if (i > 1) arguments.text += L' ';
     arguments.text += arguments.list.back();
   }
-  return quillwave::RunLauncher(arguments);
+  return quillwave::RunLauncher(arguments, nullptr);
 }

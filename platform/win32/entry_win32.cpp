@@ -3,8 +3,8 @@
 
 #include "launcher/run_sequence.h"
 
-int WINAPI wWinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, PWSTR own_arguments, int /*show*/) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR own_arguments, int /*show*/) {
   quillwave::platform::OwnArguments arguments;
   arguments.text = own_arguments != nullptr ? own_arguments : L"";
-  return quillwave::RunLauncher(arguments);
+  return quillwave::RunLauncher(arguments, instance);
 }

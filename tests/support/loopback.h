@@ -20,7 +20,7 @@ namespace quillwave::test {
 // but nothing ever reads or answers.
 class LoopbackPort {
  public:
-  explicit LoopbackPort(bool listening);
+  explicit LoopbackPort(bool listening, int port = 0);
   int port() const { return port_; }
 
  private:
@@ -32,7 +32,8 @@ class LoopbackPort {
 // one connection at a time, on its own thread.
 class LoopbackHttpServer {
  public:
-  LoopbackHttpServer(int status, std::string body);
+  // On `port`, or on one the system picks when it is 0.
+  LoopbackHttpServer(int status, std::string body, int port = 0);
   ~LoopbackHttpServer();
   LoopbackHttpServer(const LoopbackHttpServer&) = delete;
   LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;

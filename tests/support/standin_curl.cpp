@@ -2,6 +2,7 @@
 //   curl-answer.txt  printed to standard output as it is (none: nothing)
 //   curl-stderr.txt  printed to standard error afterwards (none: nothing)
 //   curl-exit.txt    the exit code (none: 0); on Linux "signal N" raises signal N
+//   curl-delay-ms.txt  how long to take before answering, like a slow proxy
 // It records what it received beside itself: "curl-args.txt" (each argument
 // followed by a NUL byte, its own name first); on Windows the raw command
 // line in "curl-cmdline.txt"; on Linux "curl-fds.txt", one line per open
@@ -12,6 +13,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #ifdef _WIN32
@@ -95,13 +98,18 @@ int main(int argc, char** argv) {
   WriteFile(directory / "curl-args.txt", record);
 
   std::string text;
+  if (ReadFile(directory / "curl-delay-ms.txt", text)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(text.c_str())));
+  }
   if (ReadFile(directory / "curl-answer.txt", text)) std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
   if (ReadFile(directory / "curl-stderr.txt", text)) std::fwrite(text.data(), 1, text.size(), stderr);
   std::fflush(stderr);
 
   std::string exit_text;
-  if (!ReadFile(directory / "curl-exit.txt", exit_text)) return 0;
+  const bool scripted_exit = ReadFile(directory / "curl-exit.txt", exit_text);
+  WriteFile(directory / "curl-done.txt", "");
+  if (!scripted_exit) return 0;
 #ifndef _WIN32
   if (exit_text.starts_with("signal ")) ::raise(std::atoi(exit_text.c_str() + 7));
 #endif

@@ -28,11 +28,14 @@ sockaddr_in LoopbackAddress(int port) {
   return address;
 }
 
-// A TCP socket bound to 127.0.0.1 on a port the system picks.
+// A TCP socket bound to 127.0.0.1 on the given port, or on one the system
+// picks when it is 0.
 UniqueFd BoundSocket(int& port) {
   UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address = LoopbackAddress(0);
+  sockaddr_in address = LoopbackAddress(port);
   socklen_t length = sizeof address;
+  const int reuse = 1;  // a fixed port may still linger in TIME_WAIT from an earlier test
+  if (socket.valid() && port != 0) ::setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
   if (!socket.valid() || ::bind(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::getsockname(socket.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     throw std::runtime_error(std::string("cannot bind a loopback socket: ") + std::strerror(errno));
@@ -48,7 +51,7 @@ bool WaitReadable(int fd, int timeout_ms) {
 
 }  // namespace
 
-LoopbackPort::LoopbackPort(bool listening) {
+LoopbackPort::LoopbackPort(bool listening, int port) : port_(port) {
   socket_ = BoundSocket(port_);
   if (listening && ::listen(socket_.get(), 16) != 0) throw std::runtime_error("cannot listen on a loopback socket");
 }
@@ -59,7 +62,8 @@ int UnusedLoopbackPort() {
   return port;
 }
 
-LoopbackHttpServer::LoopbackHttpServer(int status, std::string body) : status_(status), body_(std::move(body)) {
+LoopbackHttpServer::LoopbackHttpServer(int status, std::string body, int port)
+    : status_(status), body_(std::move(body)), port_(port) {
   listener_ = BoundSocket(port_);
   int wake[2];
   if (::listen(listener_.get(), 16) != 0 || ::pipe2(wake, O_CLOEXEC) != 0) {

@@ -1,0 +1,183 @@
+// The discovery launch as a black box on Linux: the launcher built with its
+// endpoints on loopback, real curl through a real SOCKS5 proxy (microsocks),
+// the GTK progress window on a private X server and the stand-in engine.
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "tests/launcher/launcher_fixture.h"
+#include "tests/support/loopback.h"
+
+namespace quillwave {
+namespace {
+
+constexpr int kPrimaryPort = 65333;  // fixed by the primary endpoint's URL
+const std::string kAnswer =
+    R"({"ip": "203.0.113.9", "country": "DE", "timezone": "Europe/Berlin", "latitude": 52.52, "longitude": 13.405})";
+
+std::string Persona(int proxy_port, const std::string& extra) {
+  return R"({"proxy-server": "socks5://127.0.0.1:)" + std::to_string(proxy_port) +
+         R"(", "auto-timezone": true, "auto-lang": true, "auto-geo": true, "webrtc-no-leak": true,
+             "cdp-tcp-port": "9222", "close-previous-tabs": true)" + extra + "}";
+}
+
+// The elapsed time varies from run to run; everything else is exact.
+std::string StripElapsed(const std::string& record) {
+  return std::regex_replace(StripTimestamp(record), std::regex("\"elapsed_ms\":[0-9]+"), "\"elapsed_ms\":MS");
+}
+
+class DiscoveryBlackBox : public LauncherFixture {
+ protected:
+  DiscoveryBlackBox() : LauncherFixture(QUILLWAVE_LOOPBACK_LAUNCHER_PATH) {
+    fs::copy_file(BuiltFile(QUILLWAVE_MODULE_PATH), app() / "quillwave-progress-gtk.so");
+    test::WriteTextFile(profile() / "Default" / "Current Tabs", "tabs");
+  }
+
+  // Starts microsocks on a free loopback port.
+  int StartProxy() {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      const int port = test::UnusedLoopbackPort();
+      proxy_ = std::make_unique<test::BackgroundProcess>(
+          "/usr/bin/microsocks", std::vector<std::string>{"-i", "127.0.0.1", "-p", std::to_string(port)});
+      if (test::WaitForLoopbackPort(port, 5s, *proxy_)) return port;
+    }
+    ADD_FAILURE() << "microsocks did not start; scripts/install-deps.sh installs it";
+    return 0;
+  }
+
+  // Runs with the display the test itself was given.
+  test::ChildResult RunOnDisplay(std::chrono::milliseconds timeout = 60s) {
+    return Run({user_data_arg()}, {}, timeout);
+  }
+
+  std::vector<std::wstring> DiscoveredLaunch(const std::vector<std::wstring>& discovered) {
+    std::vector<std::wstring> switches = discovered;
+    for (const auto& s : MachineSwitches()) switches.push_back(s);
+    switches.insert(switches.end(), {L"--remote-debugging-port=9222", L"--remote-debugging-address=127.0.0.1",
+                                     L"chrome://version"});
+    return Expected({user_data_arg()}, switches);
+  }
+
+  std::unique_ptr<test::BackgroundProcess> proxy_;
+};
+
+TEST_F(DiscoveryBlackBox, SuccessStartsTheEngineWithTheDiscoveredSwitchesAndRecordsThem) {
+  ASSERT_TRUE(getenv("DISPLAY") != nullptr) << "run under tests/support/with-xvfb.sh";
+  test::LoopbackHttpServer endpoint(200, kAnswer, kPrimaryPort);
+  test::WriteTextFile(profile() / "command-line.json", Persona(StartProxy(), ""));
+  const auto result = RunOnDisplay();
+  EXPECT_EQ(result.exit_code, 0) << result.output;
+  EXPECT_EQ(EngineArguments(),
+            DiscoveredLaunch({L"--webrtc-fake-public-ip=203.0.113.9", L"--force-webrtc-ip-handling-policy=default",
+                              L"--timezone-override=Europe/Berlin", L"--lang=de-DE",
+                              L"--accept-language=de-DE,de;q=0.9,en;q=0.8", L"--geo-lat=52.52", L"--geo-lng=13.405",
+                              L"--geo-accuracy=100"}));
+  EXPECT_EQ(StripElapsed(test::ReadTextFile(profile() / ".corvane-launcher-result.json")),
+            "{\"schema\":1,\"ts\":\"TS\",\"status\":\"ok\",\"ip\":\"203.0.113.9\",\"timezone\":\"Europe/Berlin\","
+            "\"country_code\":\"DE\",\"lat\":\"52.52\",\"lng\":\"13.405\",\"lang\":\"de-DE\",\"accept_lang\":"
+            "\"de-DE,de;q=0.9,en;q=0.8\",\"elapsed_ms\":MS,\"provider\":\"geo.loopback.test\",\"error_code\":\"\","
+            "\"message\":\"\",\"launcher_version\":\"0.32.0\"}\n");
+  EXPECT_FALSE(fs::exists(profile() / "Default" / "Current Tabs"));
+  EXPECT_FALSE(fs::exists(profile() / ".corvane-launcher-error.json"));
+  EXPECT_EQ(endpoint.requests().size(), 1u);
+}
+
+TEST_F(DiscoveryBlackBox, ProxyDownUnderBlockRefusesTheLaunchWithBothRecords) {
+  test::WriteTextFile(profile() / "command-line.json", Persona(test::UnusedLoopbackPort(), ""));
+  const auto result = RunOnDisplay();
+  EXPECT_EQ(result.exit_code, 42) << result.output;
+  EXPECT_FALSE(fs::exists(engine_run()));
+  EXPECT_TRUE(fs::exists(profile() / "Default" / "Current Tabs")) << "no housekeeping when blocked";
+  EXPECT_EQ(StripElapsed(test::ReadTextFile(profile() / ".corvane-launcher-result.json")),
+            "{\"schema\":1,\"ts\":\"TS\",\"status\":\"blocked\",\"ip\":\"\",\"timezone\":\"\",\"country_code\":\"\","
+            "\"lat\":\"\",\"lng\":\"\",\"lang\":\"\",\"accept_lang\":\"\",\"elapsed_ms\":MS,\"provider\":\"lbck\","
+            "\"error_code\":\"PROXY_BLOCKED\",\"message\":\"see .corvane-launcher-error.json for details\","
+            "\"launcher_version\":\"0.32.0\"}\n");
+  const std::string error = test::ReadTextFile(profile() / ".corvane-launcher-error.json");
+  EXPECT_NE(error.find("\"step\":\"discover_proxy_ip\",\"error_code\":\"PROXY_UNREACHABLE\""), std::string::npos)
+      << error;
+  EXPECT_NE(error.find("\"discovery_url\":\"https://localhost:9/geoip?format=json\",\"curl_exit_code\":7,"),
+            std::string::npos)
+      << error;
+}
+
+TEST_F(DiscoveryBlackBox, ProxyDownUnderFallbackLaunchesWithoutDiscoveredValues) {
+  test::WriteTextFile(profile() / "command-line.json",
+                      Persona(test::UnusedLoopbackPort(), R"(, "on-proxy-fail": "fallback")"));
+  const auto result = RunOnDisplay();
+  EXPECT_EQ(result.exit_code, 0) << result.output;
+  EXPECT_EQ(EngineArguments(), DiscoveredLaunch({L"--force-webrtc-ip-handling-policy=default"}));
+  EXPECT_EQ(StripElapsed(test::ReadTextFile(profile() / ".corvane-launcher-result.json")),
+            "{\"schema\":1,\"ts\":\"TS\",\"status\":\"ok\",\"ip\":\"\",\"timezone\":\"\",\"country_code\":\"\","
+            "\"lat\":\"\",\"lng\":\"\",\"lang\":\"\",\"accept_lang\":\"\",\"elapsed_ms\":MS,\"provider\":\"lbck\","
+            "\"error_code\":\"\",\"message\":\"\",\"launcher_version\":\"0.32.0\"}\n");
+  EXPECT_TRUE(fs::exists(profile() / ".corvane-launcher-error.json"));
+  EXPECT_FALSE(fs::exists(profile() / "Default" / "Current Tabs"));
+}
+
+// Without a display there is no window: the record comes first, then the
+// housekeeping, then the engine. inotify shows the order of the two writes.
+TEST_F(DiscoveryBlackBox, WithoutAWindowTheDegradedRecordPrecedesAnyDeletion) {
+  test::WriteTextFile(profile() / "command-line.json", Persona(test::UnusedLoopbackPort(), ""));
+  platform::UniqueFd watch(inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+  ASSERT_TRUE(watch.valid());
+  ASSERT_GE(inotify_add_watch(watch.get(), profile().c_str(), IN_MOVED_TO), 0);
+  ASSERT_GE(inotify_add_watch(watch.get(), (profile() / "Default").c_str(), IN_DELETE), 0);
+  const auto result = Run({user_data_arg()});  // no DISPLAY
+  EXPECT_EQ(result.exit_code, 0) << result.output;
+  EngineArguments();
+  EXPECT_EQ(StripTimestamp(test::ReadTextFile(profile() / ".corvane-launcher-result.json")), kDegraded);
+  std::vector<std::string> events;
+  alignas(inotify_event) char buffer[4096];
+  for (ssize_t got; (got = read(watch.get(), buffer, sizeof buffer)) > 0;) {
+    for (char* p = buffer; p < buffer + got;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(p);
+      if (event->len > 0) events.push_back(std::string(event->mask & IN_DELETE ? "delete " : "write ") + event->name);
+      p += sizeof(inotify_event) + event->len;
+    }
+  }
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0], "write .corvane-launcher-result.json");
+  EXPECT_EQ(events[1], "delete Current Tabs");
+}
+
+// The person closes the window (the window manager's close request) while
+// curl is still waiting for the endpoint: the launch is cancelled at once,
+// nothing is recorded, deleted or started, and the launcher ends although
+// the worker is still inside curl.
+TEST_F(DiscoveryBlackBox, ClosingTheWindowDuringASlowProbeCancelsEverything) {
+  test::LoopbackPort silent_endpoint(/*listening=*/true, kPrimaryPort);
+  test::WriteTextFile(profile() / "command-line.json", Persona(StartProxy(), ""));
+  std::thread closer([] {
+    for (int i = 0; i < 200; ++i) {
+      const auto found = test::RunChild("/usr/bin/xdotool", {L"search", L"--onlyvisible", L"--class", L"QuillwaveLauncher"});
+      if (found.exit_code == 0 && !found.output.empty()) {
+        // The worker is inside curl from 120 ms after the window appears
+        // on; the endpoint never answers, so curl stays there for 10 s.
+        std::this_thread::sleep_for(1500ms);
+        const std::string id = found.output.substr(0, found.output.find('\n'));
+        test::RunChild(QUILLWAVE_SEND_WM_DELETE, {Widen(id)});
+        return;
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+  });
+  const auto started = std::chrono::steady_clock::now();
+  const auto result = RunOnDisplay(30s);
+  closer.join();
+  EXPECT_FALSE(result.timed_out);
+  EXPECT_EQ(result.exit_code, 0) << result.output;
+  // At most the 6 s the launcher grants the worker after the window has
+  // gone, not curl's 10 s.
+  const auto elapsed = std::chrono::steady_clock::now() - started;
+  EXPECT_GT(elapsed, 6s) << "the close came before the probe";
+  EXPECT_LT(elapsed, 9500ms) << "the launcher waited for curl";
+  EXPECT_FALSE(fs::exists(profile() / ".corvane-launcher-result.json"));
+  EXPECT_TRUE(fs::exists(profile() / "Default" / "Current Tabs"));
+  EXPECT_FALSE(fs::exists(engine_run()));
+}
+
+}  // namespace
+}  // namespace quillwave

@@ -1,0 +1,129 @@
+// The discovery launch as a black box on Windows (under Wine, on a private X
+// server): the real launcher, its GDI progress window, and a stand-in curl
+// put where the launcher looks for the system's curl.exe.
+#include <windows.h>
+
+#include <thread>
+
+#include "tests/launcher/launcher_fixture.h"
+#include "ui/progress_layout.h"
+
+namespace quillwave {
+namespace {
+
+const std::string kAnswer =
+    R"({"ip": "203.0.113.9", "country": "DE", "timezone": "Europe/Berlin", "latitude": 52.52, "longitude": 13.405})";
+const std::string kPersona = R"({"proxy-server": "socks5://127.0.0.1:1080", "auto-timezone": true, "auto-lang": true,
+  "auto-geo": true, "webrtc-no-leak": true, "cdp-tcp-port": "9222", "close-previous-tabs": true)";
+
+fs::path SystemDirectory() {
+  wchar_t buffer[MAX_PATH] = {};
+  ::GetSystemDirectoryW(buffer, MAX_PATH);
+  return buffer;
+}
+
+std::string StripElapsed(const std::string& record) {
+  return std::regex_replace(StripTimestamp(record), std::regex("\"elapsed_ms\":[0-9]+"), "\"elapsed_ms\":MS");
+}
+
+class DiscoveryBlackBox : public LauncherFixture {
+ protected:
+  DiscoveryBlackBox() : LauncherFixture(QUILLWAVE_LAUNCHER_PATH) {
+    Cleanup();
+    fs::copy_file(BuiltFile(QUILLWAVE_STANDIN_CURL_PATH), curl_dir() / "curl.exe");
+    test::WriteTextFile(profile() / "Default" / "Current Tabs", "tabs");
+  }
+  ~DiscoveryBlackBox() override {
+    // A slow stand-in may still run after the launcher has gone.
+    if (fs::exists(curl_dir() / "curl-args.txt")) test::WaitForFile(curl_dir() / "curl-done.txt", 30s);
+    Cleanup();
+  }
+  static fs::path curl_dir() { return SystemDirectory(); }
+  static void Cleanup() {
+    std::error_code ignored;
+    for (const char* name : {"curl.exe", "curl-answer.txt", "curl-exit.txt", "curl-delay-ms.txt", "curl-args.txt",
+                             "curl-cmdline.txt", "curl-done.txt", "curl-stderr.txt"}) {
+      fs::remove(curl_dir() / name, ignored);
+    }
+  }
+  void Script(const std::string& answer, int exit_code, int delay_ms = 0) {
+    test::WriteTextFile(curl_dir() / "curl-answer.txt", answer);
+    test::WriteTextFile(curl_dir() / "curl-exit.txt", std::to_string(exit_code));
+    if (delay_ms > 0) test::WriteTextFile(curl_dir() / "curl-delay-ms.txt", std::to_string(delay_ms));
+  }
+  test::ChildResult RunOnDisplay() { return Run({user_data_arg()}, {}); }
+};
+
+TEST_F(DiscoveryBlackBox, SuccessStartsTheEngineWithTheDiscoveredSwitchesAndRecordsThem) {
+  Script(kAnswer, 0);
+  test::WriteTextFile(profile() / "command-line.json", kPersona + "}");
+  EXPECT_EQ(RunOnDisplay().exit_code, 0);
+  std::vector<std::wstring> switches = {L"--webrtc-fake-public-ip=203.0.113.9",
+                                        L"--force-webrtc-ip-handling-policy=default",
+                                        L"--timezone-override=Europe/Berlin",
+                                        L"--lang=de-DE",
+                                        L"--accept-language=de-DE,de;q=0.9,en;q=0.8",
+                                        L"--geo-lat=52.52",
+                                        L"--geo-lng=13.405",
+                                        L"--geo-accuracy=100"};
+  for (const auto& s : MachineSwitches()) switches.push_back(s);
+  switches.insert(switches.end(), {L"--remote-debugging-port=9222", L"--remote-debugging-address=127.0.0.1",
+                                   L"chrome://version"});
+  EXPECT_EQ(EngineArguments(), Expected({user_data_arg()}, switches));
+  EXPECT_EQ(StripElapsed(test::ReadTextFile(profile() / ".corvane-launcher-result.json")),
+            "{\"schema\":1,\"ts\":\"TS\",\"status\":\"ok\",\"ip\":\"203.0.113.9\",\"timezone\":\"Europe/Berlin\","
+            "\"country_code\":\"DE\",\"lat\":\"52.52\",\"lng\":\"13.405\",\"lang\":\"de-DE\",\"accept_lang\":"
+            "\"de-DE,de;q=0.9,en;q=0.8\",\"elapsed_ms\":MS,\"provider\":\"geo.primary.example\",\"error_code\":\"\","
+            "\"message\":\"\",\"launcher_version\":\"0.32.0\"}\n");
+  EXPECT_FALSE(fs::exists(profile() / "Default" / "Current Tabs"));
+}
+
+TEST_F(DiscoveryBlackBox, ProxyDownUnderBlockRefusesTheLaunchWithBothRecords) {
+  Script("", 7);
+  test::WriteTextFile(profile() / "command-line.json", kPersona + "}");
+  EXPECT_EQ(RunOnDisplay().exit_code, 42);
+  EXPECT_FALSE(fs::exists(engine_run()));
+  EXPECT_TRUE(fs::exists(profile() / "Default" / "Current Tabs"));
+  EXPECT_EQ(StripElapsed(test::ReadTextFile(profile() / ".corvane-launcher-result.json")),
+            "{\"schema\":1,\"ts\":\"TS\",\"status\":\"blocked\",\"ip\":\"\",\"timezone\":\"\",\"country_code\":\"\","
+            "\"lat\":\"\",\"lng\":\"\",\"lang\":\"\",\"accept_lang\":\"\",\"elapsed_ms\":MS,\"provider\":\"scnd\","
+            "\"error_code\":\"PROXY_BLOCKED\",\"message\":\"see .corvane-launcher-error.json for details\","
+            "\"launcher_version\":\"0.32.0\"}\n");
+  const std::string error = test::ReadTextFile(profile() / ".corvane-launcher-error.json");
+  EXPECT_NE(error.find("\"error_code\":\"PROXY_UNREACHABLE\""), std::string::npos) << error;
+  EXPECT_NE(error.find("\"curl_exit_code\":7,"), std::string::npos) << error;
+}
+
+// The person closes the window while curl is still running: the launch is
+// cancelled at once, nothing is recorded, deleted or started, and the
+// launcher ends although the worker is still inside curl.
+TEST_F(DiscoveryBlackBox, ClosingTheWindowDuringASlowProbeCancelsEverything) {
+  Script(kAnswer, 0, 12000);
+  test::WriteTextFile(profile() / "command-line.json", kPersona + "}");
+  std::thread closer([] {
+    for (int i = 0; i < 400; ++i) {
+      if (HWND window = ::FindWindowW(kWindowClassName, nullptr)) {
+        // The worker is inside curl from 120 ms after the window appears on.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  });
+  const auto started = std::chrono::steady_clock::now();
+  const auto result = RunOnDisplay();
+  closer.join();
+  // At most the 6 s the launcher grants the worker, not curl's 12 s.
+  const auto elapsed = std::chrono::steady_clock::now() - started;
+  EXPECT_GT(elapsed, 6s) << "the close came before the probe";
+  EXPECT_LT(elapsed, 10s) << "the launcher waited for curl";
+  EXPECT_FALSE(result.timed_out);
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_FALSE(fs::exists(profile() / ".corvane-launcher-result.json"));
+  EXPECT_TRUE(fs::exists(profile() / "Default" / "Current Tabs"));
+  EXPECT_FALSE(fs::exists(engine_run()));
+}
+
+}  // namespace
+}  // namespace quillwave

@@ -1,0 +1,143 @@
+// A fresh folder with a copy of a launcher and the stand-in engine beside
+// it, and the means to run it as a person would and read what happened.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "launcher/engine_switches.h"
+#include "platform/paths.h"
+#include "report/text.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace quillwave {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+#ifdef _WIN32
+inline constexpr char kExe[] = ".exe";
+#else
+inline constexpr char kExe[] = "";
+#endif
+
+inline fs::path BuiltFile(const char* path) {
+  std::string text = path;
+#ifdef _WIN32
+  if (!text.empty() && text[0] == '/') text = "Z:" + text;  // Wine maps the Unix root to Z:
+#endif
+  return fs::path(text);
+}
+
+inline const std::vector<std::wstring> kFixed = {
+    L"--hide-crash-restore-bubble",
+    L"--disable-features=PasswordManagerOnboarding,AutofillEnableAccountWalletStorage",
+    L"--disable-save-password-bubble"};
+
+inline std::string StripTimestamp(const std::string& record) {
+  return std::regex_replace(record, std::regex("\"ts\":\"\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ\""), "\"ts\":\"TS\"");
+}
+
+inline std::string RecordWith(const std::string& status, const std::string& code, const std::string& message) {
+  return "{\"schema\":1,\"ts\":\"TS\",\"status\":\"" + status +
+         "\",\"ip\":\"\",\"timezone\":\"\",\"country_code\":\"\",\"lat\":\"\",\"lng\":\"\",\"lang\":\"\","
+         "\"accept_lang\":\"\",\"elapsed_ms\":0,\"provider\":\"\",\"error_code\":\"" +
+         code + "\",\"message\":\"" + message + "\",\"launcher_version\":\"0.32.0\"}\n";
+}
+
+inline const std::string kPassthrough = RecordWith("passthrough", "", "");
+inline const std::string kDegraded =
+    RecordWith("degraded", "DIALOG_INIT_FAILED", "CreateProgressDialog returned null; spawned engine without discovery");
+
+class LauncherFixture : public ::testing::Test {
+ protected:
+  explicit LauncherFixture(const char* launcher_path) {
+    fs::create_directories(app());
+    fs::create_directories(profile());
+    fs::copy_file(BuiltFile(launcher_path), launcher());
+    fs::copy_file(BuiltFile(QUILLWAVE_STANDIN_ENGINE_PATH), engine());
+#ifdef _WIN32
+    // Windows has no per-process override of the local application-data
+    // folder: a person's own launcher data is set aside for the test.
+    if (fs::exists(data_folder())) fs::rename(data_folder(), data_backup());
+#endif
+  }
+#ifdef _WIN32
+  ~LauncherFixture() override {
+    std::error_code ignored;
+    fs::remove_all(data_folder(), ignored);
+    if (fs::exists(data_backup(), ignored)) fs::rename(data_backup(), data_folder(), ignored);
+  }
+  fs::path data_backup() const { return data_folder().parent_path() / "Corvane.quillwave-test-backup"; }
+#endif
+
+  fs::path app() const { return dir_.path() / "app dir"; }
+  fs::path profile() const { return dir_.path() / "profile"; }
+  fs::path launcher() const { return app() / (std::string("quillwave-launcher") + kExe); }
+  fs::path engine() const { return app() / (std::string("quillwave-engine") + kExe); }
+  fs::path engine_run() const { return app() / "engine-run.txt"; }
+  // The launcher data folder the child sees (on Linux redirected into the
+  // test folder through XDG_DATA_HOME).
+  fs::path data_folder() const {
+#ifdef _WIN32
+    return fs::path(platform::LocalAppDataFolder()) / "Corvane";
+#else
+    return dir_.path() / "xdg" / "Corvane";
+#endif
+  }
+  std::wstring user_data_arg() const { return L"--user-data-dir=" + profile().wstring(); }
+
+  // Without a display unless the test gives one: no window or dialog may
+  // wait for a person that is not there.
+  test::ChildResult Run(const std::vector<std::wstring>& arguments,
+                        std::vector<std::pair<std::wstring, std::wstring>> environment = {{L"DISPLAY", L""}},
+                        std::chrono::milliseconds timeout = 60s) {
+    test::ChildOptions options;
+    options.timeout = timeout;
+    options.environment = std::move(environment);
+#ifndef _WIN32
+    options.environment.push_back({L"XDG_DATA_HOME", (dir_.path() / "xdg").wstring()});
+    options.environment.push_back({L"HOME", dir_.wpath()});
+    options.environment.push_back({L"WAYLAND_DISPLAY", L""});
+#endif
+    return test::RunChild(launcher(), arguments, options);
+  }
+
+  // The arguments the engine received, program path first.
+  std::vector<std::wstring> EngineArguments() {
+    EXPECT_TRUE(test::WaitForFile(engine_run(), 30s)) << "the engine never ran";
+    std::vector<std::wstring> arguments;
+    if (!fs::exists(engine_run())) return arguments;
+    const std::string record = test::ReadTextFile(engine_run());
+    std::size_t start = 0;
+    for (std::size_t end; (end = record.find('\0', start)) != std::string::npos; start = end + 1) {
+      arguments.push_back(Widen(record.substr(start, end - start)));
+    }
+    return arguments;
+  }
+
+  std::vector<std::wstring> Expected(const std::vector<std::wstring>& own, const std::vector<std::wstring>& switches) {
+    std::vector<std::wstring> expected{engine().wstring()};
+    expected.insert(expected.end(), kFixed.begin(), kFixed.end());
+    expected.insert(expected.end(), own.begin(), own.end());
+    expected.insert(expected.end(), switches.begin(), switches.end());
+    return expected;
+  }
+
+  std::vector<std::wstring> MachineSwitches() {
+    std::vector<std::wstring> switches;
+    if (const auto memory = DeviceMemoryValue(); !memory.empty()) switches.push_back(L"--device-memory=" + memory);
+    if (const auto cpus = HardwareConcurrencyValue(); !cpus.empty()) switches.push_back(L"--hardware-concurrency=" + cpus);
+    switches.push_back(L"--speech-voices-preset=stock-chrome-windows");
+    return switches;
+  }
+
+  test::ScopedTempDir dir_;
+};
+
+}  // namespace quillwave
