@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds both presets and runs every test: natively on Linux, and the
-# Windows build under Wine. Exits non-zero when anything fails.
+# Builds both presets and runs every test: natively on Linux, the Windows
+# build under Wine, and the threaded tests under ThreadSanitizer. Exits
+# non-zero when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -14,4 +15,11 @@ for preset in linux windows; do
   echo "=== ${preset}: test"
   ctest --preset "$preset" || status=1
 done
+# The worker, its thread and the GTK window once more under ThreadSanitizer.
+echo "=== linux-tsan: configure, build and test"
+cmake --preset linux-tsan >/dev/null
+cmake --build --preset linux-tsan --parallel "$jobs"
+ctest --preset linux-tsan || status=1
+
+echo "Screenshots of the progress window: build/linux/screenshots/ and build/windows/screenshots/"
 exit "$status"

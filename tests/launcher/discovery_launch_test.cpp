@@ -1,0 +1,116 @@
+// The worker on its own thread against a main thread that paints and reads
+// the result, as the launcher runs them; built with ThreadSanitizer in CI.
+#include "launcher/discovery_launch.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
+namespace quillwave {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The main thread's message queue, as the window's loop would see it.
+struct Mailbox {
+  std::mutex lock;
+  std::condition_variable arrived;
+  std::deque<std::pair<ProgressMessage, std::size_t>> messages;
+
+  void Post(ProgressMessage message, std::size_t step) {
+    std::lock_guard<std::mutex> hold(lock);
+    messages.emplace_back(message, step);
+    arrived.notify_one();
+  }
+  std::pair<ProgressMessage, std::size_t> Take() {
+    std::unique_lock<std::mutex> hold(lock);
+    arrived.wait_for(hold, 10s, [this] { return !messages.empty(); });
+    if (messages.empty()) return {ProgressMessage::kClose, 99};
+    auto message = messages.front();
+    messages.pop_front();
+    return message;
+  }
+};
+
+struct Shared {
+  ProgressSteps steps;
+  DiscoveryResult result;
+  Mailbox mailbox;
+};
+
+DiscoveryContext ContextFor(Shared& shared, std::function<ProbeOutcome()> probe) {
+  DiscoveryContext context;
+  context.probe = [probe](const std::string&, const std::string&) { return probe(); };
+  context.pause = [](std::chrono::milliseconds) {};
+  context.post = [&shared](ProgressMessage message, std::size_t step) { shared.mailbox.Post(message, step); };
+  context.steps = &shared.steps;
+  context.result = &shared.result;
+  return context;
+}
+
+std::unique_ptr<DiscoveryRequest> Request() {
+  auto request = std::make_unique<DiscoveryRequest>();
+  request->persona.autoTimezone = true;
+  request->persona.webrtcNoLeak = true;
+  return request;
+}
+
+TEST(DiscoveryThread, ResultsWrittenBeforeTheCloseAreSeenAfterIt) {
+  Shared shared;
+  ResetProgressSteps(shared.steps);
+  DiscoveryThread worker(Request(), ContextFor(shared, [] {
+                           ProbeOutcome outcome;
+                           outcome.ip = "203.0.113.9";
+                           outcome.timezone = "Europe/Berlin";
+                           outcome.elapsed_ms = 42;
+                           return outcome;
+                         }));
+  ASSERT_TRUE(worker.started());
+  int repaints = 0;
+  for (auto message = shared.mailbox.Take(); message.first != ProgressMessage::kClose;
+       message = shared.mailbox.Take()) {
+    SnapshotProgressSteps(shared.steps);  // a paint pass while the worker goes on
+    ++repaints;
+  }
+  EXPECT_TRUE(worker.WaitFor(5s));
+  EXPECT_GE(repaints, 4);
+  EXPECT_FALSE(shared.result.aborted.load());
+  EXPECT_EQ(shared.result.egress_ip, "203.0.113.9");
+  EXPECT_EQ(shared.result.webrtc_public_ip, L"203.0.113.9");
+  EXPECT_EQ(shared.result.timezone_override, L"Europe/Berlin");
+  EXPECT_EQ(shared.result.elapsed_ms, 42);
+  EXPECT_EQ(SnapshotProgressSteps(shared.steps)[1].detail, L"203.0.113.9");
+}
+
+TEST(DiscoveryThread, ACancelDuringTheProbeLeavesTheWorkerRunningAndTheWaitBounded) {
+  Shared shared;
+  std::mutex gate_lock;
+  std::condition_variable gate;
+  bool inside = false, open = false;
+  DiscoveryThread worker(Request(), ContextFor(shared, [&] {
+                           std::unique_lock<std::mutex> hold(gate_lock);
+                           inside = true;
+                           gate.notify_all();
+                           gate.wait(hold, [&] { return open; });
+                           return ProbeOutcome{};
+                         }));
+  {
+    std::unique_lock<std::mutex> hold(gate_lock);
+    ASSERT_TRUE(gate.wait_for(hold, 10s, [&] { return inside; }));
+  }
+  shared.result.aborted.exchange(true);  // the person closes the window
+  EXPECT_FALSE(worker.WaitFor(50ms));    // the worker is still inside the probe
+  {
+    std::lock_guard<std::mutex> hold(gate_lock);
+    open = true;
+  }
+  gate.notify_all();
+  EXPECT_TRUE(worker.WaitFor(5s));
+  std::lock_guard<std::mutex> hold(shared.mailbox.lock);
+  for (const auto& message : shared.mailbox.messages) EXPECT_EQ(message.first, ProgressMessage::kStep);
+}
+
+}  // namespace
+}  // namespace quillwave
