@@ -94,6 +94,23 @@ TEST_F(DiscoveryBlackBox, ProxyDownUnderBlockRefusesTheLaunchWithBothRecords) {
   EXPECT_NE(error.find("\"curl_exit_code\":7,"), std::string::npos) << error;
 }
 
+TEST_F(DiscoveryBlackBox, ProxyDownUnderFallbackLaunchesWithoutDiscoveredValues) {
+  Script("", 7);
+  test::WriteTextFile(profile() / "command-line.json", kPersona + R"(, "on-proxy-fail": "fallback"})");
+  EXPECT_EQ(RunOnDisplay().exit_code, 0);
+  std::vector<std::wstring> switches = {L"--force-webrtc-ip-handling-policy=default"};
+  for (const auto& s : MachineSwitches()) switches.push_back(s);
+  switches.insert(switches.end(), {L"--remote-debugging-port=9222", L"--remote-debugging-address=127.0.0.1",
+                                   L"chrome://version"});
+  EXPECT_EQ(EngineArguments(), Expected({user_data_arg()}, switches));
+  EXPECT_EQ(StripElapsed(test::ReadTextFile(profile() / ".corvane-launcher-result.json")),
+            "{\"schema\":1,\"ts\":\"TS\",\"status\":\"ok\",\"ip\":\"\",\"timezone\":\"\",\"country_code\":\"\","
+            "\"lat\":\"\",\"lng\":\"\",\"lang\":\"\",\"accept_lang\":\"\",\"elapsed_ms\":MS,\"provider\":\"scnd\","
+            "\"error_code\":\"\",\"message\":\"\",\"launcher_version\":\"0.32.0\"}\n");
+  EXPECT_TRUE(fs::exists(profile() / ".corvane-launcher-error.json"));
+  EXPECT_FALSE(fs::exists(profile() / "Default" / "Current Tabs"));
+}
+
 // The person closes the window while curl is still running: the launch is
 // cancelled at once, nothing is recorded, deleted or started, and the
 // launcher ends although the worker is still inside curl.
