@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds both presets and runs every test: natively on Linux, the Windows
-# build under Wine, and the threaded tests under ThreadSanitizer. Exits
+# build under Wine, the Linux suite under ASan/UBSan and the threaded tests
+# under ThreadSanitizer. Exits
 # non-zero when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,7 +16,14 @@ for preset in linux windows; do
   echo "=== ${preset}: test"
   ctest --preset "$preset" || status=1
 done
-# The worker, its thread and the GTK window once more under ThreadSanitizer.
+# The whole Linux suite once more under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then the worker, its thread and the GTK window
+# under ThreadSanitizer.
+echo "=== linux-asan: configure, build and test"
+cmake --preset linux-asan >/dev/null
+cmake --build --preset linux-asan --parallel "$jobs"
+ctest --preset linux-asan || status=1
+
 echo "=== linux-tsan: configure, build and test"
 cmake --preset linux-tsan >/dev/null
 cmake --build --preset linux-tsan --parallel "$jobs"
