@@ -12,6 +12,7 @@
 
 #include "platform/child_output.h"
 #include "platform/encoding.h"
+#include "platform/posix/spawn_setup.h"
 #include "platform/posix/unique_fd.h"
 
 extern char** environ;
@@ -24,29 +25,6 @@ std::int64_t MonotonicMilliseconds() {
   ::clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
-
-class SpawnSetup {
- public:
-  SpawnSetup() {
-    attributes_ok_ = ::posix_spawnattr_init(&attributes_) == 0;
-    actions_ok_ = ::posix_spawn_file_actions_init(&actions_) == 0;
-  }
-  ~SpawnSetup() {
-    if (attributes_ok_) ::posix_spawnattr_destroy(&attributes_);
-    if (actions_ok_) ::posix_spawn_file_actions_destroy(&actions_);
-  }
-  SpawnSetup(const SpawnSetup&) = delete;
-  SpawnSetup& operator=(const SpawnSetup&) = delete;
-  bool ok() const { return attributes_ok_ && actions_ok_; }
-  posix_spawnattr_t* attributes() { return &attributes_; }
-  posix_spawn_file_actions_t* actions() { return &actions_; }
-
- private:
-  posix_spawnattr_t attributes_{};
-  posix_spawn_file_actions_t actions_{};
-  bool attributes_ok_ = false;
-  bool actions_ok_ = false;
-};
 
 std::int32_t ExitCodeFromStatus(int status) {
   if (WIFEXITED(status)) return WEXITSTATUS(status);
@@ -72,14 +50,7 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_
     run.reason = L"cannot prepare the process start";
     return run;
   }
-  // Default signal handling and an empty mask, whatever the caller had.
-  sigset_t no_signals;
-  sigemptyset(&no_signals);
-  sigset_t all_signals;
-  sigfillset(&all_signals);
-  ::posix_spawnattr_setsigmask(setup.attributes(), &no_signals);
-  ::posix_spawnattr_setsigdefault(setup.attributes(), &all_signals);
-  ::posix_spawnattr_setflags(setup.attributes(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  setup.ResetSignals(0);
   // The duplicates come first: the pipe may itself sit on 0, 1 or 2 when the
   // caller runs without standard streams.
   ::posix_spawn_file_actions_adddup2(setup.actions(), write_end.get(), 1);
@@ -87,18 +58,12 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_
   ::posix_spawn_file_actions_addopen(setup.actions(), 0, "/dev/null", O_RDONLY, 0);
   ::posix_spawn_file_actions_addclosefrom_np(setup.actions(), 3);
 
-  std::vector<std::string> storage;
-  storage.reserve(launch.argv.size());
-  for (const auto& argument : launch.argv) storage.push_back(WideToUtf8(argument));
-  std::vector<char*> argv;
-  argv.reserve(storage.size() + 1);
-  for (auto& argument : storage) argv.push_back(argument.data());
-  argv.push_back(nullptr);
+  const NativeArgv argv(launch.argv);
   const std::string program = WideToUtf8(launch.program);
 
   const std::int64_t started_at = MonotonicMilliseconds();
   pid_t pid = 0;
-  const int error = ::posix_spawn(&pid, program.c_str(), setup.actions(), setup.attributes(), argv.data(), environ);
+  const int error = ::posix_spawn(&pid, program.c_str(), setup.actions(), setup.attributes(), argv.get(), environ);
   // Our copy of the write end must go, or the read below never sees the end.
   write_end.Reset();
   if (error != 0) {

@@ -166,10 +166,10 @@ int RightmostInk(const Capture& capture, int top, int bottom) {
 // The width DrawTextW gives `text` in the window's row font, with or
 // without mnemonic processing.
 int RowTextWidth(const std::wstring& text, UINT extra_format) {
-  const FontSpec spec = FontFor(FontRole::kMono);
-  const UniqueGdiObject font(::CreateFontW(spec.height, 0, 0, 0, spec.weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+  const FontSpec font_spec = FontFor(FontRole::kMono);
+  const UniqueGdiObject font(::CreateFontW(font_spec.height, 0, 0, 0, font_spec.weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                                           FF_MODERN | FIXED_PITCH, spec.face));
+                                           FF_MODERN | FIXED_PITCH, font_spec.face));
   const UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
   const Selection selected(dc.get(), font.get());
   RECT box{0, 0, 10000, 100};

@@ -62,7 +62,7 @@ struct QwProgressModule {
   void (*screen_size)(int* width, int* height);
   // The new window's id, never 0; 0 on failure, and then `source` was not
   // taken over (release is not called).
-  unsigned (*create)(const QwWindowSpec* spec, const QwPaintSource* source);
+  unsigned (*create)(const QwWindowSpec* window_desc, const QwPaintSource* source);
   void (*show)(unsigned window_id);
   // Any thread; never waits. Posts for a window that is gone are dropped.
   void (*post)(unsigned window_id, int message);

@@ -164,28 +164,28 @@ void ScreenSize(int* width, int* height) {
   *height = geometry.height;
 }
 
-unsigned Create(const QwWindowSpec* spec, const QwPaintSource* source) {
+unsigned Create(const QwWindowSpec* window_desc, const QwPaintSource* source) {
   if (gdk_display_get_default() == nullptr || g_window != nullptr) return 0;
   auto state = std::make_unique<WindowState>();
   GObjectPtr<PangoContext> context(pango_font_map_create_context(pango_cairo_font_map_get_default()));
-  for (int i = 0; i < kQwFontCount; ++i) state->fonts[i] = MakeFont(context.get(), spec->fonts[i]);
+  for (int i = 0; i < kQwFontCount; ++i) state->fonts[i] = MakeFont(context.get(), window_desc->fonts[i]);
   state->source = *source;
-  state->background = spec->background;
-  state->outer_width = spec->width;
-  state->outer_height = spec->height;
+  state->background = window_desc->background;
+  state->outer_width = window_desc->width;
+  state->outer_height = window_desc->height;
   state->id = ++g_last_window_id;
 
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   if (window == nullptr) return 0;
   state->window = window;
-  gtk_window_set_title(GTK_WINDOW(window), spec->title);
+  gtk_window_set_title(GTK_WINDOW(window), window_desc->title);
   gtk_window_set_type_hint(GTK_WINDOW(window), GDK_WINDOW_TYPE_HINT_DIALOG);
   gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
   gtk_window_set_keep_above(GTK_WINDOW(window), TRUE);
-  gtk_window_move(GTK_WINDOW(window), spec->left, spec->top);
+  gtk_window_move(GTK_WINDOW(window), window_desc->left, window_desc->top);
 
   state->area = gtk_drawing_area_new();
-  gtk_widget_set_size_request(state->area, spec->width, spec->height);
+  gtk_widget_set_size_request(state->area, window_desc->width, window_desc->height);
   gtk_container_add(GTK_CONTAINER(window), state->area);
 
   WindowState* raw = state.release();  // owned by the window from here; freed on "destroy"

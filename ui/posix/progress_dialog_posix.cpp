@@ -100,18 +100,18 @@ ProgressDialog* CreateProgressDialog(void* /*instance*/, const SettingsSummary& 
 
   const std::string title = Narrow(kWindowTitle);
   std::string families[kQwFontCount];
-  QwWindowSpec spec{title.c_str(), placement.left, placement.top, placement.width, placement.height,
+  QwWindowSpec window_desc{title.c_str(), placement.left, placement.top, placement.width, placement.height,
                     ToColour(kBackgroundColour), {}};
   for (int i = 0; i < kQwFontCount; ++i) {
     const FontSpec font = FontFor(static_cast<FontRole>(i));
     families[i] = Narrow(font.face) + (font.fixed_pitch ? ", monospace" : ", sans");
-    spec.fonts[i] = QwFont{families[i].c_str(), font.height, font.weight};
+    window_desc.fonts[i] = QwFont{families[i].c_str(), font.height, font.weight};
   }
 
   auto paint = std::make_unique<PaintContext>();
   paint->summary = summary;
   const QwPaintSource source{paint.get(), LayoutRuns, UserClosed, ReleasePaint};
-  const unsigned id = module->create(&spec, &source);
+  const unsigned id = module->create(&window_desc, &source);
   if (id == 0) return nullptr;
   paint.release();  // the window frees it when it is destroyed
   return reinterpret_cast<ProgressDialog*>(static_cast<std::uintptr_t>(id));

@@ -87,11 +87,11 @@ COLORREF ToColorRef(Rgb colour) { return RGB(colour.r, colour.g, colour.b); }
 HWND ToWindow(ProgressDialog* dialog) { return reinterpret_cast<HWND>(dialog); }
 
 UniqueGdiObject MakeFont(FontRole role) {
-  const FontSpec spec = FontFor(role);
-  const DWORD pitch_and_family = spec.fixed_pitch ? (FF_MODERN | FIXED_PITCH) : (FF_SWISS | DEFAULT_PITCH);
-  return UniqueGdiObject(::CreateFontW(spec.height, 0, 0, 0, spec.weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+  const FontSpec font_spec = FontFor(role);
+  const DWORD pitch_and_family = font_spec.fixed_pitch ? (FF_MODERN | FIXED_PITCH) : (FF_SWISS | DEFAULT_PITCH);
+  return UniqueGdiObject(::CreateFontW(font_spec.height, 0, 0, 0, font_spec.weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, pitch_and_family,
-                                       spec.face));
+                                       font_spec.face));
 }
 
 void Paint(HWND window) {
