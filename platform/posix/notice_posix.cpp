@@ -5,10 +5,10 @@
 
 namespace quillwave::platform {
 
-void ShowErrorNotice(const std::wstring& /*caption*/, const std::wstring& text) {
+bool ShowErrorNotice(const std::wstring& /*caption*/, const std::wstring& text) {
   const std::string message = WideToUtf8(text) + "\n";
   std::fwrite(message.data(), 1, message.size(), stderr);
-  std::fflush(stderr);
+  return std::fflush(stderr) == 0;
 }
 
 }  // namespace quillwave::platform

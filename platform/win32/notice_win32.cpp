@@ -4,8 +4,8 @@
 
 namespace quillwave::platform {
 
-void ShowErrorNotice(const std::wstring& caption, const std::wstring& text) {
-  ::MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
+bool ShowErrorNotice(const std::wstring& caption, const std::wstring& text) {
+  return ::MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR) != 0;
 }
 
 }  // namespace quillwave::platform

@@ -23,11 +23,6 @@ std::string Persona(int proxy_port, const std::string& extra) {
              "cdp-tcp-port": "9222", "close-previous-tabs": true)" + extra + "}";
 }
 
-// The elapsed time varies from run to run; everything else is exact.
-std::string StripElapsed(const std::string& record) {
-  return std::regex_replace(StripTimestamp(record), std::regex("\"elapsed_ms\":[0-9]+"), "\"elapsed_ms\":MS");
-}
-
 class DiscoveryBlackBox : public LauncherFixture {
  protected:
   DiscoveryBlackBox() : LauncherFixture(QUILLWAVE_LOOPBACK_LAUNCHER_PATH) {

@@ -22,10 +22,6 @@ fs::path SystemDirectory() {
   return buffer;
 }
 
-std::string StripElapsed(const std::string& record) {
-  return std::regex_replace(StripTimestamp(record), std::regex("\"elapsed_ms\":[0-9]+"), "\"elapsed_ms\":MS");
-}
-
 class DiscoveryBlackBox : public LauncherFixture {
  protected:
   DiscoveryBlackBox() : LauncherFixture(QUILLWAVE_LAUNCHER_PATH) {

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "discovery/discovery_result.h"
+#include "platform/notice.h"
 #include "ui/progress_dialog.h"
 #include "ui/progress_layout.h"
 
@@ -216,7 +217,7 @@ void ReleaseProgressDialog() {
 }
 
 bool ShowErrorDialog(const std::wstring& caption, const std::wstring& text) {
-  return ::MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR) != 0;
+  return platform::ShowErrorNotice(caption, text);
 }
 
 }  // namespace quillwave
