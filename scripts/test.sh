@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds both presets and runs every test: natively on Linux, the Windows
-# build under Wine, the Linux suite under ASan/UBSan and the threaded tests
-# under ThreadSanitizer. Exits
+# build under Wine, the Linux suite under ASan/UBSan, the threaded tests
+# under ThreadSanitizer and every fuzz target for a bounded time. Exits
 # non-zero when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,6 +28,10 @@ echo "=== linux-tsan: configure, build and test"
 cmake --preset linux-tsan >/dev/null
 cmake --build --preset linux-tsan --parallel "$jobs"
 ctest --preset linux-tsan || status=1
+
+# Each fuzz target for 30 s from its committed seeds (a few minutes in all).
+echo "=== fuzz: build with clang and run each target"
+CXX=clang++-14 BUILD_DIR="$PWD/build/fuzz" fuzz/run.sh 30 || status=1
 
 echo "Screenshots of the progress window: build/linux/screenshots/ and build/windows/screenshots/"
 exit "$status"
