@@ -1,5 +1,6 @@
 #include "launcher/engine_switches.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 
@@ -41,9 +42,17 @@ void AppendRemoteDebugging(EngineSwitches& switches, int port) {
   AppendSwitch(switches, L"remote-debugging-address", kDebuggingAddress);
 }
 
+// No argument can carry a NUL: POSIX ends the argument there, Windows the
+// whole command line, losing every item after it. Cut each file-borne item
+// at its first NUL, so both systems start the engine with the same items.
+std::wstring UpToFirstNul(std::wstring text) {
+  text.resize(std::min(text.size(), text.find(L'\0')));
+  return text;
+}
+
 SwitchItem StartUrlItem(const std::string& start_page) {
   if (start_page.empty()) return {L"chrome://version", false};
-  return {Widen(start_page), true};
+  return {UpToFirstNul(Widen(start_page)), true};
 }
 
 // Device memory, processor count and speech voices: every recipe has them,
@@ -55,7 +64,7 @@ void AppendMachineSwitches(EngineSwitches& switches, const PersonaConfig& person
 }
 
 void AppendItems(EngineSwitches& switches, const std::vector<std::wstring>& items) {
-  for (const auto& item : items) switches.push_back({item, false});
+  for (const auto& item : items) switches.push_back({UpToFirstNul(item), false});
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -112,6 +113,45 @@ TEST_F(RealCurl, ProxyAndEndpointFailures) {
         << c.name;
   }
   EXPECT_TRUE(endpoint.requests().empty());
+}
+
+// Peak resident memory in KiB; when the system lets us, the peak is reset
+// first so that only what follows counts.
+long PeakResidentKib(bool reset) {
+  if (reset) std::ofstream("/proc/self/clear_refs") << "5";
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+// 64 MiB from the endpoint: read to the end, counted, but only the cap is
+// kept, so the probe's memory stays bounded whatever the endpoint sends.
+TEST_F(RealCurl, HugeAnswerIsCountedButOnlyTheCapIsKept) {
+  std::string piece(64 * 1024, 'x');
+  for (std::size_t i = 0; i < piece.size(); i += 64) piece[i] = "0123456789"[i / 64 % 10];
+  test::LoopbackHttpServer endpoint(test::ServedAnswer{200, piece, 1024});
+  const long before = PeakResidentKib(true);
+  const ProbeOutcome outcome = probe_egress("", OtherUrl(endpoint.port()));
+  const long growth = PeakResidentKib(false) - before;
+  EXPECT_EQ(outcome.error_code, kDiscoveryHttpError);
+  EXPECT_EQ(outcome.message, "curl exit 0 but no usable IP in response \xE2\x80\x94 got 67108864 bytes, head: \"" +
+                                 piece.substr(0, 80) + "\"");
+  EXPECT_LT(growth, 16 * 1024) << "KiB more at the peak";
+}
+
+// The endpoint closes the connection in the middle of its JSON: a failure
+// with curl's code, never an answer made of the part that arrived.
+TEST_F(RealCurl, AnswerCutMidBodyIsAFailure) {
+  const std::string json = R"({"ip": "203.0.113.9", "country": "DE", "timezone": "Europe/Berlin"})";
+  for (const std::size_t cut : {std::size_t{0}, std::size_t{14}, json.size() - 1}) {
+    test::LoopbackHttpServer endpoint(test::ServedAnswer{200, json, 1, cut});
+    const ProbeOutcome outcome = probe_egress("", PrimaryUrl(endpoint.port()));
+    EXPECT_EQ(outcome.error_code, kInternal) << cut;
+    EXPECT_EQ(outcome.curl_exit_code, 18) << cut;
+    EXPECT_EQ(outcome.ip + outcome.country_code + outcome.timezone, "") << cut;
+  }
 }
 
 // Slow (about ten seconds): a proxy that accepts and never answers leaves

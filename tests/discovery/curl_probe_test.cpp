@@ -90,6 +90,11 @@ TEST(CurlProbeSteps, AnswerValuesMustHaveTheirForm) {
         << c.text;
   }
   EXPECT_EQ(ReadAnswer(R"({"ip":"1.2.3.4 --remote-debugging-port=9"})").error_code, kDiscoveryHttpError);
+  EXPECT_EQ(ReadAnswer(R"({"ip":"203.0.113.9 "})").error_code, kDiscoveryHttpError);
+  // A body that ends inside a value: the cut value is absent, a whole one counts.
+  EXPECT_EQ(ReadAnswer(R"({"ip":"203.0.113.9","timezone":"Europe/Berl)").timezone, "");
+  EXPECT_EQ(ReadAnswer(R"({"ip":"203.0.113.9","timezone":"Europe/Berl)").ip, "203.0.113.9");
+  EXPECT_EQ(ReadAnswer(R"({"timezone":"Europe/Berlin","ip":"203.0.11)").error_code, kDiscoveryHttpError);
 
   struct FieldCase {
     std::string json_member;

@@ -8,6 +8,13 @@
 #include "housekeeping/storage_reset.h"
 #include "tests/support/temp_dir.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#endif
+
 namespace quillwave {
 namespace {
 
@@ -165,13 +172,35 @@ TEST_F(HousekeepingTest, LinksAreRemovedButTheirTargetsSurvive) {
   fs::create_directory_symlink(outside, user_data_ / "Default/IndexedDB/link");
   fs::remove_all(user_data_ / "Default/Sessions");
   fs::create_directory_symlink(outside, user_data_ / "Default/Sessions");
+  const fs::path other_outside = dir_.path() / "other outside";
+  WriteTextFile(other_outside / "leveldb" / "CURRENT", "x");
+  fs::remove_all(user_data_ / "Default/Local Storage");
+  fs::create_directory_symlink(other_outside, user_data_ / "Default/Local Storage");
 
   ClosePreviousTabs(UserDataDir());
-  ResetProfileStorage(UserDataDir(), {{"indexeddb", true}});
+  ResetProfileStorage(UserDataDir(), {{"indexeddb", true}, {"local_storage", true}});
 
   EXPECT_FALSE(fs::exists(fs::symlink_status(user_data_ / "Default/Sessions")));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(user_data_ / "Default/Local Storage")));
   EXPECT_FALSE(fs::exists(user_data_ / "Default/IndexedDB"));
   EXPECT_TRUE(fs::exists(outside / "keep"));
+  EXPECT_TRUE(fs::exists(other_outside / "leveldb" / "CURRENT"));
+}
+#else
+// A file the running engine holds open without delete sharing stays (the
+// shell may give up on the rest of its folder too); the housekeeping goes on
+// with the next targets, and nothing waits for the file.
+TEST_F(HousekeepingTest, FileInUseStaysAndTheRestIsRemoved) {
+  int held = -1;
+  ASSERT_EQ(_wsopen_s(&held, (user_data_ / "Default/Sessions/nested/Tabs_1").c_str(), _O_RDONLY, _SH_DENYRW, _S_IREAD),
+            0);
+  ClosePreviousTabs(UserDataDir());
+  ResetProfileStorage(UserDataDir(), {{"cookies", true}, {"local_storage", true}});
+  _close(held);
+  EXPECT_TRUE(fs::exists(user_data_ / "Default/Sessions/nested/Tabs_1"));
+  for (const char* gone : {"Default/Current Tabs", "Default/Last Session", "Default/Cookies", "Default/Local Storage"}) {
+    EXPECT_FALSE(fs::exists(user_data_ / gone)) << gone;
+  }
 }
 #endif
 

@@ -11,8 +11,6 @@
 namespace quillwave {
 namespace {
 
-const std::string kAnswer =
-    R"({"ip": "203.0.113.9", "country": "DE", "timezone": "Europe/Berlin", "latitude": 52.52, "longitude": 13.405})";
 const std::string kPersona = R"({"proxy-server": "socks5://127.0.0.1:1080", "auto-timezone": true, "auto-lang": true,
   "auto-geo": true, "webrtc-no-leak": true, "cdp-tcp-port": "9222", "close-previous-tabs": true)";
 
@@ -51,17 +49,10 @@ class DiscoveryBlackBox : public LauncherFixture {
 };
 
 TEST_F(DiscoveryBlackBox, SuccessStartsTheEngineWithTheDiscoveredSwitchesAndRecordsThem) {
-  Script(kAnswer, 0);
+  Script(kBerlinAnswer, 0);
   test::WriteTextFile(profile() / "command-line.json", kPersona + "}");
   EXPECT_EQ(RunOnDisplay().exit_code, 0);
-  std::vector<std::wstring> switches = {L"--webrtc-fake-public-ip=203.0.113.9",
-                                        L"--force-webrtc-ip-handling-policy=default",
-                                        L"--timezone-override=Europe/Berlin",
-                                        L"--lang=de-DE",
-                                        L"--accept-language=de-DE,de;q=0.9,en;q=0.8",
-                                        L"--geo-lat=52.52",
-                                        L"--geo-lng=13.405",
-                                        L"--geo-accuracy=100"};
+  std::vector<std::wstring> switches = kBerlinSwitches;
   for (const auto& s : MachineSwitches()) switches.push_back(s);
   switches.insert(switches.end(), {L"--remote-debugging-port=9222", L"--remote-debugging-address=127.0.0.1",
                                    L"chrome://version"});
@@ -72,6 +63,31 @@ TEST_F(DiscoveryBlackBox, SuccessStartsTheEngineWithTheDiscoveredSwitchesAndReco
             "\"de-DE,de;q=0.9,en;q=0.8\",\"elapsed_ms\":MS,\"provider\":\"geo.primary.example\",\"error_code\":\"\","
             "\"message\":\"\",\"launcher_version\":\"0.32.0\"}\n");
   EXPECT_FALSE(fs::exists(profile() / "Default" / "Current Tabs"));
+}
+
+// A forged answer: a time zone and a latitude crafted to smuggle in an
+// engine switch are dropped, a broken country byte reaches the record as
+// U+FFFD, and the engine's command line splits into exactly its items.
+TEST_F(DiscoveryBlackBox, ForgedAnswerValuesNeverBecomeSwitches) {
+  Script("{\"ip\": \"203.0.113.9\", \"country\": \"D\xFF\", \"timezone\": \"UTC --renderer-cmd-prefix=x\", "
+         "\"latitude\": \"52.52 --x\", \"longitude\": 13.4}",
+         0);
+  test::WriteTextFile(profile() / "command-line.json", kPersona + "}");
+  EXPECT_EQ(RunOnDisplay().exit_code, 0);
+  std::vector<std::wstring> switches = {L"--webrtc-fake-public-ip=203.0.113.9",
+                                        L"--force-webrtc-ip-handling-policy=default", L"--lang=en-US",
+                                        L"--accept-language=en-US,en;q=0.9"};
+  for (const auto& s : MachineSwitches()) switches.push_back(s);
+  switches.insert(switches.end(), {L"--remote-debugging-port=9222", L"--remote-debugging-address=127.0.0.1",
+                                   L"chrome://version"});
+  const auto expected = Expected({user_data_arg()}, switches);
+  EXPECT_EQ(EngineArguments(), expected);
+  EXPECT_EQ(test::SplitWindowsCommandLine(Widen(test::ReadTextFile(app() / "engine-cmdline.txt"))), expected);
+  EXPECT_EQ(StripElapsed(test::ReadTextFile(profile() / ".corvane-launcher-result.json")),
+            "{\"schema\":1,\"ts\":\"TS\",\"status\":\"ok\",\"ip\":\"203.0.113.9\",\"timezone\":\"\","
+            "\"country_code\":\"D\\ufffd\",\"lat\":\"\",\"lng\":\"\",\"lang\":\"en-US\",\"accept_lang\":"
+            "\"en-US,en;q=0.9\",\"elapsed_ms\":MS,\"provider\":\"geo.primary.example\",\"error_code\":\"\","
+            "\"message\":\"\",\"launcher_version\":\"0.32.0\"}\n");
 }
 
 TEST_F(DiscoveryBlackBox, ProxyDownUnderBlockRefusesTheLaunchWithBothRecords) {
@@ -111,7 +127,7 @@ TEST_F(DiscoveryBlackBox, ProxyDownUnderFallbackLaunchesWithoutDiscoveredValues)
 // cancelled at once, nothing is recorded, deleted or started, and the
 // launcher ends although the worker is still inside curl.
 TEST_F(DiscoveryBlackBox, ClosingTheWindowDuringASlowProbeCancelsEverything) {
-  Script(kAnswer, 0, 12000);
+  Script(kBerlinAnswer, 0, 12000);
   test::WriteTextFile(profile() / "command-line.json", kPersona + "}");
   std::thread closer([] {
     for (int i = 0; i < 400; ++i) {

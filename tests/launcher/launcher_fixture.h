@@ -39,6 +39,15 @@ inline const std::vector<std::wstring> kFixed = {
     L"--disable-features=PasswordManagerOnboarding,AutofillEnableAccountWalletStorage",
     L"--disable-save-password-bubble"};
 
+// An endpoint answer and the switches a discovery launch derives from it.
+inline const std::string kBerlinAnswer =
+    R"({"ip": "203.0.113.9", "country": "DE", "timezone": "Europe/Berlin", "latitude": 52.52, "longitude": 13.405})";
+inline const std::vector<std::wstring> kBerlinSwitches = {
+    L"--webrtc-fake-public-ip=203.0.113.9", L"--force-webrtc-ip-handling-policy=default",
+    L"--timezone-override=Europe/Berlin",   L"--lang=de-DE",
+    L"--accept-language=de-DE,de;q=0.9,en;q=0.8", L"--geo-lat=52.52",
+    L"--geo-lng=13.405",                    L"--geo-accuracy=100"};
+
 inline std::string StripTimestamp(const std::string& record) {
   return std::regex_replace(record, std::regex("\"ts\":\"\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ\""), "\"ts\":\"TS\"");
 }

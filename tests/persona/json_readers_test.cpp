@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "persona/persona_config.h"
+#include "persona/webgl_profile.h"
+
 #include <chrono>
 #include <string>
 #include <utility>
@@ -177,6 +180,29 @@ TEST(ReadersTest, ManyKeyOccurrencesStayLinear) {
   EXPECT_TRUE(HasField(text + "\"q\":", "q"));
   const auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_LT(elapsed, std::chrono::milliseconds(1000));
+}
+
+// Nesting far beyond any recursion budget: the scans count depth in a
+// loop, in one pass.
+TEST(ReadersTest, HundredThousandNestedBracesNeedNoStackAndLinearTime) {
+  constexpr std::size_t kDepth = 100000;
+  const std::string nest = std::string(kDepth, '{') + std::string(kDepth, '}');
+  const std::string text = R"({"gpu": {"a": )" + nest + R"(, "gl-vendor": "V"}, "chrome-command-line": )" + nest +
+                           R"(, "lang": "de"})";
+  const std::string open_only = R"({"x": 1, "gpu": )" + std::string(kDepth, '{');
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(FindBlockEnd(nest, 0), nest.size() - 1);
+  EXPECT_EQ(FindBlockEnd(open_only, open_only.find('{', 1)), std::string_view::npos);
+  EXPECT_EQ(CollectMembers(text),
+            (Members{{"gpu", R"({"a": )" + nest + R"(, "gl-vendor": "V"})"}, {"chrome-command-line", nest}, {"lang", R"("de")"}}));
+  EXPECT_EQ(CollectMembers(open_only), (Members{{"x", "1"}}));
+  const SettingsSummary summary = BuildSettingsSummary(text);
+  EXPECT_EQ(summary.overrides.size(), 2u);  // gpu and lang; the nest is the switch object
+  EXPECT_TRUE(summary.switches.empty());    // its only "member" is not a quoted key
+  EXPECT_EQ(ReadProfileObject(text, "gpu"), (ProfileMap{{"a", nest}, {"gl-vendor", "V"}}));
+  EXPECT_TRUE(ReadProfileObject(open_only, "gpu").empty());
+  EXPECT_EQ(ParsePersonaConfig(text).hasLang, true);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
 }
 
 }  // namespace

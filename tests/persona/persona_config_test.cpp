@@ -12,6 +12,12 @@
 #include "platform/files.h"
 #include "tests/support/temp_dir.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+
+#include "tests/support/posix/unprivileged.h"
+#endif
+
 namespace quillwave {
 
 // Readable failure output for whole-config comparisons.
@@ -104,6 +110,26 @@ TEST(LoadPersonaConfigTest, UnreadablePathsGiveDefaults) {
   EXPECT_EQ(LoadPersonaConfig(dir.wpath() + platform::kPathSeparator + L"missing.json"), PersonaConfig{});
   EXPECT_EQ(LoadPersonaConfig(dir.wpath()), PersonaConfig{});  // a directory
 }
+
+#ifndef _WIN32
+// Root reads anything, so the check runs as nobody; a FIFO must not block.
+TEST(LoadPersonaConfigTest, UnreadableFileOrFifoGivesDefaults) {
+  ScopedTempDir dir;
+  const std::wstring locked = dir.wpath() + L"/command-line.json";
+  const std::wstring fifo = dir.wpath() + L"/fifo.json";
+  WriteTextFile(dir.path() / "command-line.json", R"({"auto-lang": true, "start-page": "x"})");
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod((dir.path() / "command-line.json").c_str(), 0200), 0);
+  ASSERT_EQ(::mkfifo((dir.path() / "fifo.json").c_str(), 0666), 0);
+  EXPECT_EQ(test::RunUnprivileged([&] {
+              std::string report;
+              if (!(LoadPersonaConfig(locked) == PersonaConfig{})) report += "the unreadable file was read; ";
+              if (!(LoadPersonaConfig(fifo) == PersonaConfig{})) report += "the FIFO was read; ";
+              return report;
+            }),
+            "");
+}
+#endif
 
 TEST(LoadPersonaConfigTest, ReadsFileBytesUnchanged) {
   ScopedTempDir dir;

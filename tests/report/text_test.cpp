@@ -16,6 +16,12 @@
 #else
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <random>
+
+#include "platform/files.h"
+#include "tests/support/posix/unprivileged.h"
 #endif
 
 namespace quillwave {
@@ -165,12 +171,63 @@ TEST_F(WriteFileAtomicTest, TargetHeldOpenWithoutSharingKeepsOldContent) {
 }
 #else
 TEST_F(WriteFileAtomicTest, ReadOnlyFolderFailsAndKeepsOldTarget) {
-  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not stop root";
   WriteTextFile(Target(), "old");
+  // Root ignores permission bits: the write runs as nobody, in nobody's folder.
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(dir_.path().c_str(), test::kNobody, test::kNobody), 0);
+  }
   ASSERT_EQ(::chmod(dir_.path().c_str(), 0555), 0);
-  EXPECT_FALSE(WriteFileAtomic(Target().wstring(), "new"));
+  const fs::path target = Target();
+  EXPECT_EQ(test::RunUnprivileged([&] {
+              return WriteFileAtomic(target.wstring(), "new") ? std::string("written") : std::string();
+            }),
+            "");
   ::chmod(dir_.path().c_str(), 0755);
   EXPECT_EQ(ReadTextFile(Target()), "old");
+  EXPECT_FALSE(fs::exists(Temporary()));
+}
+
+// A writer killed at any moment leaves the old or the new record, never a
+// mix: a reader polling the target sees only the two whole contents. The
+// kill moments come from a seeded generator; each writer is reaped.
+TEST_F(WriteFileAtomicTest, WriterKilledAtRandomMomentsNeverLeavesAPartialRecord) {
+  const std::string first = "{\"n\":1," + std::string(200000, 'a') + "}\n";
+  const std::string second = "{\"n\":2," + std::string(70000, 'b') + "}\n";
+  const std::wstring target = Target().wstring();
+  std::mt19937 random(20260105);
+  std::uniform_int_distribution<int> kill_after_us(0, 20000);
+  int reads[3] = {0, 0, 0};  // absent, first, second
+  bool written_once = false;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(2000);
+  while (std::chrono::steady_clock::now() < end) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (unsigned i = 0;; ++i) WriteFileAtomic(target, i % 2 == 0 ? first : second);
+    }
+    test::ForkedChild writer(pid);
+    const auto kill_at = std::chrono::steady_clock::now() + std::chrono::microseconds(kill_after_us(random));
+    do {
+      const auto seen = platform::ReadFileBytes(target);
+      if (!seen) {
+        ASSERT_FALSE(written_once) << "the record vanished";
+        ++reads[0];
+      } else {
+        ASSERT_TRUE(*seen == first || *seen == second) << "a partial record of " << seen->size() << " bytes";
+        written_once = true;
+        ++reads[*seen == first ? 1 : 2];
+      }
+    } while (std::chrono::steady_clock::now() < kill_at);
+    writer.Kill();
+  }
+  const auto last = platform::ReadFileBytes(target);
+  ASSERT_TRUE(last.has_value());
+  EXPECT_TRUE(*last == first || *last == second);
+  EXPECT_GT(reads[1], 0);
+  EXPECT_GT(reads[2], 0);
+  // The next run's write copes with whatever .tmp the kills left behind.
+  EXPECT_TRUE(WriteFileAtomic(target, "final"));
+  EXPECT_EQ(ReadTextFile(Target()), "final");
   EXPECT_FALSE(fs::exists(Temporary()));
 }
 

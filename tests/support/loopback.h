@@ -4,7 +4,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <sys/types.h>
@@ -28,12 +30,23 @@ class LoopbackPort {
   int port_ = 0;
 };
 
+// An answer the server streams: `piece` sent `repeat` times under one
+// Content-Length (so a huge body costs no memory), and with `cut_after`
+// the connection closes after that many body bytes, mid-answer.
+struct ServedAnswer {
+  int status = 200;
+  std::string piece;
+  std::uint64_t repeat = 1;
+  std::uint64_t cut_after = UINT64_MAX;
+};
+
 // An HTTP server on 127.0.0.1 that gives every request the same answer,
 // one connection at a time, on its own thread.
 class LoopbackHttpServer {
  public:
   // On `port`, or on one the system picks when it is 0.
   LoopbackHttpServer(int status, std::string body, int port = 0);
+  explicit LoopbackHttpServer(ServedAnswer answer, int port = 0);
   ~LoopbackHttpServer();
   LoopbackHttpServer(const LoopbackHttpServer&) = delete;
   LoopbackHttpServer& operator=(const LoopbackHttpServer&) = delete;
@@ -46,8 +59,7 @@ class LoopbackHttpServer {
  private:
   void Serve();
 
-  int status_;
-  std::string body_;
+  ServedAnswer answer_;
   platform::UniqueFd listener_;
   platform::UniqueFd wake_read_, wake_write_;
   int port_ = 0;
@@ -77,5 +89,9 @@ int UnusedLoopbackPort();
 // Whether `server` accepts connections on 127.0.0.1:port before the limit
 // (false at once when it has ended).
 bool WaitForLoopbackPort(int port, std::chrono::milliseconds limit, BackgroundProcess& server);
+
+// microsocks (a real SOCKS5 proxy) on a free port of 127.0.0.1, which goes
+// to `port`; null when it would not start.
+std::unique_ptr<BackgroundProcess> StartSocksProxy(int& port);
 
 }  // namespace quillwave::test

@@ -23,12 +23,14 @@
 #include <windows.h>
 #include <shellapi.h>
 #else
-#include <dirent.h>
 #include <signal.h>
 #include <unistd.h>
 #endif
 
 #include "platform/encoding.h"
+#ifndef _WIN32
+#include "tests/support/posix/open_descriptors.h"
+#endif
 
 namespace {
 
@@ -58,22 +60,6 @@ void WriteFile(const fs::path& path, const std::string& content) {
   out << content;
 }
 
-#ifndef _WIN32
-std::string OpenDescriptors() {
-  std::string lines;
-  DIR* listing = ::opendir("/proc/self/fd");
-  if (listing == nullptr) return lines;
-  while (const dirent* entry = ::readdir(listing)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == ".." || std::atoi(name.c_str()) == ::dirfd(listing)) continue;
-    std::error_code ignored;
-    lines += name + " " + fs::read_symlink("/proc/self/fd/" + name, ignored).string() + "\n";
-  }
-  ::closedir(listing);
-  return lines;
-}
-#endif
-
 }  // namespace
 
 #ifdef _WIN32
@@ -91,7 +77,7 @@ int wmain() {
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv, argv + argc);
   const fs::path directory = OwnDirectory();
-  WriteFile(directory / "curl-fds.txt", OpenDescriptors());
+  WriteFile(directory / "curl-fds.txt", quillwave::test::OpenDescriptors());
 #endif
   std::string record;
   for (const auto& argument : arguments) record += argument + '\0';

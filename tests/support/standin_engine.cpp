@@ -1,7 +1,8 @@
 // A stand-in for the browser engine: prints the arguments it received and
 // records them beside itself in "engine-run.txt" (each argument followed by
 // a NUL byte; on Windows the raw command line first, in "engine-cmdline.txt").
-// On Linux it also records its open descriptors in "engine-fds.txt".
+// On Linux it also records its open descriptors in "engine-fds.txt", one
+// line each: the number, a blank and what it refers to.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +17,9 @@
 #endif
 
 #include "platform/encoding.h"
+#ifndef _WIN32
+#include "tests/support/posix/open_descriptors.h"
+#endif
 
 namespace {
 
@@ -66,11 +70,7 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
   WriteRecord(directory / "engine-cmdline.txt", raw);
 #else
-  std::string descriptors;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    descriptors += entry.path().filename().string() + "\n";
-  }
-  WriteRecord(directory / "engine-fds.txt", descriptors);
+  WriteRecord(directory / "engine-fds.txt", quillwave::test::OpenDescriptors());
 #endif
   WriteRecord(directory / "engine-run.txt", record);
   return 0;

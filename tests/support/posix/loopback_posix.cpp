@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <stdexcept>
 
 #include "tests/support/loopback.h"
@@ -49,6 +51,17 @@ bool WaitReadable(int fd, int timeout_ms) {
   return ::poll(&entry, 1, timeout_ms) == 1;
 }
 
+// False when the client has gone.
+bool SendAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t sent = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent <= 0) return false;
+    data.remove_prefix(static_cast<std::size_t>(sent));
+  }
+  return true;
+}
+
 }  // namespace
 
 LoopbackPort::LoopbackPort(bool listening, int port) : port_(port) {
@@ -63,7 +76,9 @@ int UnusedLoopbackPort() {
 }
 
 LoopbackHttpServer::LoopbackHttpServer(int status, std::string body, int port)
-    : status_(status), body_(std::move(body)), port_(port) {
+    : LoopbackHttpServer(ServedAnswer{status, std::move(body)}, port) {}
+
+LoopbackHttpServer::LoopbackHttpServer(ServedAnswer answer, int port) : answer_(std::move(answer)), port_(port) {
   listener_ = BoundSocket(port_);
   int wake[2];
   if (::listen(listener_.get(), 16) != 0 || ::pipe2(wake, O_CLOEXEC) != 0) {
@@ -105,10 +120,16 @@ void LoopbackHttpServer::Serve() {
       const std::size_t end = head.find("\r\n\r\n");
       requests_.push_back(end == std::string::npos ? head : head.substr(0, end + 2));
     }
-    const std::string answer = "HTTP/1.1 " + std::to_string(status_) + " Scripted\r\nContent-Type: text/plain\r\n" +
-                               "Content-Length: " + std::to_string(body_.size()) + "\r\nConnection: close\r\n\r\n" +
-                               body_;
-    [[maybe_unused]] const auto sent = ::send(client.get(), answer.data(), answer.size(), MSG_NOSIGNAL);
+    const std::uint64_t length = answer_.piece.size() * answer_.repeat;
+    const std::string reply_head = "HTTP/1.1 " + std::to_string(answer_.status) +
+                             " Scripted\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(length) +
+                             "\r\nConnection: close\r\n\r\n";
+    if (!SendAll(client.get(), reply_head)) continue;
+    for (std::uint64_t left = std::min(length, answer_.cut_after); left > 0;) {
+      const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(left, answer_.piece.size()));
+      if (!SendAll(client.get(), std::string_view(answer_.piece).substr(0, part))) break;
+      left -= part;
+    }
   }
 }
 
@@ -156,6 +177,18 @@ bool WaitForLoopbackPort(int port, std::chrono::milliseconds limit, BackgroundPr
     if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+}
+
+std::unique_ptr<BackgroundProcess> StartSocksProxy(int& port) {
+  // A port found free can be taken before microsocks binds it: try again.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    port = UnusedLoopbackPort();
+    auto proxy = std::make_unique<BackgroundProcess>(
+        "/usr/bin/microsocks", std::vector<std::string>{"-i", "127.0.0.1", "-p", std::to_string(port)});
+    if (WaitForLoopbackPort(port, std::chrono::seconds(5), *proxy)) return proxy;
+  }
+  port = 0;
+  return nullptr;
 }
 
 }  // namespace quillwave::test

@@ -1,0 +1,87 @@
+// The launcher as a black box under hostile input: bytes no argument can
+// carry, a persona that cannot be read, descriptors it must not pass on.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/launcher/launcher_fixture.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace quillwave {
+namespace {
+
+using namespace std::string_literals;
+
+class LauncherFaults : public LauncherFixture {
+ protected:
+  LauncherFaults() : LauncherFixture(QUILLWAVE_LAUNCHER_PATH) {}
+};
+
+// NUL bytes and invalid UTF-8 in the persona and the WebGL profiles: every
+// value stays one argument, ends at a NUL on both systems (a NUL would end
+// a whole Windows command line), and broken bytes become U+FFFD.
+TEST_F(LauncherFaults, NulAndInvalidUtf8StayInsideTheirOwnArguments) {
+  test::WriteTextFile(profile() / "command-line.json",
+                      "{\"webgl-profile\": \"gpu\", \"x\0\": \"\xFF\", \"start-page\": "
+                      "\"http://a.test/\xC3(\xFF?q=1\0 --renderer-cmd-prefix=x\"}"s);
+  test::WriteTextFile(app() / "corvane-webgl-profiles.json",
+                      "{\"gpu\": {\"gl-vendor\": \"Ven\0dor --renderer-cmd-prefix=x\", \"gl-renderer\": \"R\xE9nderer\"}}"s);
+  const auto result = Run({user_data_arg()});
+  EXPECT_EQ(result.exit_code, 0);
+  std::vector<std::wstring> switches = MachineSwitches();
+  switches.insert(switches.end(), {L"--gl-renderer=R\uFFFDnderer", L"--gl-vendor=Ven",
+                                   L"http://a.test/\uFFFD(\uFFFD?q=1"});
+  EXPECT_EQ(EngineArguments(), Expected({user_data_arg()}, switches));
+  EXPECT_EQ(StripTimestamp(test::ReadTextFile(profile() / ".corvane-launcher-result.json")), kPassthrough);
+}
+
+// A persona path that is a folder (or, on Linux, a FIFO, which must not
+// block the launch) counts as no persona.
+TEST_F(LauncherFaults, PersonaThatIsNoRegularFileGivesTheDefaults) {
+  std::vector<std::wstring> switches = MachineSwitches();
+  switches.push_back(L"chrome://version");
+  fs::create_directories(profile() / "command-line.json" / "inside");
+  const auto result = Run({user_data_arg()}, {{L"DISPLAY", L""}}, 20s);
+  EXPECT_FALSE(result.timed_out);
+  EXPECT_EQ(EngineArguments(), Expected({user_data_arg()}, switches));
+#ifndef _WIN32
+  fs::remove_all(profile() / "command-line.json");
+  fs::remove(engine_run());
+  ASSERT_EQ(::mkfifo((profile() / "command-line.json").c_str(), 0644), 0);
+  const auto fifo_result = Run({user_data_arg()}, {{L"DISPLAY", L""}}, 20s);
+  EXPECT_FALSE(fifo_result.timed_out);
+  EXPECT_EQ(EngineArguments(), Expected({user_data_arg()}, switches));
+#endif
+  EXPECT_EQ(StripTimestamp(test::ReadTextFile(profile() / ".corvane-launcher-result.json")), kPassthrough);
+}
+
+#ifndef _WIN32
+// The launcher itself may be handed stray descriptors; the engine gets none
+// of them, only standard input, output and error.
+TEST_F(LauncherFaults, EngineInheritsOnlyTheThreeStandardDescriptors) {
+  test::WriteTextFile(profile() / "command-line.json", R"({"start-page": "about:blank"})");
+  const int opened = ::open(profile().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(opened, 0);
+  const int stray = ::dup2(opened, 57);  // dup2 leaves close-on-exec off
+  ::close(opened);
+  ASSERT_EQ(stray, 57);
+  const auto result = Run({user_data_arg()});
+  ::close(stray);
+  EXPECT_EQ(result.exit_code, 0);
+  EngineArguments();
+  std::vector<std::string> numbers;
+  std::istringstream lines(test::ReadTextFile(app() / "engine-fds.txt"));
+  for (std::string line; std::getline(lines, line);) numbers.push_back(line.substr(0, line.find(' ')));
+  EXPECT_EQ(numbers, (std::vector<std::string>{"0", "1", "2"})) << test::ReadTextFile(app() / "engine-fds.txt");
+}
+#endif
+
+}  // namespace
+}  // namespace quillwave
