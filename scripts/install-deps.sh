@@ -9,10 +9,11 @@ packages=(cmake make g++ pkg-config googletest)
 if [[ "${1:-}" != "--linux" ]]; then
   # The GTK progress window, the X server the window tests run on and the
   # tools they inspect it with, curl and a SOCKS5 proxy for the discovery
-  # tests, the Windows cross build with Wine to run its tests, and clang with
-  # its runtime for the fuzz targets.
+  # tests, the Windows cross build with Wine to run its tests, clang with its
+  # runtime for the fuzz targets, and Chromium as the real engine of the
+  # end-to-end tests.
   packages+=(libgtk-3-dev xvfb x11-utils xdotool imagemagick curl microsocks
-             g++-mingw-w64-x86-64-posix wine64 clang-14 libclang-rt-14-dev)
+             g++-mingw-w64-x86-64-posix wine64 clang-14 libclang-rt-14-dev chromium)
 fi
 
 missing=()
