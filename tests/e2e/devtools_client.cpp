@@ -13,6 +13,7 @@
 
 #include "persona/json_readers.h"
 #include "report/text.h"
+#include "tests/support/loopback.h"
 
 namespace quillwave::test {
 namespace {
@@ -38,11 +39,8 @@ bool WaitFor(int fd, short events, Clock::time_point deadline) {
 UniqueFd Connect(int port, Clock::time_point deadline) {
   UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!socket.valid()) return {};
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+  const sockaddr_in address = LoopbackAddress(port);
+  if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     if (errno != EINPROGRESS || !WaitFor(socket.get(), POLLOUT, deadline)) return {};
     int error = 0;
     socklen_t length = sizeof error;

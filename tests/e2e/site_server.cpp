@@ -1,8 +1,8 @@
 #include "tests/e2e/site_server.h"
 
-#include <arpa/inet.h>
+#include "tests/support/loopback.h"
+
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,18 +15,11 @@ namespace quillwave::test {
 using platform::UniqueFd;
 
 SiteServer::SiteServer(std::map<std::string, SitePage> pages) : pages_(std::move(pages)) {
-  listener_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
+  listener_ = BoundLoopbackSocket(port_);
   int wake[2];
-  if (!listener_.valid() || ::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::getsockname(listener_.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-      ::listen(listener_.get(), 64) != 0 || ::pipe2(wake, O_CLOEXEC) != 0) {
+  if (::listen(listener_.get(), 64) != 0 || ::pipe2(wake, O_CLOEXEC) != 0) {
     throw std::runtime_error("cannot start the loopback site");
   }
-  port_ = ntohs(address.sin_port);
   wake_read_.Reset(wake[0]);
   wake_write_.Reset(wake[1]);
   thread_ = std::thread([this] { Serve(); });

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <netinet/in.h>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,6 +17,13 @@
 #include "platform/posix/unique_fd.h"
 
 namespace quillwave::test {
+
+// 127.0.0.1:port.
+sockaddr_in LoopbackAddress(int port);
+
+// A TCP socket bound to 127.0.0.1 on `port`, or on one the system picks when
+// it is 0 (written back to `port`); throws when it cannot be had.
+platform::UniqueFd BoundLoopbackSocket(int& port);
 
 // A TCP port on 127.0.0.1 held for the object's life. Not listening:
 // connections are refused at once. Listening: the system completes them,

@@ -22,30 +22,6 @@ namespace {
 
 using platform::UniqueFd;
 
-sockaddr_in LoopbackAddress(int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
-
-// A TCP socket bound to 127.0.0.1 on the given port, or on one the system
-// picks when it is 0.
-UniqueFd BoundSocket(int& port) {
-  UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address = LoopbackAddress(port);
-  socklen_t length = sizeof address;
-  const int reuse = 1;  // a fixed port may still linger in TIME_WAIT from an earlier test
-  if (socket.valid() && port != 0) ::setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-  if (!socket.valid() || ::bind(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::getsockname(socket.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    throw std::runtime_error(std::string("cannot bind a loopback socket: ") + std::strerror(errno));
-  }
-  port = ntohs(address.sin_port);
-  return socket;
-}
-
 bool WaitReadable(int fd, int timeout_ms) {
   pollfd entry{fd, POLLIN, 0};
   return ::poll(&entry, 1, timeout_ms) == 1;
@@ -64,14 +40,36 @@ bool SendAll(int fd, std::string_view data) {
 
 }  // namespace
 
+sockaddr_in LoopbackAddress(int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+UniqueFd BoundLoopbackSocket(int& port) {
+  UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address = LoopbackAddress(port);
+  socklen_t length = sizeof address;
+  const int reuse = 1;  // a fixed port may still linger in TIME_WAIT from an earlier test
+  if (socket.valid() && port != 0) ::setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+  if (!socket.valid() || ::bind(socket.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(socket.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    throw std::runtime_error(std::string("cannot bind a loopback socket: ") + std::strerror(errno));
+  }
+  port = ntohs(address.sin_port);
+  return socket;
+}
+
 LoopbackPort::LoopbackPort(bool listening, int port) : port_(port) {
-  socket_ = BoundSocket(port_);
+  socket_ = BoundLoopbackSocket(port_);
   if (listening && ::listen(socket_.get(), 16) != 0) throw std::runtime_error("cannot listen on a loopback socket");
 }
 
 int UnusedLoopbackPort() {
   int port = 0;
-  BoundSocket(port);
+  BoundLoopbackSocket(port);
   return port;
 }
 
@@ -79,7 +77,7 @@ LoopbackHttpServer::LoopbackHttpServer(int status, std::string body, int port)
     : LoopbackHttpServer(ServedAnswer{status, std::move(body)}, port) {}
 
 LoopbackHttpServer::LoopbackHttpServer(ServedAnswer answer, int port) : answer_(std::move(answer)), port_(port) {
-  listener_ = BoundSocket(port_);
+  listener_ = BoundLoopbackSocket(port_);
   int wake[2];
   if (::listen(listener_.get(), 16) != 0 || ::pipe2(wake, O_CLOEXEC) != 0) {
     throw std::runtime_error("cannot start the loopback HTTP server");
