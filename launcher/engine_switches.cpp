@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "launcher/command_line.h"
+#include "platform/process.h"
 #include "platform/system.h"
 #include "report/text.h"
 
@@ -48,6 +49,12 @@ void AppendRemoteDebugging(EngineSwitches& switches, int port) {
 std::wstring UpToFirstNul(std::wstring text) {
   text.resize(std::min(text.size(), text.find(L'\0')));
   return text;
+}
+
+// Unicode's White_Space characters, the set the engine trims.
+bool IsUnicodeWhiteSpace(wchar_t c) {
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
 SwitchItem StartUrlItem(const std::string& start_page) {
@@ -109,6 +116,15 @@ std::wstring RemoteDebuggingSwitches(const std::string& cdp_tcp_port, const std:
   EngineSwitches pair;
   AppendRemoteDebugging(pair, *port);
   return EngineSwitchesText(pair);
+}
+
+bool ReadAsEngineSwitch(std::wstring_view argument) {
+  const auto first = std::find_if_not(argument.begin(), argument.end(), IsUnicodeWhiteSpace);
+  return first != argument.end() && platform::kSwitchPrefixes.find(*first) != std::wstring_view::npos;
+}
+
+bool StartPageReadAsSwitch(const std::string& start_page) {
+  return !start_page.empty() && ReadAsEngineSwitch(StartUrlItem(start_page).text);
 }
 
 std::wstring StartUrl(const std::string& start_page) { return EngineSwitchesText({StartUrlItem(start_page)}); }

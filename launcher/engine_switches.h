@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "discovery/discovery_result.h"
@@ -38,6 +39,17 @@ std::wstring HardwareConcurrencyValue();
 std::wstring RemoteDebuggingSwitches(const std::string& cdp_tcp_port, const std::wstring& own_arguments);
 
 std::wstring StartUrl(const std::string& start_page);
+
+// The record's note when a start page is set aside.
+inline constexpr char kStartPageIgnored[] = "start-page ignored: it would be read as an engine switch";
+
+// True when the engine would take the argument for one of its switches: it
+// trims white space from both ends of every argument, then reads a leading
+// switch prefix as a switch wherever the argument stands.
+bool ReadAsEngineSwitch(std::wstring_view argument);
+
+// The same for a persona's start page, as the engine would receive it.
+bool StartPageReadAsSwitch(const std::string& start_page);
 
 // The machine values and the WebGL profile items a recipe uses, gathered
 // once so the recipes themselves are pure.

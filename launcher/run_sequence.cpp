@@ -42,10 +42,16 @@ int Launch(const std::wstring& engine_path, const platform::OwnArguments& own_ar
   return kExitEngineProblem;
 }
 
+// Notes for the record's message, in the order they arose.
+std::string JoinNotes(std::string first, std::string_view second) {
+  if (!first.empty() && !second.empty()) first += "; ";
+  return first.append(second);
+}
+
 int DegradedLaunch(const PersonaConfig& persona, const std::wstring& user_data_dir, const std::wstring& engine_path,
-                   const platform::OwnArguments& own_arguments) {
+                   const platform::OwnArguments& own_arguments, std::string_view start_page_note) {
   WriteResultRecord("degraded", 0, kDialogInitFailed,
-                    "CreateProgressDialog returned null; spawned engine without discovery");
+                    JoinNotes("CreateProgressDialog returned null; spawned engine without discovery", start_page_note));
   DoHousekeeping(persona, user_data_dir);
   return Launch(engine_path, own_arguments, DegradedRecipe(persona, ReadMachineValues()));
 }
@@ -77,14 +83,22 @@ int RunLauncher(const platform::OwnArguments& own_arguments, void* instance) {
   // The file is read once; the settings summary, which only the progress
   // window shows, is built from the same text when the window is needed.
   const std::optional<std::string> persona_text = platform::ReadFileBytes(LocateConfigFile(user_data_dir));
-  const PersonaConfig persona = persona_text ? ParsePersonaConfig(*persona_text) : PersonaConfig{};
+  PersonaConfig persona = persona_text ? ParsePersonaConfig(*persona_text) : PersonaConfig{};
+  // A start page the engine would take for a switch could make it run a
+  // program (--renderer-cmd-prefix=...): the default page is used instead.
+  // Closing the previous tabs still follows the persona as read.
+  std::string_view start_page_note;
+  if (StartPageReadAsSwitch(persona.startPage)) {
+    persona.startPage.clear();
+    start_page_note = kStartPageIgnored;
+  }
 
   if (!NeedsDiscovery(persona)) {
     DoHousekeeping(persona, user_data_dir);
     const EngineSwitches switches =
         DirectRecipe(persona, ReadMachineValues(), WebglProfileSwitchItems(persona.webglProfile, launcher_dir),
                      own_arguments.text);
-    WriteResultRecord("passthrough", 0, "", "");
+    WriteResultRecord("passthrough", 0, "", start_page_note);
     return Launch(engine_path, own_arguments, switches);
   }
 
@@ -94,7 +108,7 @@ int RunLauncher(const platform::OwnArguments& own_arguments, void* instance) {
   ProgressDialog* const dialog = CreateProgressDialog(instance, summary);
   if (dialog == nullptr) {
     ReleaseProgressDialog();
-    return DegradedLaunch(persona, user_data_dir, engine_path, own_arguments);
+    return DegradedLaunch(persona, user_data_dir, engine_path, own_arguments, start_page_note);
   }
   ShowProgressDialog(dialog);
   DiscoveryThread worker(std::make_unique<DiscoveryRequest>(DiscoveryRequest{persona, ErrorRecordPath()}),
@@ -117,7 +131,7 @@ int RunLauncher(const platform::OwnArguments& own_arguments, void* instance) {
       persona, WebglProfileSwitchItems(persona.webglProfile, launcher_dir), found);
   DoHousekeeping(persona, user_data_dir);
   DiscoveryRecipeSecondHalf(switches, persona, ReadMachineValues(), own_arguments.text);
-  WriteResultRecord("ok", found.elapsed_ms, "", "");
+  WriteResultRecord("ok", found.elapsed_ms, "", start_page_note);
   return Launch(engine_path, own_arguments, switches);
 }
 

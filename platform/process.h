@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillwave::platform {
@@ -14,6 +15,14 @@ struct OwnArguments {
   std::wstring text;
   std::vector<std::wstring> list;
 };
+
+// The characters that, first in an argument, make a program built on
+// Chromium's command-line parser read it as a switch.
+#ifdef _WIN32
+inline constexpr std::wstring_view kSwitchPrefixes = L"-/";
+#else
+inline constexpr std::wstring_view kSwitchPrefixes = L"-";
+#endif
 
 // The process's arguments after the program name, parsed afresh on every
 // call; empty when the command line cannot be split.

@@ -258,6 +258,25 @@ TEST_F(DirectE2E, PersonaStartPageIsThePageTheEngineOpens) {
   EXPECT_TRUE(CloseCleanly());
 }
 
+// A start page that the engine would read as a switch is set aside: the
+// program it names as the renderers' prefix never runs, although the engine
+// renders pages.
+TEST_F(DirectE2E, StartPageThatReadsAsASwitchRunsNoProgram) {
+  test::SiteServer site({{"/", {"text/html", "<!doctype html><title>page</title>"}}});
+  const fs::path marker = dir_.path() / "prefix-ran";
+  const fs::path prefix = dir_.path() / "prefix.sh";
+  test::WriteTextFile(prefix, "#!/bin/sh\necho ran >> '" + marker.string() + "'\nexec \"$@\"\n");
+  fs::permissions(prefix, fs::perms::owner_all);
+  ASSERT_TRUE(Launch(Persona(", \"start-page\": \"--renderer-cmd-prefix=" + prefix.string() + "\"")));
+  OpenTab(site.url("/"));
+  EXPECT_TRUE(LoadedPage(site.url("/"))) << Join(test::PageUrls(port_));
+  EXPECT_FALSE(fs::exists(marker));
+  EXPECT_NE(test::ReadTextFile(profile() / ".corvane-launcher-result.json")
+                .find("\"message\":\"start-page ignored: it would be read as an engine switch\""),
+            std::string::npos);
+  EXPECT_TRUE(CloseCleanly());
+}
+
 // Site data of every kind the reset knows, written by a page through the
 // engine's own APIs and read back the same way.
 const char kStoreEverything[] = R"((async () => {

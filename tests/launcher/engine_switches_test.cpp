@@ -155,5 +155,23 @@ TEST(EngineCommandLine, HostileValuesStaySingleArguments) {
   EXPECT_EQ(EngineArgv(L"/opt/q/quillwave-engine", {L"--user-data-dir=D:\\p"}, switches), expected_argv);
 }
 
+// The engine trims white space from each argument and then reads a leading
+// "-" (on Windows also "/") as a switch wherever the argument stands.
+TEST(StartPageReadAsSwitch, LeadingSwitchPrefixAfterAnyWhiteSpace) {
+#ifdef _WIN32
+  constexpr bool kSlashIsSwitch = true;
+#else
+  constexpr bool kSlashIsSwitch = false;
+#endif
+  const std::pair<const char*, bool> cases[] = {
+      {"--renderer-cmd-prefix=/tmp/x", true}, {"-x", true}, {" --x", true}, {"\t--x", true},
+      {"\xC2\xA0--x", true},  // no-break space
+      {"\xE3\x80\x80\n-x", true}, {"/x", kSlashIsSwitch}, {"https://example.org/--x", false},
+      {"about:blank", false}, {"", false}, {" ", false}, {"\xE2\x80\x8B--x", false}};  // U+200B is no white space
+  for (const auto& [start_page, is_switch] : cases) {
+    EXPECT_EQ(StartPageReadAsSwitch(start_page), is_switch) << start_page;
+  }
+}
+
 }  // namespace
 }  // namespace quillwave

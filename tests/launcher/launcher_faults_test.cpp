@@ -42,6 +42,44 @@ TEST_F(LauncherFaults, NulAndInvalidUtf8StayInsideTheirOwnArguments) {
   EXPECT_EQ(StripTimestamp(test::ReadTextFile(profile() / ".corvane-launcher-result.json")), kPassthrough);
 }
 
+// A start page the engine would read as a switch (it could run a program)
+// is set aside: the engine opens the default page, the record says why, and
+// previous tabs are still closed as the persona asked.
+TEST_F(LauncherFaults, StartPageThatReadsAsASwitchIsNotUsed) {
+  const std::string ignored = "start-page ignored: it would be read as an engine switch";
+  struct Case {
+    std::string start_page;  // JSON text
+    std::wstring engine_gets;
+    std::string extra;  // more persona members
+    std::string record;
+  };
+  std::vector<Case> cases = {
+      {"--renderer-cmd-prefix=x", L"chrome://version", "", RecordWith("passthrough", "", ignored)},
+      {"-x", L"chrome://version", "", RecordWith("passthrough", "", ignored)},
+      {" --x", L"chrome://version", "", RecordWith("passthrough", "", ignored)},
+      {"\\t--x", L"chrome://version", "", RecordWith("passthrough", "", ignored)},
+      {"\u00a0--x", L"chrome://version", "", RecordWith("passthrough", "", ignored)},
+      {"https://example.org/--x", L"https://example.org/--x", "", kPassthrough},
+      // Without a display the window fails: both notes, in the order they arose.
+      {"--x", L"chrome://version", R"(, "auto-timezone": true)",
+       RecordWith("degraded", "DIALOG_INIT_FAILED",
+                  "CreateProgressDialog returned null; spawned engine without discovery; " + ignored)}};
+#ifdef _WIN32
+  cases.push_back({"/x", L"chrome://version", "", RecordWith("passthrough", "", ignored)});
+#endif
+  for (const auto& c : cases) {
+    fs::remove(engine_run());
+    test::WriteTextFile(profile() / "Default" / "Current Tabs", "tabs");
+    test::WriteTextFile(profile() / "command-line.json", "{\"start-page\": \"" + c.start_page + "\"" + c.extra + "}");
+    EXPECT_EQ(Run({user_data_arg()}).exit_code, 0) << c.start_page;
+    const auto received = EngineArguments();
+    ASSERT_FALSE(received.empty());
+    EXPECT_EQ(received.back(), c.engine_gets) << c.start_page;
+    EXPECT_EQ(StripTimestamp(test::ReadTextFile(profile() / ".corvane-launcher-result.json")), c.record) << c.start_page;
+    EXPECT_FALSE(fs::exists(profile() / "Default" / "Current Tabs")) << c.start_page;
+  }
+}
+
 // A persona path that is a folder (or, on Linux, a FIFO, which must not
 // block the launch) counts as no persona.
 TEST_F(LauncherFaults, PersonaThatIsNoRegularFileGivesTheDefaults) {
