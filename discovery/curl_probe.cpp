@@ -2,17 +2,15 @@
 
 #include <algorithm>
 
+#include "base/json_readers.h"
 #include "discovery/endpoints.h"
-#include "launcher/command_line.h"
-#include "persona/json_readers.h"
 #include "platform/child_output.h"
+#include "platform/encoding.h"
 #include "platform/files.h"
-#include "report/text.h"
 
 namespace quillwave {
 namespace {
 
-constexpr std::string_view kPrimaryMarker = ":65333/geo";
 constexpr std::string_view kAcceptedScheme = "socks5://";
 constexpr std::string_view kCurlScheme = "socks5h://";
 constexpr char kApiKey[] = "7c3e91f04ab25d68e0b7f1a9c4d2e8356b0a9f1e";
@@ -24,6 +22,11 @@ constexpr std::size_t kMessageHead = 80;
 constexpr char kSchemeMessage[] =
     "proxy-server is not socks5://\xE2\x80\xA6 \xE2\x80\x94 launcher does not handle other schemes";
 constexpr char kNoIpMessage[] = "curl exit 0 but no usable IP in response \xE2\x80\x94 got ";
+
+// The primary endpoint is known by its port and path in the URL.
+bool IsPrimaryUrl(const std::string& url) {
+  return url.find(":" + std::to_string(endpoints::kPrimaryPort) + "/geo") != std::string::npos;
+}
 
 ProbeOutcome Failed(const char* code, std::string message) {
   ProbeOutcome outcome;
@@ -183,25 +186,11 @@ const char* ErrorCodeForExit(std::int32_t exit_code, std::string_view output) {
   }
 }
 
-#ifdef _WIN32
-std::string CurlMissingMessage(const std::wstring&) { return "curl.exe missing from System32 (Windows 10 1803+ ships it)"; }
-#else
-std::string CurlMissingMessage(const std::wstring& curl_path) { return "curl missing at " + Narrow(curl_path); }
-#endif
-
 ProbeOutcome RunCurl(const std::wstring& curl_path, const std::string& curl_proxy, const std::string& proxy,
                      const std::string& url) {
-  if (!platform::PathExists(curl_path)) return Failed(kCurlNotFound, CurlMissingMessage(curl_path));
-  const std::vector<std::string> arguments = CurlArguments(curl_proxy, url);
-  platform::ProcessLaunch launch;
-  launch.program = curl_path;
-#ifdef _WIN32
-  launch.command_line = CurlCommandLine(curl_path, arguments);
-#else
-  launch.argv.push_back(curl_path);
-  for (const auto& argument : arguments) launch.argv.push_back(Widen(argument));
-#endif
-  platform::CapturedRun captured = platform::RunCapturingOutput(launch, kMaxCurlOutput);
+  if (!platform::PathExists(curl_path)) return Failed(kCurlNotFound, platform::CurlMissingMessage(curl_path));
+  platform::CapturedRun captured =
+      platform::RunCapturingOutput(CurlLaunch(curl_path, CurlArguments(curl_proxy, url)), kMaxCurlOutput);
   if (captured.status == platform::CaptureStatus::kPipeFailed) return Failed(kInternal, "CreatePipe failed");
   if (captured.status == platform::CaptureStatus::kStartFailed) {
     return Failed(kInternal, "CreateProcess(curl.exe) failed");
@@ -224,7 +213,7 @@ std::optional<std::string> CurlProxy(const std::string& proxy) {
 
 std::vector<std::string> CurlArguments(const std::string& curl_proxy, const std::string& url) {
   std::vector<std::string> arguments{"--max-time", "10", "-sS"};
-  if (url.find(kPrimaryMarker) != std::string::npos) {
+  if (IsPrimaryUrl(url)) {
     arguments.insert(arguments.end(), {"--fail", "-H", std::string("X-API-Key: ") + kApiKey});
   }
   if (!curl_proxy.empty()) arguments.insert(arguments.end(), {"-x", curl_proxy});
@@ -232,10 +221,11 @@ std::vector<std::string> CurlArguments(const std::string& curl_proxy, const std:
   return arguments;
 }
 
-std::wstring CurlCommandLine(const std::wstring& curl_path, const std::vector<std::string>& arguments) {
-  std::wstring command_line = L"\"" + curl_path + L"\"";
-  for (const auto& argument : arguments) command_line += L" " + QuoteArgumentIfNeeded(Widen(argument));
-  return command_line;
+platform::ProcessLaunch CurlLaunch(const std::wstring& curl_path, const std::vector<std::string>& arguments) {
+  platform::ProcessLaunch launch;
+  launch.program = curl_path;
+  for (const auto& argument : arguments) launch.arguments.push_back({Widen(argument)});
+  return launch;
 }
 
 ProbeOutcome ClassifyCurlRun(const CurlRun& run, const std::string& proxy, const std::string& url) {
@@ -254,7 +244,7 @@ ProbeOutcome ClassifyCurlRun(const CurlRun& run, const std::string& proxy, const
   std::string candidate;
   if (IsJsonAnswer(run.output)) {
     candidate = ReadStringField(run.output, "ip");
-    const bool primary = url.find(kPrimaryMarker) != std::string::npos;
+    const bool primary = IsPrimaryUrl(url);
     outcome.country_code = ReadStringField(run.output, primary ? "country" : "country_code");
     if (std::string timezone = ReadStringField(run.output, "timezone"); IsTimeZoneName(timezone)) {
       outcome.timezone = std::move(timezone);
@@ -287,14 +277,9 @@ ProbeOutcome ProbeEgressWith(const std::wstring& curl_path, const std::string& p
 ProbeOutcome probe_egress(const std::string& proxy, const std::string& url) {
   const std::optional<std::string> curl_proxy = CurlProxy(proxy);
   if (!curl_proxy) return Failed(kInternal, kSchemeMessage);
-#ifdef _WIN32
-  // Only the system's own curl.exe; the PATH is not consulted.
-  const std::optional<std::wstring> system_directory = platform::SystemDirectory();
-  if (!system_directory) return Failed(kInternal, "GetSystemDirectoryW failed");
-  return RunCurl(*system_directory + L"\\curl.exe", *curl_proxy, proxy, url);
-#else
-  return RunCurl(Widen(endpoints::kCurlPath), *curl_proxy, proxy, url);
-#endif
+  const platform::SystemCurl curl = platform::FindSystemCurl();
+  if (curl.path.empty()) return Failed(kInternal, curl.failure);
+  return RunCurl(curl.path, *curl_proxy, proxy, url);
 }
 
 }  // namespace quillwave

@@ -9,17 +9,10 @@
 #include <string_view>
 #include <vector>
 
-namespace quillwave {
+#include "platform/command_line.h"
+#include "report/error_codes.h"
 
-// Error codes shared by the probe, the worker and the records.
-inline constexpr char kInternal[] = "INTERNAL";
-inline constexpr char kCurlNotFound[] = "CURL_NOT_FOUND";
-inline constexpr char kProxyUnreachable[] = "PROXY_UNREACHABLE";
-inline constexpr char kProxyTimeout[] = "PROXY_TIMEOUT";
-inline constexpr char kProxyAuthFailed[] = "PROXY_AUTH_FAILED";
-inline constexpr char kDiscoveryHttpError[] = "DISCOVERY_HTTP_ERROR";
-inline constexpr char kProxyBlocked[] = "PROXY_BLOCKED";
-inline constexpr char kDialogInitFailed[] = "DIALOG_INIT_FAILED";
+namespace quillwave {
 
 struct ProbeOutcome {
   std::string ip;
@@ -51,9 +44,8 @@ std::optional<std::string> CurlProxy(const std::string& proxy);
 // passes no -x.
 std::vector<std::string> CurlArguments(const std::string& curl_proxy, const std::string& url);
 
-// The Windows command line: the quoted path, then the pieces, each quoted
-// only when it holds a blank, a tab or a double quote.
-std::wstring CurlCommandLine(const std::wstring& curl_path, const std::vector<std::string>& arguments);
+// curl at `curl_path` with those arguments, as the process layer starts it.
+platform::ProcessLaunch CurlLaunch(const std::wstring& curl_path, const std::vector<std::string>& arguments);
 
 // At most this much of curl's output is kept; the endpoints answer with a
 // few hundred bytes.

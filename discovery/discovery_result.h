@@ -1,10 +1,13 @@
 // What discovery found, handed from the worker to the main thread, and the
-// two flags through which the window and the worker stop the launch.
+// two flags through which the window and the worker stop the launch; and
+// the session that holds them for one launch.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <string>
+
+#include "discovery/progress_steps.h"
 
 namespace quillwave {
 
@@ -24,8 +27,12 @@ struct DiscoveryResult {
   std::atomic<bool> blocked{false};
 };
 
-// The process-wide record. It is never destroyed, so a worker that outlives
-// the main thread's return never touches a dead object.
-DiscoveryResult& SharedDiscoveryResult();
+// What one launch shares between the main thread, the discovery worker and
+// the progress window. Held under shared ownership: the worker may outlive
+// the main thread's wait for it.
+struct LaunchSession {
+  ProgressSteps steps;
+  DiscoveryResult result;
+};
 
 }  // namespace quillwave

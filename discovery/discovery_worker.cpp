@@ -6,19 +6,15 @@
 
 #include "discovery/country_locale.h"
 #include "discovery/endpoints.h"
+#include "platform/encoding.h"
 #include "platform/files.h"
 #include "report/error_record.h"
-#include "report/text.h"
+#include "report/record_files.h"
 
 namespace quillwave {
 namespace {
 
 using std::chrono::milliseconds;
-
-constexpr std::size_t kPersonaStep = 0;
-constexpr std::size_t kEgressStep = 1;
-constexpr std::size_t kOverridesStep = 2;
-constexpr std::size_t kLaunchStep = 3;
 
 void Post(const DiscoveryContext& context, ProgressMessage message, std::size_t step) {
   if (context.post) context.post(message, step);
@@ -29,13 +25,13 @@ void Pause(const DiscoveryContext& context, milliseconds duration) {
 }
 
 // A step change the window has to hear about at once.
-void Narrate(const DiscoveryContext& context, std::size_t step, const std::wstring& detail, bool done, bool failed) {
-  SetProgressStep(*context.steps, step, detail, done, failed);
+void Narrate(const DiscoveryContext& context, std::size_t step, const std::wstring& detail, StepState state) {
+  SetProgressStep(context.session->steps, step, detail, state);
   Post(context, ProgressMessage::kStep, step);
 }
 
-bool Aborted(const DiscoveryContext& context) { return context.result->aborted.load(); }
-bool Blocked(const DiscoveryContext& context) { return context.result->blocked.load(); }
+bool Aborted(const DiscoveryContext& context) { return context.session->result.aborted.load(); }
+bool Blocked(const DiscoveryContext& context) { return context.session->result.blocked.load(); }
 
 // Only the tertiary answer lacks country, zone and coordinates, so it is no use
 // to a persona that wants any of them derived.
@@ -95,7 +91,9 @@ void WriteErrorRecord(const DiscoveryRequest& request, const ProbeOutcome& outco
 
 }  // namespace
 
-std::string PrimaryUrl() { return std::string("http://") + endpoints::kPrimaryIp + ":65333/geo"; }
+std::string PrimaryUrl() {
+  return std::string("http://") + endpoints::kPrimaryIp + ":" + std::to_string(endpoints::kPrimaryPort) + "/geo";
+}
 std::string SecondaryUrl() { return std::string("https://") + endpoints::kSecondaryHost + "/geoip?format=json"; }
 std::string TertiaryUrl() { return std::string("https://") + endpoints::kTertiaryHost + "/myip"; }
 
@@ -107,23 +105,23 @@ std::string provider_for_url(const std::string& url) {
 
 void RunDiscovery(std::unique_ptr<DiscoveryRequest> request, const DiscoveryContext& context) {
   const PersonaConfig& persona = request->persona;
-  DiscoveryResult& result = *context.result;
+  DiscoveryResult& result = context.session->result;
 
   // A record on disk must belong to the latest run that ran discovery.
   if (!request->error_record_path.empty()) platform::DeleteFileOnly(request->error_record_path);
 
-  Narrate(context, kPersonaStep, Widen(persona.proxyServer), true, false);
+  Narrate(context, kPersonaStep, Widen(persona.proxyServer), StepState::kDone);
   Pause(context, milliseconds(120));
   if (Aborted(context)) return;
 
   // The cascade: each failure moves on; the last outcome tried is the one reported.
   const std::wstring primary = Widen(endpoints::kPrimaryHost);
-  Narrate(context, kEgressStep, L"contacting " + primary + L" via SOCKS5\u2026", false, false);
+  Narrate(context, kEgressStep, L"contacting " + primary + L" via SOCKS5\u2026", StepState::kPending);
   std::string last_url = PrimaryUrl();
   ProbeOutcome outcome = context.probe(persona.proxyServer, last_url);
   std::int64_t elapsed_ms = outcome.elapsed_ms;
   const auto try_next = [&](const std::wstring& status, std::string url) {
-    Narrate(context, kEgressStep, status, false, false);
+    Narrate(context, kEgressStep, status, StepState::kPending);
     last_url = std::move(url);
     outcome = context.probe(persona.proxyServer, last_url);
     elapsed_ms += outcome.elapsed_ms;
@@ -145,14 +143,15 @@ void RunDiscovery(std::unique_ptr<DiscoveryRequest> request, const DiscoveryCont
   result.provider = provider_for_url(last_url);
   result.elapsed_ms = elapsed_ms;
   if (succeeded) {
-    SetProgressStep(*context.steps, kEgressStep, Widen(outcome.ip), true, false);
+    SetProgressStep(context.session->steps, kEgressStep, Widen(outcome.ip), StepState::kDone);
     DeriveOverrides(persona, outcome, result);
   } else {
     // The engine, if it starts, gets no discovered values at all.
     const bool block = persona.onProxyFail == "block";
     const std::wstring code = Widen(outcome.error_code);
-    SetProgressStep(*context.steps, kEgressStep,
-                    block ? L"BLOCKED: " + code : L"WARN: " + code + L" \u2014 chrome will fall back", true, true);
+    SetProgressStep(context.session->steps, kEgressStep,
+                    block ? L"BLOCKED: " + code : L"WARN: " + code + L" \u2014 chrome will fall back",
+                    StepState::kFailed);
     if (block) result.blocked.exchange(true);
   }
   Post(context, ProgressMessage::kStep, kEgressStep);
@@ -162,29 +161,21 @@ void RunDiscovery(std::unique_ptr<DiscoveryRequest> request, const DiscoveryCont
   Pause(context, milliseconds(Blocked(context) ? 2500 : 180));
 
   if (Blocked(context)) {
-    Narrate(context, kOverridesStep, L"skipped \u2014 engine launch blocked", true, true);
+    Narrate(context, kOverridesStep, L"skipped \u2014 engine launch blocked", StepState::kFailed);
   } else {
     const std::wstring summary = OverrideSummary(result);
-    Narrate(context, kOverridesStep, summary.empty() ? L"none (passthrough)" : summary, true, false);
+    Narrate(context, kOverridesStep, summary.empty() ? L"none (passthrough)" : summary, StepState::kDone);
   }
   Pause(context, milliseconds(120));
 
   // After a user's close the window is already going; it needs no close.
   if (Aborted(context)) return;
   const bool blocked = Blocked(context);
-  Narrate(context, kLaunchStep, blocked ? L"aborted (exit 42)" : L"", true, blocked);
+  Narrate(context, kLaunchStep, blocked ? L"aborted (exit 42)" : L"", blocked ? StepState::kFailed : StepState::kDone);
   Pause(context, milliseconds(80));
   Post(context, ProgressMessage::kClose, 0);
 }
 
-DiscoveryContext LiveDiscoveryContext(ProgressPoster post) {
-  DiscoveryContext context;
-  context.probe = probe_egress;
-  context.pause = [](milliseconds duration) { std::this_thread::sleep_for(duration); };
-  context.post = std::move(post);
-  context.steps = &SharedProgressSteps();
-  context.result = &SharedDiscoveryResult();
-  return context;
-}
+void SleepFor(milliseconds duration) { std::this_thread::sleep_for(duration); }
 
 }  // namespace quillwave

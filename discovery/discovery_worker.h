@@ -10,8 +10,8 @@
 
 #include "discovery/curl_probe.h"
 #include "discovery/discovery_result.h"
+#include "discovery/progress_steps.h"
 #include "persona/persona_config.h"
-#include "ui/progress_steps.h"
 
 namespace quillwave {
 
@@ -20,14 +20,16 @@ struct DiscoveryRequest {
   std::wstring error_record_path;  // may be empty
 };
 
-// Everything the worker touches outside its request. The launcher passes the
-// shared objects, the real probe and real pauses; tests pass their own.
+using ProbeFunction = std::function<ProbeOutcome(const std::string& proxy, const std::string& url)>;
+using PauseFunction = std::function<void(std::chrono::milliseconds)>;
+
+// Everything the worker touches outside its request. The launcher passes its
+// session, the real probe and real pauses; tests pass their own.
 struct DiscoveryContext {
-  std::function<ProbeOutcome(const std::string& proxy, const std::string& url)> probe;
-  std::function<void(std::chrono::milliseconds)> pause;
+  ProbeFunction probe;
+  PauseFunction pause;
   ProgressPoster post;
-  ProgressSteps* steps = nullptr;
-  DiscoveryResult* result = nullptr;
+  std::shared_ptr<LaunchSession> session;
 };
 
 // The three endpoint URLs, built from the deployment constants.
@@ -41,8 +43,7 @@ std::string provider_for_url(const std::string& url);
 // Runs the whole worker on the calling thread; the request is consumed.
 void RunDiscovery(std::unique_ptr<DiscoveryRequest> request, const DiscoveryContext& context);
 
-// The context of a real run: probe_egress, real pauses, the shared objects
-// and the given poster.
-DiscoveryContext LiveDiscoveryContext(ProgressPoster post);
+// A pause that really sleeps.
+void SleepFor(std::chrono::milliseconds duration);
 
 }  // namespace quillwave

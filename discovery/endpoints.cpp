@@ -7,6 +7,5 @@ const char kPrimaryHost[] = QUILLWAVE_PRIMARY_HOST;
 const char kSecondaryHost[] = QUILLWAVE_SECONDARY_HOST;
 const char kSecondaryLabel[] = QUILLWAVE_SECONDARY_LABEL;
 const char kTertiaryHost[] = QUILLWAVE_TERTIARY_HOST;
-const char kCurlPath[] = QUILLWAVE_CURL_PATH;
 
 }  // namespace quillwave::endpoints

@@ -1,6 +1,6 @@
-// Deployment constants of the discovery endpoints and of curl's location.
-// They are set when the program is built (see the README); tests build a
-// launcher whose endpoints are on loopback.
+// Deployment constants of the discovery endpoints. They are set when the
+// program is built (see the README); tests build a launcher whose endpoints
+// are on loopback.
 #pragma once
 
 namespace quillwave::endpoints {
@@ -10,6 +10,9 @@ extern const char kPrimaryHost[];
 extern const char kSecondaryHost[];
 extern const char kSecondaryLabel[];
 extern const char kTertiaryHost[];
-extern const char kCurlPath[];  // used by builds without a system curl.exe
+
+// The primary endpoint answers on this port, whatever its address; the probe
+// knows it by ":<port>/geo" in a URL.
+inline constexpr int kPrimaryPort = 65333;
 
 }  // namespace quillwave::endpoints

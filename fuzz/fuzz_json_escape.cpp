@@ -8,8 +8,9 @@
 #include <string_view>
 
 #include "fuzz/fuzz_check.h"
-#include "persona/json_readers.h"
-#include "report/text.h"
+#include "base/json_readers.h"
+#include "base/json_writer.h"
+#include "platform/encoding.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_check.h"
-#include "persona/json_readers.h"
+#include "base/json_readers.h"
 
 namespace quillwave::fuzz {
 namespace {

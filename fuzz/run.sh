@@ -9,7 +9,7 @@ set -eu
 seconds="${1:-30}"
 source_dir="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="${BUILD_DIR:-$source_dir/build/fuzz}"
-targets="fuzz_json_readers fuzz_persona_config fuzz_webgl_profile fuzz_curl_answer fuzz_json_escape fuzz_command_line_quoting"
+targets="$(grep -E '^[a-z_]+$' "$source_dir/fuzz/targets.txt")"
 
 cmake -S "$source_dir" -B "$build_dir" -DCMAKE_CXX_COMPILER="${CXX:-clang++}" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLWAVE_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "persona/json_readers.h"
+#include "base/json_readers.h"
 
 namespace quillwave {
 

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "launcher/engine_switches.h"
 #include "platform/process.h"
@@ -15,16 +14,9 @@ inline constexpr const wchar_t* kFixedEngineSwitches[] = {
     L"--disable-save-password-bubble",
 };
 
-// Windows: the quoted engine path, the fixed switches, the own arguments
-// verbatim and the launcher's switches, separated by single blanks.
-std::wstring EngineCommandLine(const std::wstring& engine_path, const std::wstring& own_arguments,
-                               const EngineSwitches& switches);
-
-// POSIX: the same pieces as separate arguments, nothing quoted.
-std::vector<std::wstring> EngineArgv(const std::wstring& engine_path, const std::vector<std::wstring>& own_arguments,
+// The engine with the fixed switches, the own arguments (verbatim on
+// Windows, as they came on POSIX) and the launcher's switches, in that order.
+platform::ProcessLaunch EngineLaunch(const std::wstring& engine_path, const platform::OwnArguments& own_arguments,
                                      const EngineSwitches& switches);
-
-platform::SpawnResult StartEngine(const std::wstring& engine_path, const platform::OwnArguments& own_arguments,
-                                  const EngineSwitches& switches);
 
 }  // namespace quillwave

@@ -4,10 +4,8 @@
 #include <climits>
 #include <cstdint>
 
-#include "launcher/command_line.h"
-#include "platform/process.h"
+#include "platform/encoding.h"
 #include "platform/system.h"
-#include "report/text.h"
 
 namespace quillwave {
 namespace {
@@ -80,7 +78,7 @@ std::wstring EngineSwitchesText(const EngineSwitches& switches) {
   std::wstring text;
   for (const auto& item : switches) {
     if (!text.empty()) text += L' ';
-    text += item.always_quoted ? QuoteArgument(item.text) : QuoteArgumentIfNeeded(item.text);
+    text += item.always_quoted ? platform::QuoteArgument(item.text) : platform::QuoteArgumentIfNeeded(item.text);
   }
   return text;
 }
@@ -127,8 +125,6 @@ bool StartPageReadAsSwitch(const std::string& start_page) {
   return !start_page.empty() && ReadAsEngineSwitch(StartUrlItem(start_page).text);
 }
 
-std::wstring StartUrl(const std::string& start_page) { return EngineSwitchesText({StartUrlItem(start_page)}); }
-
 MachineValues ReadMachineValues() { return {DeviceMemoryValue(), HardwareConcurrencyValue()}; }
 
 EngineSwitches DirectRecipe(const PersonaConfig& persona, const MachineValues& machine,
@@ -148,8 +144,8 @@ EngineSwitches DegradedRecipe(const PersonaConfig& persona, const MachineValues&
   return switches;
 }
 
-EngineSwitches DiscoveryRecipeFirstHalf(const PersonaConfig& persona, const std::vector<std::wstring>& webgl_items,
-                                        const DiscoveryResult& discovery) {
+EngineSwitches ProfileAndDiscoveredSwitches(const PersonaConfig& persona, const std::vector<std::wstring>& webgl_items,
+                                            const DiscoveryResult& discovery) {
   EngineSwitches switches;
   AppendItems(switches, webgl_items);
   AppendSwitch(switches, L"webrtc-fake-public-ip", discovery.webrtc_public_ip);
@@ -163,8 +159,8 @@ EngineSwitches DiscoveryRecipeFirstHalf(const PersonaConfig& persona, const std:
   return switches;
 }
 
-void DiscoveryRecipeSecondHalf(EngineSwitches& switches, const PersonaConfig& persona, const MachineValues& machine,
-                               const std::wstring& own_arguments) {
+void AppendMachineDebuggingAndStartUrl(EngineSwitches& switches, const PersonaConfig& persona,
+                                       const MachineValues& machine, const std::wstring& own_arguments) {
   AppendMachineSwitches(switches, persona, machine);
   if (const auto port = RemoteDebuggingPort(persona.cdpTcpPort, own_arguments)) AppendRemoteDebugging(switches, *port);
   switches.push_back(StartUrlItem(persona.startPage));

@@ -9,16 +9,13 @@
 
 #include "discovery/discovery_result.h"
 #include "persona/persona_config.h"
+#include "platform/command_line.h"
 
 namespace quillwave {
 
 // One engine argument. The start page is always quoted on a Windows command
 // line; other items only when they need it.
-struct SwitchItem {
-  std::wstring text;
-  bool always_quoted = false;
-  bool operator==(const SwitchItem&) const = default;
-};
+using SwitchItem = platform::ProcessArgument;
 
 // Items in the order the engine receives them, always ending with the start URL.
 using EngineSwitches = std::vector<SwitchItem>;
@@ -37,8 +34,6 @@ std::wstring HardwareConcurrencyValue();
 // "--remote-debugging-port=N --remote-debugging-address=127.0.0.1", or empty
 // when the port is not valid or the caller already chose one.
 std::wstring RemoteDebuggingSwitches(const std::string& cdp_tcp_port, const std::wstring& own_arguments);
-
-std::wstring StartUrl(const std::string& start_page);
 
 // The record's note when a start page is set aside.
 inline constexpr char kStartPageIgnored[] = "start-page ignored: it would be read as an engine switch";
@@ -63,11 +58,12 @@ EngineSwitches DirectRecipe(const PersonaConfig& persona, const MachineValues& m
                             const std::vector<std::wstring>& webgl_items, const std::wstring& own_arguments);
 EngineSwitches DegradedRecipe(const PersonaConfig& persona, const MachineValues& machine);
 
-// The discovery recipe in its two halves: the discovered switches (before
-// the housekeeping), then the machine switches, remote debugging and start URL.
-EngineSwitches DiscoveryRecipeFirstHalf(const PersonaConfig& persona, const std::vector<std::wstring>& webgl_items,
-                                        const DiscoveryResult& discovery);
-void DiscoveryRecipeSecondHalf(EngineSwitches& switches, const PersonaConfig& persona, const MachineValues& machine,
-                               const std::wstring& own_arguments);
+// The discovery recipe comes in two parts, built on either side of the
+// housekeeping: first the WebGL profile items and the discovered values...
+EngineSwitches ProfileAndDiscoveredSwitches(const PersonaConfig& persona, const std::vector<std::wstring>& webgl_items,
+                                            const DiscoveryResult& discovery);
+// ...then the machine values, remote debugging and the start URL.
+void AppendMachineDebuggingAndStartUrl(EngineSwitches& switches, const PersonaConfig& persona,
+                                       const MachineValues& machine, const std::wstring& own_arguments);
 
 }  // namespace quillwave

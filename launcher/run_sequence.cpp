@@ -2,44 +2,35 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "discovery/discovery_result.h"
-#include "discovery/discovery_worker.h"
 #include "housekeeping/previous_tabs.h"
 #include "housekeeping/storage_reset.h"
 #include "launcher/command_line.h"
 #include "launcher/discovery_launch.h"
 #include "launcher/engine_start.h"
+#include "persona/settings_summary.h"
 #include "persona/webgl_profile.h"
+#include "platform/encoding.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "report/error_codes.h"
 #include "report/error_record.h"
+#include "report/record_files.h"
 #include "report/result_record.h"
-#include "ui/progress_dialog.h"
 
 namespace quillwave {
 namespace {
 
-using std::chrono::milliseconds;
-
 constexpr wchar_t kNoticeCaption[] = L"Quillwave";
-constexpr milliseconds kWorkerWait{6000};
 
 void DoHousekeeping(const PersonaConfig& persona, const std::wstring& user_data_dir) {
   if (persona.closePreviousTabs) ClosePreviousTabs(user_data_dir);
   ResetProfileStorage(user_data_dir, persona.granularStorageReset);
-}
-
-// A start that fails must not pass for a launch: the person sees why, and
-// the exit code says it. The record written before the attempt stays.
-int Launch(const std::wstring& engine_path, const platform::OwnArguments& own_arguments,
-           const EngineSwitches& switches) {
-  const platform::SpawnResult started = StartEngine(engine_path, own_arguments, switches);
-  if (started.started) return kExitOk;
-  ShowErrorDialog(kNoticeCaption, L"Engine could not be started:\n" + engine_path + L"\n\n" + started.reason);
-  return kExitEngineProblem;
 }
 
 // Notes for the record's message, in the order they arose.
@@ -48,12 +39,28 @@ std::string JoinNotes(std::string first, std::string_view second) {
   return first.append(second);
 }
 
-int DegradedLaunch(const PersonaConfig& persona, const std::wstring& user_data_dir, const std::wstring& engine_path,
-                   const platform::OwnArguments& own_arguments, std::string_view start_page_note) {
-  WriteResultRecord("degraded", 0, kDialogInitFailed,
-                    JoinNotes("CreateProgressDialog returned null; spawned engine without discovery", start_page_note));
-  DoHousekeeping(persona, user_data_dir);
-  return Launch(engine_path, own_arguments, DegradedRecipe(persona, ReadMachineValues()));
+LaunchOutcome Outcome(std::string status, std::int64_t elapsed_ms, std::string error_code, std::string message) {
+  LaunchOutcome outcome;
+  outcome.status = std::move(status);
+  outcome.elapsed_ms = elapsed_ms;
+  outcome.error_code = std::move(error_code);
+  outcome.message = std::move(message);
+  return outcome;
+}
+
+// The record's discovery members from what the worker left.
+LaunchOutcome DiscoveredOutcome(std::string status, const DiscoveryResult& found, std::string error_code,
+                                std::string message) {
+  LaunchOutcome outcome = Outcome(std::move(status), found.elapsed_ms, std::move(error_code), std::move(message));
+  outcome.ip = found.egress_ip;
+  outcome.timezone = found.timezone;
+  outcome.country_code = found.country_code;
+  outcome.lat = Narrow(found.geo_lat);
+  outcome.lng = Narrow(found.geo_lng);
+  outcome.lang = Narrow(found.lang);
+  outcome.accept_lang = Narrow(found.accept_language);
+  outcome.provider = found.provider;
+  return outcome;
 }
 
 // Ends the process at once while the worker may still run, so no static
@@ -63,6 +70,85 @@ int DegradedLaunch(const PersonaConfig& persona, const std::wstring& user_data_d
   std::_Exit(exit_code);
 }
 
+// One run: what the steps share once the persona is read.
+struct Run {
+  const LaunchEnvironment& environment;
+  const platform::OwnArguments& own_arguments;
+  std::wstring engine_path;
+  std::wstring user_data_dir;
+  std::wstring result_record_path;
+  PersonaConfig persona;
+  std::string_view start_page_note;
+
+  // A start that fails must not pass for a launch: the person sees why, and
+  // the exit code says it. The record written before the attempt stays.
+  int Launch(const EngineSwitches& switches) const {
+    const platform::SpawnResult started = environment.start(EngineLaunch(engine_path, own_arguments, switches));
+    if (started.started) return kExitOk;
+    environment.window.show_error(kNoticeCaption,
+                                  L"Engine could not be started:\n" + engine_path + L"\n\n" + started.reason);
+    return kExitEngineProblem;
+  }
+
+  std::vector<std::wstring> WebglItems() const {
+    return WebglProfileSwitchItems(persona.webglProfile, environment.launcher_dir);
+  }
+
+  int DirectLaunch() const {
+    DoHousekeeping(persona, user_data_dir);
+    const EngineSwitches switches =
+        DirectRecipe(persona, ReadMachineValues(), WebglItems(), own_arguments.text);
+    WriteResultRecord(result_record_path, Outcome("passthrough", 0, "", std::string(start_page_note)));
+    return Launch(switches);
+  }
+
+  int DegradedLaunch() const {
+    WriteResultRecord(result_record_path,
+                      Outcome("degraded", 0, kDialogInitFailed,
+                              JoinNotes("CreateProgressDialog returned null; spawned engine without discovery",
+                                        start_page_note)));
+    DoHousekeeping(persona, user_data_dir);
+    return Launch(DegradedRecipe(persona, ReadMachineValues()));
+  }
+
+  int DiscoveryLaunch(const std::optional<std::string>& persona_text, const std::wstring& error_record_path) const {
+    auto session = std::make_shared<LaunchSession>();
+    ResetProgressSteps(session->steps);
+    const SettingsSummary summary = persona_text ? BuildSettingsSummary(*persona_text) : SettingsSummary{};
+    const ProgressWindow& window = environment.window;
+    // The person's close cancels the launch; the worker sees the flag too.
+    const auto on_person_close = [session] { session->result.aborted.exchange(true); };
+    if (!window.create(summary, session, on_person_close)) {
+      window.release();
+      return DegradedLaunch();
+    }
+    window.show();
+    DiscoveryContext context{environment.probe, environment.pause, window.poster(), session};
+    DiscoveryThread worker(std::make_unique<DiscoveryRequest>(DiscoveryRequest{persona, error_record_path}),
+                           std::move(context));
+    window.run_loop();
+    const bool worker_ended = worker.WaitFor(environment.worker_wait);
+    window.release();
+
+    const DiscoveryResult& found = session->result;
+    // A close by the person wins, even over a block the worker already set.
+    if (found.aborted.load()) {
+      if (!worker_ended) EndWithWorkerRunning(kExitOk);
+      return kExitOk;
+    }
+    if (found.blocked.load()) {
+      WriteResultRecord(result_record_path, DiscoveredOutcome("blocked", found, kProxyBlocked,
+                                                              "see .corvane-launcher-error.json for details"));
+      return kExitBlocked;
+    }
+    EngineSwitches switches = ProfileAndDiscoveredSwitches(persona, WebglItems(), found);
+    DoHousekeeping(persona, user_data_dir);
+    AppendMachineDebuggingAndStartUrl(switches, persona, ReadMachineValues(), own_arguments.text);
+    WriteResultRecord(result_record_path, DiscoveredOutcome("ok", found, "", std::string(start_page_note)));
+    return Launch(switches);
+  }
+};
+
 }  // namespace
 
 bool NeedsDiscovery(const PersonaConfig& p) {
@@ -70,69 +156,46 @@ bool NeedsDiscovery(const PersonaConfig& p) {
          (p.autoLang && (!p.hasLang || !p.hasAcceptLanguage)) || (p.autoTimezone && !p.hasTimezoneOverride);
 }
 
-int RunLauncher(const platform::OwnArguments& own_arguments, void* instance) {
-  const std::wstring launcher_dir = platform::LauncherDirectory();
+LaunchEnvironment SystemLaunchEnvironment(void* instance) {
+  LaunchEnvironment environment;
+  environment.launcher_dir = platform::LauncherDirectory();
+  environment.local_app_data = platform::LocalAppDataFolder();
+  environment.window = SystemProgressWindow(instance);
+  environment.probe = probe_egress;
+  environment.pause = SleepFor;
+  environment.start = platform::SpawnDetached;
+  return environment;
+}
+
+int RunLauncher(const platform::OwnArguments& own_arguments, const LaunchEnvironment& environment) {
   // The separator is always added, even after a drive root.
-  const std::wstring engine_path = launcher_dir + platform::kPathSeparator + platform::kEngineFileName;
+  const std::wstring engine_path =
+      environment.launcher_dir + platform::kPathSeparator + platform::kEngineFileName;
   if (!platform::PathExists(engine_path)) {
-    ShowErrorDialog(kNoticeCaption, L"Engine binary not found:\n" + engine_path + L"\n\nReinstall Quillwave.");
+    environment.window.show_error(kNoticeCaption,
+                                  L"Engine binary not found:\n" + engine_path + L"\n\nReinstall Quillwave.");
     return kExitEngineProblem;
   }
 
-  const std::wstring user_data_dir = UserDataDirFromCommandLine();
+  Run run{environment, own_arguments, engine_path};
+  run.user_data_dir = UserDataDirFromArguments(own_arguments.list);
+  const std::wstring data_folder = LauncherDataFolderIn(environment.local_app_data);
+  run.result_record_path = RecordPathFor(run.user_data_dir, data_folder, Widen(kResultRecordName));
   // The file is read once; the settings summary, which only the progress
   // window shows, is built from the same text when the window is needed.
-  const std::optional<std::string> persona_text = platform::ReadFileBytes(LocateConfigFile(user_data_dir));
-  PersonaConfig persona = persona_text ? ParsePersonaConfig(*persona_text) : PersonaConfig{};
+  const std::optional<std::string> persona_text =
+      platform::ReadFileBytes(LocateConfigFile(run.user_data_dir, data_folder));
+  run.persona = persona_text ? ParsePersonaConfig(*persona_text) : PersonaConfig{};
   // A start page the engine would take for a switch could make it run a
   // program (--renderer-cmd-prefix=...): the default page is used instead.
   // Closing the previous tabs still follows the persona as read.
-  std::string_view start_page_note;
-  if (StartPageReadAsSwitch(persona.startPage)) {
-    persona.startPage.clear();
-    start_page_note = kStartPageIgnored;
+  if (StartPageReadAsSwitch(run.persona.startPage)) {
+    run.persona.startPage.clear();
+    run.start_page_note = kStartPageIgnored;
   }
 
-  if (!NeedsDiscovery(persona)) {
-    DoHousekeeping(persona, user_data_dir);
-    const EngineSwitches switches =
-        DirectRecipe(persona, ReadMachineValues(), WebglProfileSwitchItems(persona.webglProfile, launcher_dir),
-                     own_arguments.text);
-    WriteResultRecord("passthrough", 0, "", start_page_note);
-    return Launch(engine_path, own_arguments, switches);
-  }
-
-  ResetProgressSteps(SharedProgressSteps());
-  const SettingsSummary summary = persona_text ? BuildSettingsSummary(*persona_text) : SettingsSummary{};
-  PrepareProgressDialog(instance);
-  ProgressDialog* const dialog = CreateProgressDialog(instance, summary);
-  if (dialog == nullptr) {
-    ReleaseProgressDialog();
-    return DegradedLaunch(persona, user_data_dir, engine_path, own_arguments, start_page_note);
-  }
-  ShowProgressDialog(dialog);
-  DiscoveryThread worker(std::make_unique<DiscoveryRequest>(DiscoveryRequest{persona, ErrorRecordPath()}),
-                         LiveDiscoveryContext(ProgressPosterFor(dialog)));
-  RunProgressMessageLoop();
-  const bool worker_ended = worker.WaitFor(kWorkerWait);
-  ReleaseProgressDialog();
-
-  DiscoveryResult& found = SharedDiscoveryResult();
-  // A close by the person wins, even over a block the worker already set.
-  if (found.aborted.load()) {
-    if (!worker_ended) EndWithWorkerRunning(kExitOk);
-    return kExitOk;
-  }
-  if (found.blocked.load()) {
-    WriteResultRecord("blocked", found.elapsed_ms, kProxyBlocked, "see .corvane-launcher-error.json for details");
-    return kExitBlocked;
-  }
-  EngineSwitches switches = DiscoveryRecipeFirstHalf(
-      persona, WebglProfileSwitchItems(persona.webglProfile, launcher_dir), found);
-  DoHousekeeping(persona, user_data_dir);
-  DiscoveryRecipeSecondHalf(switches, persona, ReadMachineValues(), own_arguments.text);
-  WriteResultRecord("ok", found.elapsed_ms, "", start_page_note);
-  return Launch(engine_path, own_arguments, switches);
+  if (!NeedsDiscovery(run.persona)) return run.DirectLaunch();
+  return run.DiscoveryLaunch(persona_text, RecordPathFor(run.user_data_dir, data_folder, Widen(kErrorRecordName)));
 }
 
 }  // namespace quillwave

@@ -1,8 +1,14 @@
 // The launcher from its first step to its exit code.
 #pragma once
 
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "discovery/discovery_worker.h"
 #include "persona/persona_config.h"
 #include "platform/process.h"
+#include "ui/progress_window.h"
 
 namespace quillwave {
 
@@ -14,8 +20,24 @@ inline constexpr int kExitBlocked = 42;
 // already fixed by the persona.
 bool NeedsDiscovery(const PersonaConfig& persona);
 
-// Runs the whole launch and returns the process exit code. `instance` is
-// the launcher's module instance on Windows (for the window), else null.
-int RunLauncher(const platform::OwnArguments& own_arguments, void* instance);
+// What a launch runs against. The program takes the system's own
+// (SystemLaunchEnvironment); tests hand in a null window, a probe and an
+// engine start of their own.
+struct LaunchEnvironment {
+  std::wstring launcher_dir;    // where the engine and the WebGL profiles are
+  std::wstring local_app_data;  // the user's local application-data folder, or empty
+  ProgressWindow window;
+  ProbeFunction probe;
+  PauseFunction pause;
+  std::function<platform::SpawnResult(const platform::ProcessLaunch&)> start;
+  std::chrono::milliseconds worker_wait{6000};
+};
+
+// `instance` is the launcher's module instance on Windows (for the window),
+// else null.
+LaunchEnvironment SystemLaunchEnvironment(void* instance);
+
+// Runs the whole launch and returns the process exit code.
+int RunLauncher(const platform::OwnArguments& own_arguments, const LaunchEnvironment& environment);
 
 }  // namespace quillwave

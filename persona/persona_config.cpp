@@ -1,16 +1,13 @@
 #include "persona/persona_config.h"
 
-#include <algorithm>
 #include <utility>
 
-#include "launcher/command_line.h"
+#include "base/json_readers.h"
+#include "platform/encoding.h"
 #include "platform/files.h"
-#include "report/text.h"
 
 namespace quillwave {
 namespace {
-
-using Pairs = std::vector<std::pair<std::string, std::string>>;
 
 // Boolean keys accept exactly "true" or "1", bare or quoted.
 bool ReadFlag(std::string_view text, std::string_view key) {
@@ -18,25 +15,19 @@ bool ReadFlag(std::string_view text, std::string_view key) {
   return value == "true" || value == "1";
 }
 
-std::vector<SummaryRow> SortedRows(Pairs pairs) {
-  std::stable_sort(pairs.begin(), pairs.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  return MakeSummaryRows(pairs);
-}
-
 }  // namespace
 
-std::wstring DefaultConfigPath() {
-  const std::wstring folder = LauncherDataFolder();
-  if (folder.empty()) return {};
-  return folder + Widen(kPersonaFileName);
+std::wstring DefaultConfigPath(const std::wstring& data_folder) {
+  if (data_folder.empty()) return {};
+  return data_folder + Widen(kPersonaFileName);
 }
 
-std::wstring LocateConfigFile(const std::wstring& user_data_dir) {
+std::wstring LocateConfigFile(const std::wstring& user_data_dir, const std::wstring& data_folder) {
   if (!user_data_dir.empty()) {
     std::wstring path = user_data_dir + platform::kPathSeparator + Widen(kPersonaFileName);
     if (platform::PathExists(path)) return path;
   }
-  return DefaultConfigPath();
+  return DefaultConfigPath(data_folder);
 }
 
 std::string ReadSwitchProxyServer(std::string_view text) {
@@ -81,26 +72,6 @@ PersonaConfig LoadPersonaConfig(const std::wstring& path) {
   const auto text = platform::ReadFileBytes(path);
   if (!text) return {};
   return ParsePersonaConfig(*text);
-}
-
-SettingsSummary BuildSettingsSummary(std::string_view text) {
-  Pairs overrides;
-  Pairs switches;
-  std::string_view switch_object;
-  ForEachMember(text, [&](std::string_view key, std::string_view raw) {
-    if (key.empty() || key.front() == '_') return;
-    if (key == "chrome-command-line") {
-      if (!raw.empty() && raw.front() == '{') switch_object = raw;
-      return;
-    }
-    if (IsTruthyValue(raw)) overrides.emplace_back(key, raw);
-  });
-  if (!switch_object.empty()) {
-    ForEachMember(switch_object, [&](std::string_view key, std::string_view raw) {
-      if (!key.empty() && IsTruthyValue(raw)) switches.emplace_back(key, raw);
-    });
-  }
-  return {SortedRows(std::move(overrides)), SortedRows(std::move(switches))};
 }
 
 }  // namespace quillwave

@@ -1,12 +1,11 @@
-// The persona file "command-line.json": where it is, what the launcher reads
-// from it, and the summary rows the progress window shows.
+// The persona file "command-line.json": where it is and what the launcher
+// reads from it.
 #pragma once
 
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "persona/json_readers.h"
+#include "base/json_readers.h"
 
 namespace quillwave {
 
@@ -36,17 +35,13 @@ struct PersonaConfig {
   bool operator==(const PersonaConfig&) const = default;
 };
 
-struct SettingsSummary {
-  std::vector<SummaryRow> overrides;  // "Active overrides"
-  std::vector<SummaryRow> switches;   // "Raw Chromium switches"
-};
-
 // The persona file in the user-data directory when it exists there, else
-// DefaultConfigPath().
-std::wstring LocateConfigFile(const std::wstring& user_data_dir);
+// DefaultConfigPath(data_folder).
+std::wstring LocateConfigFile(const std::wstring& user_data_dir, const std::wstring& data_folder);
 
-// "command-line.json" in the launcher data folder, or empty.
-std::wstring DefaultConfigPath();
+// "command-line.json" in the launcher data folder (given with its trailing
+// separator), or empty when that folder is unknown.
+std::wstring DefaultConfigPath(const std::wstring& data_folder);
 
 // Reads the settings from the file's text; the defaults for what is absent.
 PersonaConfig ParsePersonaConfig(std::string_view text);
@@ -55,7 +50,5 @@ PersonaConfig ParsePersonaConfig(std::string_view text);
 PersonaConfig LoadPersonaConfig(const std::wstring& path);
 
 std::string ReadSwitchProxyServer(std::string_view text);
-
-SettingsSummary BuildSettingsSummary(std::string_view text);
 
 }  // namespace quillwave

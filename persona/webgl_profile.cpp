@@ -1,8 +1,8 @@
 #include "persona/webgl_profile.h"
 
-#include "persona/json_readers.h"
+#include "base/json_readers.h"
+#include "platform/encoding.h"
 #include "platform/files.h"
-#include "report/text.h"
 
 namespace quillwave {
 namespace {
@@ -74,15 +74,6 @@ std::vector<std::wstring> WebglProfileSwitchItems(std::string_view name, const s
     items.push_back(L"--" + Widen(key) + L"=" + Widen(value));
   }
   return items;
-}
-
-std::wstring BuildWebglProfileSwitches(std::string_view name, const std::wstring& launcher_dir) {
-  std::wstring joined;
-  for (const auto& item : WebglProfileSwitchItems(name, launcher_dir)) {
-    if (!joined.empty()) joined += L' ';
-    joined += item;
-  }
-  return joined;
 }
 
 }  // namespace quillwave

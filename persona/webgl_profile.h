@@ -19,7 +19,4 @@ ProfileMap ReadProfileObject(std::string_view text, std::string_view name);
 // engine argument even when its value holds a blank. Empty when nothing applies.
 std::vector<std::wstring> WebglProfileSwitchItems(std::string_view name, const std::wstring& launcher_dir);
 
-// The same items joined by single blanks.
-std::wstring BuildWebglProfileSwitches(std::string_view name, const std::wstring& launcher_dir);
-
 }  // namespace quillwave

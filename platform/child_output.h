@@ -28,13 +28,27 @@ struct CapturedRun {
 // Starts the program hidden, with empty standard input and standard output
 // and error both writing into one pipe; reads that pipe to its end (past
 // `keep_at_most` bytes too, so the program never blocks on a full pipe),
-// then waits for the program without a time limit. Windows starts
-// `launch.command_line`, POSIX `launch.program` with `launch.argv` (no shell);
-// no other handle or descriptor of the caller reaches the program on POSIX.
+// then waits for the program without a time limit. Windows starts the
+// launch's command line, POSIX the program with its argument list (no
+// shell); no other handle or descriptor of the caller reaches the program on
+// POSIX.
 CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_most);
 
 // The folder of the system's own programs (GetSystemDirectoryW); nothing when
 // the system cannot say. POSIX has no such folder and always answers nothing.
 std::optional<std::wstring> SystemDirectory();
+
+// The system's own curl: curl.exe in the Windows system folder (never looked
+// up through PATH), elsewhere the program chosen when the launcher was
+// built. `path` is empty when the system cannot say where it is, and
+// `failure` then says why.
+struct SystemCurl {
+  std::wstring path;
+  std::string failure;
+};
+SystemCurl FindSystemCurl();
+
+// What the probe reports when no curl is at `path`.
+std::string CurlMissingMessage(const std::wstring& path);
 
 }  // namespace quillwave::platform

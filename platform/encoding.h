@@ -12,3 +12,11 @@ std::wstring Utf8ToWide(std::string_view utf8);
 std::string WideToUtf8(std::wstring_view wide);
 
 }  // namespace quillwave::platform
+
+namespace quillwave {
+
+// The two conversions every other layer uses.
+inline std::wstring Widen(std::string_view utf8) { return platform::Utf8ToWide(utf8); }
+inline std::string Narrow(std::wstring_view wide) { return platform::WideToUtf8(wide); }
+
+}  // namespace quillwave

@@ -1,9 +1,8 @@
 #include "report/error_record.h"
 
-#include "launcher/command_line.h"
-#include "platform/paths.h"
-#include "report/result_record.h"
-#include "report/text.h"
+#include "base/json_writer.h"
+#include "base/version.h"
+#include "report/record_files.h"
 
 namespace quillwave {
 std::string FormatErrorRecordAt(const ErrorReport& report, std::string_view timestamp) {
@@ -24,9 +23,5 @@ std::string FormatErrorRecordAt(const ErrorReport& report, std::string_view time
 }
 
 std::string FormatErrorRecord(const ErrorReport& report) { return FormatErrorRecordAt(report, UtcTimestamp()); }
-
-std::wstring ErrorRecordPath() {
-  return RecordPathFor(UserDataDirFromCommandLine(), platform::LocalAppDataFolder(), Widen(kErrorRecordName));
-}
 
 }  // namespace quillwave

@@ -23,8 +23,4 @@ struct ErrorReport {
 std::string FormatErrorRecordAt(const ErrorReport& report, std::string_view timestamp);
 std::string FormatErrorRecord(const ErrorReport& report);
 
-// Beside the result record: the user-data directory, else the launcher data
-// folder; empty when neither is known.
-std::wstring ErrorRecordPath();
-
 }  // namespace quillwave

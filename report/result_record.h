@@ -5,28 +5,32 @@
 #include <string>
 #include <string_view>
 
-#include "discovery/discovery_result.h"
-
 namespace quillwave {
 
 inline constexpr char kResultRecordName[] = ".corvane-launcher-result.json";
 
-// Where a record named `file_name` lives: the user-data directory when one is
-// given, else the launcher data folder under the local application-data
-// folder; empty when neither is known.
-std::wstring RecordPathFor(const std::wstring& user_data_dir, const std::wstring& local_app_data,
-                           std::wstring_view file_name);
-
-std::wstring ResultRecordPath();
+// What a launch came to, as the record states it. The discovery members stay
+// empty when nothing was discovered.
+struct LaunchOutcome {
+  std::string status;
+  std::int64_t elapsed_ms = 0;
+  std::string error_code;
+  std::string message;
+  std::string ip;
+  std::string timezone;
+  std::string country_code;
+  std::string lat;
+  std::string lng;
+  std::string lang;
+  std::string accept_lang;
+  std::string provider;
+};
 
 // The record text, fifteen members in fixed order, ending in "}\n".
-std::string FormatResultRecord(std::string_view status, std::int64_t elapsed_ms, std::string_view error_code,
-                               std::string_view message, const DiscoveryResult& discovery,
-                               std::string_view timestamp);
+std::string FormatResultRecord(const LaunchOutcome& outcome, std::string_view timestamp);
 
-// Formats the record from the shared discovery result and writes it
-// atomically; every failure is silent.
-void WriteResultRecord(std::string_view status, std::int64_t elapsed_ms, std::string_view error_code,
-                       std::string_view message);
+// Writes the record to `path` atomically; an empty path or any failure is
+// silent.
+void WriteResultRecord(const std::wstring& path, const LaunchOutcome& outcome);
 
 }  // namespace quillwave

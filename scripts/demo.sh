@@ -22,8 +22,10 @@ touch "$demo/profile/Default/Current Tabs" "$demo/profile/Default/Sessions/Sessi
 
 profile="$(cd "$demo/profile" && pwd)"
 echo "\$ quillwave-launcher --user-data-dir=$profile --no-first-run"
-"$demo/app/quillwave-launcher" --user-data-dir="$profile" --no-first-run
-echo "(launcher exit code $?)"
+status=0
+"$demo/app/quillwave-launcher" --user-data-dir="$profile" --no-first-run || status=$?
+echo "(launcher exit code $status)"
+[[ $status -eq 0 ]] || exit "$status"
 for _ in $(seq 100); do [[ -f "$demo/app/engine-run.txt" ]] && break; sleep 0.05; done
 sleep 0.1
 echo

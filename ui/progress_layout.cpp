@@ -54,8 +54,8 @@ WindowPlacement ProgressWindowPlacement(std::size_t override_rows, std::size_t s
 }
 
 StepMark MarkFor(const ProgressStep& step) {
-  if (step.failed) return {L"\u00D7", kFailureColour};
-  if (step.done) return {L"\u2713", kDoneColour};
+  if (step.state == StepState::kFailed) return {L"\u00D7", kFailureColour};
+  if (step.state == StepState::kDone) return {L"\u2713", kDoneColour};
   return {L"\u23F3", kPendingColour};
 }
 
@@ -65,7 +65,7 @@ std::wstring SectionHeading(std::wstring_view heading, std::size_t count) {
   return text;
 }
 
-std::vector<TextRun> LayoutProgressWindow(const std::array<ProgressStep, 4>& steps, const SettingsSummary& summary) {
+std::vector<TextRun> LayoutProgressWindow(const ProgressStepList& steps, const SettingsSummary& summary) {
   std::vector<TextRun> runs;
   runs.push_back({kHeadlineText, FontRole::kHeadline, kPrimaryTextColour, kTextLeft, 14, kTextRight, 40});
   runs.push_back({kSubtitleText, FontRole::kSmall, kSecondaryTextColour, kTextLeft, 38, kTextRight, 58});
@@ -76,7 +76,7 @@ std::vector<TextRun> LayoutProgressWindow(const std::array<ProgressStep, 4>& ste
     runs.push_back({step.label, FontRole::kStep, kPrimaryTextColour, 40, y, kTextRight, y + 20});
     if (!step.detail.empty()) {
       // Shares the label's line, right-aligned; a long detail may run over the label.
-      runs.push_back({step.detail, FontRole::kSmall, step.failed ? kFailureColour : kSecondaryTextColour, 40, y,
+      runs.push_back({step.detail, FontRole::kSmall, step.state == StepState::kFailed ? kFailureColour : kSecondaryTextColour, 40, y,
                       kTextRight, y + 20, true, true});
     }
     y += kStepPitch;

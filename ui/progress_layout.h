@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "persona/persona_config.h"
-#include "ui/progress_steps.h"
+#include "discovery/progress_steps.h"
+#include "persona/settings_summary.h"
 
 namespace quillwave {
 
@@ -60,7 +60,7 @@ struct StepMark {
   const wchar_t* glyph;
   Rgb colour;
 };
-// Failed wins over done; otherwise pending.
+// A cross, a check mark or an hourglass.
 StepMark MarkFor(const ProgressStep& step);
 
 // "Heading (N)", cut to 95 characters.
@@ -77,6 +77,6 @@ struct TextRun {
 };
 
 // Every text of one paint pass, in drawing order (the background fill comes first).
-std::vector<TextRun> LayoutProgressWindow(const std::array<ProgressStep, 4>& steps, const SettingsSummary& summary);
+std::vector<TextRun> LayoutProgressWindow(const ProgressStepList& steps, const SettingsSummary& summary);
 
 }  // namespace quillwave

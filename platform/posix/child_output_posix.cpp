@@ -58,7 +58,7 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_
   ::posix_spawn_file_actions_addopen(setup.actions(), 0, "/dev/null", O_RDONLY, 0);
   ::posix_spawn_file_actions_addclosefrom_np(setup.actions(), 3);
 
-  const NativeArgv argv(launch.argv);
+  const NativeArgv argv(PosixArgv(launch));
   const std::string program = WideToUtf8(launch.program);
 
   const std::int64_t started_at = MonotonicMilliseconds();
@@ -94,5 +94,9 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_
 }
 
 std::optional<std::wstring> SystemDirectory() { return std::nullopt; }
+
+SystemCurl FindSystemCurl() { return {Utf8ToWide(QUILLWAVE_CURL_PATH), {}}; }
+
+std::string CurlMissingMessage(const std::wstring& path) { return "curl missing at " + WideToUtf8(path); }
 
 }  // namespace quillwave::platform

@@ -24,7 +24,7 @@ std::string EmptyOneLevel(int fd, const std::set<std::pair<dev_t, ino_t>>& stuck
   if (!listing.valid()) return {};
   DIR* dir = ::fdopendir(listing.get());
   if (dir == nullptr) return {};
-  listing.release();
+  listing.Release();
   ::rewinddir(dir);
   std::string descend;
   while (dirent* entry = ::readdir(dir)) {

@@ -36,7 +36,7 @@ SpawnResult SpawnDetached(const ProcessLaunch& launch) {
   setup.ResetSignals(POSIX_SPAWN_SETSID);
   // Only standard input, output and error reach the child.
   ::posix_spawn_file_actions_addclosefrom_np(setup.actions(), 3);
-  const NativeArgv argv(launch.argv);
+  const NativeArgv argv(PosixArgv(launch));
 
   const std::string program = WideToUtf8(launch.program);
   pid_t pid = 0;

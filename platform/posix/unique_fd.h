@@ -1,38 +1,18 @@
-// Owner of a POSIX file descriptor: closed exactly once, movable, not copyable.
+// Owner of a POSIX file descriptor.
 #pragma once
 
 #include <unistd.h>
 
-#include <utility>
+#include "platform/unique_owner.h"
 
 namespace quillwave::platform {
 
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) Reset(std::exchange(other.fd_, -1));
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() { Reset(); }
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int release() { return std::exchange(fd_, -1); }
-  // Closes the current descriptor; returns false when close() reported an error.
-  bool Reset(int fd = -1) {
-    bool ok = true;
-    if (fd_ >= 0) ok = ::close(fd_) == 0;
-    fd_ = fd;
-    return ok;
-  }
-
- private:
-  int fd_ = -1;
+struct FdTraits {
+  using Value = int;
+  static int Invalid() { return -1; }
+  static bool Close(int fd) { return ::close(fd) == 0; }
 };
+
+using UniqueFd = UniqueOwner<FdTraits>;
 
 }  // namespace quillwave::platform

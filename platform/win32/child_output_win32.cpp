@@ -37,7 +37,7 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_
   startup.hStdOutput = write_end.get();
   startup.hStdError = write_end.get();
   // CreateProcessW may write into its command-line buffer.
-  std::wstring command_line = launch.command_line;
+  std::wstring command_line = WindowsCommandLine(launch);
   PROCESS_INFORMATION info{};
   const ULONGLONG started_at = ::GetTickCount64();
   const BOOL created = ::CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
@@ -85,6 +85,16 @@ std::optional<std::wstring> SystemDirectory() {
   if (length == 0) return std::nullopt;
   directory.resize(length);
   return directory;
+}
+
+SystemCurl FindSystemCurl() {
+  const std::optional<std::wstring> system_directory = SystemDirectory();
+  if (!system_directory) return {{}, "GetSystemDirectoryW failed"};
+  return {*system_directory + L"\\curl.exe", {}};
+}
+
+std::string CurlMissingMessage(const std::wstring& /*path*/) {
+  return "curl.exe missing from System32 (Windows 10 1803+ ships it)";
 }
 
 }  // namespace quillwave::platform

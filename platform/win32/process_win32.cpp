@@ -35,7 +35,7 @@ std::vector<std::wstring> ProcessArguments() {
 
 SpawnResult SpawnDetached(const ProcessLaunch& launch) {
   // CreateProcessW may write into its command-line buffer.
-  std::wstring command_line = launch.command_line;
+  std::wstring command_line = WindowsCommandLine(launch);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};

@@ -4,7 +4,7 @@
 # read: the version block, the icon group and a single asInvoker manifest
 # without DPI awareness.
 #
-#   cmake -DEXECUTABLE=<exe> -DOBJDUMP=<objdump> -P check_windows_executable.cmake
+#   cmake -DEXECUTABLE=<exe> -DOBJDUMP=<objdump> -DVERSION=<major.minor.patch> -P check_windows_executable.cmake
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -16,6 +16,12 @@ endmacro()
 if(NOT EXISTS "${EXECUTABLE}")
   message(FATAL_ERROR "no executable at '${EXECUTABLE}'; build the launcher first")
 endif()
+if(NOT VERSION MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)$")
+  message(FATAL_ERROR "VERSION must be major.minor.patch, not '${VERSION}'")
+endif()
+set(version_major ${CMAKE_MATCH_1})
+set(version_minor ${CMAKE_MATCH_2})
+set(version_patch ${CMAKE_MATCH_3})
 if(NOT OBJDUMP OR NOT EXISTS "${OBJDUMP}")
   message(FATAL_ERROR "objdump not found ('${OBJDUMP}'); install binutils-mingw-w64-x86-64")
 endif()
@@ -168,8 +174,25 @@ if(NOT icon_count EQUAL 9)
   fail("expected nine icon images, found ${icon_count}")
 endif()
 
+# A 32-bit value as the hex of its four bytes, least significant first.
+function(le32_hex value out)
+  set(hex "")
+  foreach(shift 0 8 16 24)
+    math(EXPR byte "(${value} >> ${shift}) & 255" OUTPUT_FORMAT HEXADECIMAL)
+    string(REGEX REPLACE "^0x" "" byte "${byte}")
+    string(LENGTH "${byte}" length)
+    if(length EQUAL 1)
+      set(byte "0${byte}")
+    endif()
+    string(APPEND hex "${byte}")
+  endforeach()
+  string(TOLOWER "${hex}" hex)
+  set(${out} "${hex}" PARENT_SCOPE)
+endfunction()
+
 # Version block (RT_VERSION 16): both version texts and the description, and
-# 0.32.0.0 in the fixed part that Explorer's Details tab shows.
+# the version with a fourth part 0 in the fixed part that Explorer's Details
+# tab shows.
 resources_of(16 versions)
 list(LENGTH versions version_count)
 if(NOT version_count EQUAL 1)
@@ -179,7 +202,7 @@ else()
   list(GET version 2 version_offset)
   list(GET version 3 version_size)
   file(READ "${EXECUTABLE}" version_hex OFFSET ${version_offset} LIMIT ${version_size} HEX)
-  foreach(pair "FileVersion=0.32.0" "ProductVersion=0.32.0" "FileDescription=Quillwave launcher"
+  foreach(pair "FileVersion=${VERSION}" "ProductVersion=${VERSION}" "FileDescription=Quillwave launcher"
                "ProductName=Quillwave" "OriginalFilename=quillwave-launcher.exe")
     string(REPLACE "=" ";" pair "${pair}")
     list(GET pair 0 key)
@@ -193,10 +216,14 @@ else()
     endif()
   endforeach()
   # VS_FIXEDFILEINFO: signature, structure version, then file and product
-  # versions as most and least significant halves (0.32 and 0.0).
-  hex_contains("${version_hex}" "bd04effe0000010020000000000000002000000000000000" fixed_found)
+  # versions as most and least significant halves (major.minor and patch.0).
+  math(EXPR most "(${version_major} << 16) | ${version_minor}")
+  math(EXPR least "${version_patch} << 16")
+  le32_hex(${most} most_hex)
+  le32_hex(${least} least_hex)
+  hex_contains("${version_hex}" "bd04effe00000100${most_hex}${least_hex}${most_hex}${least_hex}" fixed_found)
   if(NOT fixed_found)
-    fail("fixed version information is not 0.32.0.0")
+    fail("fixed version information is not ${VERSION}.0")
   endif()
 endif()
 
@@ -228,4 +255,4 @@ if(failures)
   message(FATAL_ERROR "${EXECUTABLE}:\n  ${text}")
 endif()
 list(JOIN imported ", " imported)
-message(STATUS "PE32+ GUI, imports ${imported}; version 0.32.0, icon group 1, asInvoker manifest")
+message(STATUS "PE32+ GUI, imports ${imported}; version ${VERSION}, icon group 1, asInvoker manifest")

@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "base/version.h"
+#include "platform/encoding.h"
+
 namespace {
 
 std::wstring LauncherPath() {
@@ -208,7 +211,7 @@ TEST_F(LauncherResources, IconLoaderGivesEverySizeAndTheWindowClassIcon) {
   EXPECT_NE(::LoadIconW(module(), MAKEINTRESOURCEW(1)), nullptr);
 }
 
-TEST(LauncherVersion, NamesQuillwaveLauncher0_32_0) {
+TEST(LauncherVersion, NamesQuillwaveLauncherWithTheProjectVersion) {
   const std::wstring path = LauncherPath();
   DWORD ignored = 0;
   const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
@@ -221,10 +224,12 @@ TEST(LauncherVersion, NamesQuillwaveLauncher0_32_0) {
   ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
   ASSERT_GE(length, sizeof *fixed);
   EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
-  EXPECT_EQ(fixed->dwFileVersionMS, static_cast<DWORD>(MAKELONG(32, 0)));
-  EXPECT_EQ(fixed->dwFileVersionLS, 0u);
-  EXPECT_EQ(fixed->dwProductVersionMS, static_cast<DWORD>(MAKELONG(32, 0)));
-  EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+  const DWORD most = MAKELONG(QUILLWAVE_VERSION_MINOR, QUILLWAVE_VERSION_MAJOR);
+  const DWORD least = MAKELONG(0, QUILLWAVE_VERSION_PATCH);
+  EXPECT_EQ(fixed->dwFileVersionMS, most);
+  EXPECT_EQ(fixed->dwFileVersionLS, least);
+  EXPECT_EQ(fixed->dwProductVersionMS, most);
+  EXPECT_EQ(fixed->dwProductVersionLS, least);
   EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
   EXPECT_EQ(fixed->dwFileFlags & fixed->dwFileFlagsMask & VS_FF_DEBUG, 0u);
 
@@ -236,12 +241,13 @@ TEST(LauncherVersion, NamesQuillwaveLauncher0_32_0) {
   EXPECT_EQ(translation[0], 0x0409);
   EXPECT_EQ(translation[1], 1200);
 
+  const std::wstring version = quillwave::Widen(quillwave::kLauncherVersion);
   const struct {
     const wchar_t* name;
     const wchar_t* value;
   } kStrings[] = {
-      {L"FileVersion", L"0.32.0"},
-      {L"ProductVersion", L"0.32.0"},
+      {L"FileVersion", version.c_str()},
+      {L"ProductVersion", version.c_str()},
       {L"FileDescription", L"Quillwave launcher"},
       {L"ProductName", L"Quillwave"},
       {L"CompanyName", L"Quillwave"},

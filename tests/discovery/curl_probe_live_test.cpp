@@ -10,6 +10,8 @@
 
 #include "discovery/curl_probe.h"
 #include "discovery/endpoints.h"
+#include "platform/child_output.h"
+#include "platform/encoding.h"
 #include "tests/support/loopback.h"
 
 namespace quillwave {
@@ -32,8 +34,8 @@ std::string Proxy(int port, const std::string& credentials = "") {
 class RealCurl : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(fs::exists(endpoints::kCurlPath))
-        << "curl is missing at " << endpoints::kCurlPath << "; scripts/install-deps.sh installs it";
+    const std::wstring curl = platform::FindSystemCurl().path;
+    ASSERT_TRUE(fs::exists(curl)) << "curl is missing at " << Narrow(curl) << "; scripts/install-deps.sh installs it";
     ASSERT_TRUE(fs::exists(kMicrosocks)) << "microsocks is missing at " << kMicrosocks
                                          << "; scripts/install-deps.sh installs it";
   }

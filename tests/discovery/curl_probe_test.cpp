@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/child_output.h"
-#include "report/text.h"
+#include "platform/encoding.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
@@ -57,13 +57,13 @@ ProbeOutcome ReadAnswer(const std::string& answer) {
 // value with them still reaches curl as one argument.
 TEST(CurlProbeSteps, WindowsCommandLineQuotesOnlyWhatNeedsIt) {
   const std::wstring curl = L"C:\\Windows\\system32\\curl.exe";
-  EXPECT_EQ(CurlCommandLine(curl, CurlArguments(kCurlProxy, kPrimary)),
+  EXPECT_EQ(platform::WindowsCommandLine(CurlLaunch(curl, CurlArguments(kCurlProxy, kPrimary))),
             L"\"C:\\Windows\\system32\\curl.exe\" --max-time 10 -sS --fail -H \"" + Widen(kKeyHeader) + L"\" -x " +
                 Widen(kCurlProxy) + L" " + Widen(kPrimary));
-  EXPECT_EQ(CurlCommandLine(curl, CurlArguments("", kSecondary)),
+  EXPECT_EQ(platform::WindowsCommandLine(CurlLaunch(curl, CurlArguments("", kSecondary))),
             L"\"C:\\Windows\\system32\\curl.exe\" --max-time 10 -sS " + Widen(kSecondary));
   const std::string hostile = "socks5h://u:p\"a ss\\\"\t--output=x@h:1 http://evil/";
-  const auto split = test::SplitWindowsCommandLine(CurlCommandLine(curl, CurlArguments(hostile, kSecondary)));
+  const auto split = test::SplitWindowsCommandLine(platform::WindowsCommandLine(CurlLaunch(curl, CurlArguments(hostile, kSecondary))));
   EXPECT_EQ(split, (std::vector<std::wstring>{curl, L"--max-time", L"10", L"-sS", L"-x", Widen(hostile),
                                               Widen(kSecondary)}));
 }

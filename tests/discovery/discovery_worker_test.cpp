@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "base/version.h"
 #include "discovery/endpoints.h"
+#include "platform/encoding.h"
 #include "report/error_record.h"
-#include "report/text.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillwave {
@@ -80,8 +81,8 @@ class DiscoveryWorkerTest : public ::testing::Test {
  protected:
   // Every run starts from what the launcher hands a fresh worker.
   void Run(const PersonaConfig& persona, std::deque<ProbeOutcome> answers, std::wstring record_path = L"") {
-    result_ = std::make_unique<DiscoveryResult>();
-    ResetProgressSteps(steps_);
+    session_ = std::make_shared<LaunchSession>();
+    ResetProgressSteps(session_->steps);
     log_.clear();
     answers_ = std::move(answers);
     DiscoveryContext context;
@@ -104,33 +105,36 @@ class DiscoveryWorkerTest : public ::testing::Test {
       ASSERT_EQ(message, ProgressMessage::kStep);
       ASSERT_LT(index, 4u);
       // Taking the lock here also proves the worker does not post while holding it.
-      const ProgressStep step = SnapshotProgressSteps(steps_)[index];
+      const ProgressStep step = SnapshotProgressSteps(session_->steps)[index];
       Record(Step(static_cast<int>(index), Flags(step), Narrow(step.detail)));
     };
-    context.steps = &steps_;
-    context.result = result_.get();
+    context.session = session_;
     RunDiscovery(std::make_unique<DiscoveryRequest>(DiscoveryRequest{persona, std::move(record_path)}), context);
     EXPECT_TRUE(answers_.empty()) << answers_.size() << " scripted answers left unused";
   }
 
   static std::string Flags(const ProgressStep& step) {
-    return std::string(step.done ? " done" : "") + (step.failed ? " failed" : "");
+    switch (step.state) {
+      case StepState::kDone: return " done";
+      case StepState::kFailed: return " failed";
+      case StepState::kPending: break;
+    }
+    return "";
   }
 
   void Record(std::string event) {
-    if (event == abort_on_) result_->aborted.exchange(true);  // the user closes the window now
+    if (event == abort_on_) session_->result.aborted.exchange(true);  // the user closes the window now
     log_.push_back(std::move(event));
   }
 
   // The UTF-16 fields, narrowed for readable comparison.
   std::string Derived() const {
-    return "ip=" + Narrow(result_->webrtc_public_ip) + " tz=" + Narrow(result_->timezone_override) +
-           " lang=" + Narrow(result_->lang) + " accept=" + Narrow(result_->accept_language) +
-           " lat=" + Narrow(result_->geo_lat) + " lng=" + Narrow(result_->geo_lng);
+    return "ip=" + Narrow(session_->result.webrtc_public_ip) + " tz=" + Narrow(session_->result.timezone_override) +
+           " lang=" + Narrow(session_->result.lang) + " accept=" + Narrow(session_->result.accept_language) +
+           " lat=" + Narrow(session_->result.geo_lat) + " lng=" + Narrow(session_->result.geo_lng);
   }
 
-  ProgressSteps steps_;
-  std::unique_ptr<DiscoveryResult> result_;
+  std::shared_ptr<LaunchSession> session_;
   std::deque<ProbeOutcome> answers_;
   std::vector<std::string> log_;
   std::string abort_on_;
@@ -182,7 +186,7 @@ TEST_F(DiscoveryWorkerTest, NarratesEachWayARunCanEnd) {
        {Failure(kProxyUnreachable), Failure(kProxyUnreachable), Failure(kProxyAuthFailed, 56)},
        {kPersonaDone, "pause 120", kContacting, Probe(kPrimaryUrl), kTryingSecondary, Probe(kSecondaryUrl),
         kTryingTertiary, Probe(kTertiaryUrl),
-        Step(1, " done failed", "WARN: PROXY_AUTH_FAILED " + kDash + " chrome will fall back"), "pause 180",
+        Step(1, " failed", "WARN: PROXY_AUTH_FAILED " + kDash + " chrome will fall back"), "pause 180",
         Step(2, " done", "none (passthrough)"), "pause 120", Step(3, " done", ""), "pause 80", "close"}},
       {"all fail, block",
        Persona([](PersonaConfig& p) {
@@ -191,16 +195,16 @@ TEST_F(DiscoveryWorkerTest, NarratesEachWayARunCanEnd) {
        }),
        {Failure(kProxyUnreachable), Failure(kProxyTimeout, 28)},
        {kPersonaDone, "pause 120", kContacting, Probe(kPrimaryUrl), kTryingSecondary, Probe(kSecondaryUrl),
-        Step(1, " done failed", "BLOCKED: PROXY_TIMEOUT"), "pause 2500",
-        Step(2, " done failed", "skipped " + kDash + " engine launch blocked"), "pause 120",
-        Step(3, " done failed", "aborted (exit 42)"), "pause 80", "close"}},
+        Step(1, " failed", "BLOCKED: PROXY_TIMEOUT"), "pause 2500",
+        Step(2, " failed", "skipped " + kDash + " engine launch blocked"), "pause 120",
+        Step(3, " failed", "aborted (exit 42)"), "pause 80", "close"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Run(c.persona, c.answers);
     EXPECT_EQ(log_, c.log);
-    EXPECT_EQ(result_->blocked.load(), c.persona.onProxyFail == "block");
-    EXPECT_FALSE(result_->aborted.load());
+    EXPECT_EQ(session_->result.blocked.load(), c.persona.onProxyFail == "block");
+    EXPECT_FALSE(session_->result.aborted.load());
   }
 }
 
@@ -210,7 +214,7 @@ TEST_F(DiscoveryWorkerTest, OnlyTheExactBlockPolicyBlocks) {
     PersonaConfig persona = Persona([](PersonaConfig& p) { p.autoGeo = true; });
     persona.onProxyFail = policy;
     Run(persona, {Failure(kProxyUnreachable), Failure(kProxyUnreachable)});
-    EXPECT_FALSE(result_->blocked.load()) << policy;
+    EXPECT_FALSE(session_->result.blocked.load()) << policy;
   }
 }
 
@@ -231,18 +235,18 @@ TEST_F(DiscoveryWorkerTest, AsksTheTertiaryEndpointOnlyWithoutAutoDerivation) {
     if (c.tertiary) answers.push_back(Failure(kProxyUnreachable));
     Run(Persona(c.arrange), answers);
     EXPECT_EQ(std::count(log_.begin(), log_.end(), Probe(kTertiaryUrl)), c.tertiary ? 1 : 0) << c.name;
-    EXPECT_EQ(result_->provider, c.tertiary ? kTertiaryHost : kSecondaryLabel) << c.name;
+    EXPECT_EQ(session_->result.provider, c.tertiary ? kTertiaryHost : kSecondaryLabel) << c.name;
   }
 }
 
 TEST_F(DiscoveryWorkerTest, ResultAfterSuccessSumsEveryProbe) {
   Run(Persona([](PersonaConfig& p) { p.autoGeo = p.autoLang = p.autoTimezone = p.webrtcNoLeak = true; }),
       {Failure(kProxyTimeout, 28, 10012), Answer("203.0.113.8", "BE", "Europe/Brussels", "50.85", "4.35", 250)});
-  EXPECT_EQ(result_->egress_ip, "203.0.113.8");
-  EXPECT_EQ(result_->country_code, "BE");
-  EXPECT_EQ(result_->timezone, "Europe/Brussels");
-  EXPECT_EQ(result_->provider, kSecondaryLabel);
-  EXPECT_EQ(result_->elapsed_ms, 10262);
+  EXPECT_EQ(session_->result.egress_ip, "203.0.113.8");
+  EXPECT_EQ(session_->result.country_code, "BE");
+  EXPECT_EQ(session_->result.timezone, "Europe/Brussels");
+  EXPECT_EQ(session_->result.provider, kSecondaryLabel);
+  EXPECT_EQ(session_->result.elapsed_ms, 10262);
   EXPECT_EQ(Derived(),
             "ip=203.0.113.8 tz=Europe/Brussels lang=fr-BE accept=fr-BE,fr;q=0.9,nl;q=0.8,en;q=0.7 "
             "lat=50.85 lng=4.35");
@@ -258,11 +262,11 @@ TEST_F(DiscoveryWorkerTest, ResultAfterFailureHoldsOnlyTheReport) {
   no_ip.longitude = "13.4";
   Run(Persona([](PersonaConfig& p) { p.autoGeo = p.autoLang = p.autoTimezone = p.webrtcNoLeak = true; }),
       {Failure(kProxyTimeout, 28, 10012), no_ip});
-  EXPECT_EQ(result_->egress_ip, "");
-  EXPECT_EQ(result_->country_code, "DE");
-  EXPECT_EQ(result_->timezone, "Europe/Berlin");
-  EXPECT_EQ(result_->provider, kSecondaryLabel);
-  EXPECT_EQ(result_->elapsed_ms, 10412);
+  EXPECT_EQ(session_->result.egress_ip, "");
+  EXPECT_EQ(session_->result.country_code, "DE");
+  EXPECT_EQ(session_->result.timezone, "Europe/Berlin");
+  EXPECT_EQ(session_->result.provider, kSecondaryLabel);
+  EXPECT_EQ(session_->result.elapsed_ms, 10412);
   EXPECT_EQ(Derived(), kNothingDerived);
 }
 
@@ -343,14 +347,14 @@ TEST_F(DiscoveryWorkerTest, StopsAtEachCheckpointAfterTheWindowCloses) {
         probes ? std::deque<ProbeOutcome>{Answer("203.0.113.7", "DE", "Europe/Berlin")} : std::deque<ProbeOutcome>{});
     EXPECT_EQ(log_, c.log);
     // Steps no post announced are still as the window was given them.
-    const auto steps = SnapshotProgressSteps(steps_);
+    const auto steps = SnapshotProgressSteps(session_->steps);
     for (int i = 0; i < 4; ++i) {
       const std::string prefix = "step " + std::to_string(i);
       const bool announced = std::any_of(log_.begin(), log_.end(), [&](const std::string& line) {
         return line.compare(0, prefix.size(), prefix) == 0;
       });
       if (!announced) {
-        EXPECT_TRUE(steps[i].detail.empty() && !steps[i].done && !steps[i].failed) << prefix;
+        EXPECT_TRUE(steps[i].detail.empty() && steps[i].state == StepState::kPending) << prefix;
       }
     }
   }
@@ -385,7 +389,7 @@ TEST_F(ErrorRecordFileTest, TotalFailureWritesTheLastAttemptAndTheTotalTime) {
   EXPECT_EQ(RecordWithoutTime(),
             "{\"schema\":1,\"ts\":\"TS\",\"step\":\"discover_proxy_ip\",\"error_code\":\"PROXY_TIMEOUT\","
             "\"message\":\"failed: PROXY_TIMEOUT\",\"proxy\":\"socks5://u:p@127.0.0.1:1080\",\"discovery_url\":\"" +
-                kSecondaryUrl + "\",\"curl_exit_code\":28,\"elapsed_ms\":12012,\"launcher_version\":\"0.32.0\"}\n");
+                kSecondaryUrl + "\",\"curl_exit_code\":28,\"elapsed_ms\":12012,\"launcher_version\":\"" + std::string(kLauncherVersion) + "\"}\n");
 }
 
 // A probe that never started curl (here: a refused proxy scheme) has no exit code to report.
@@ -401,7 +405,7 @@ TEST_F(ErrorRecordFileTest, AFailureBeforeCurlRanLeavesTheExitCodeOut) {
             "{\"schema\":1,\"ts\":\"TS\",\"step\":\"discover_proxy_ip\",\"error_code\":\"INTERNAL\",\"message\":"
             "\"proxy-server is not socks5://\xE2\x80\xA6 \xE2\x80\x94 launcher does not handle other schemes\","
             "\"proxy\":\"http://h:1\",\"discovery_url\":\"" +
-                kTertiaryUrl + "\",\"elapsed_ms\":0,\"launcher_version\":\"0.32.0\"}\n");
+                kTertiaryUrl + "\",\"elapsed_ms\":0,\"launcher_version\":\"" + std::string(kLauncherVersion) + "\"}\n");
 }
 
 }  // namespace

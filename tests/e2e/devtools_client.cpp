@@ -11,8 +11,9 @@
 #include <cstdint>
 #include <random>
 
-#include "persona/json_readers.h"
-#include "report/text.h"
+#include "base/json_readers.h"
+#include "base/json_writer.h"
+#include "platform/encoding.h"
 #include "tests/support/loopback.h"
 
 namespace quillwave::test {

@@ -17,7 +17,7 @@
 #include <sstream>
 #include <thread>
 
-#include "persona/json_readers.h"
+#include "base/json_readers.h"
 #include "tests/e2e/devtools_client.h"
 #include "tests/e2e/engine_processes.h"
 #include "tests/e2e/site_server.h"

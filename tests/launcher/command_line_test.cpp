@@ -4,10 +4,14 @@
 
 #include <random>
 
+#include "platform/command_line.h"
 #include "tests/support/child_process.h"
 
 namespace quillwave {
 namespace {
+
+using platform::QuoteArgument;
+using platform::QuoteArgumentIfNeeded;
 
 TEST(UserDataDirFromArguments, TakesTheFirstNonEmptyExactlySpelledArgument) {
   EXPECT_EQ(UserDataDirFromArguments({L"--user-data-dir=D:\\p"}), L"D:\\p");

@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include "base/version.h"
 #include "tests/launcher/launcher_fixture.h"
 #include "ui/progress_layout.h"
 
@@ -61,7 +62,7 @@ TEST_F(DiscoveryBlackBox, SuccessStartsTheEngineWithTheDiscoveredSwitchesAndReco
             "{\"schema\":1,\"ts\":\"TS\",\"status\":\"ok\",\"ip\":\"203.0.113.9\",\"timezone\":\"Europe/Berlin\","
             "\"country_code\":\"DE\",\"lat\":\"52.52\",\"lng\":\"13.405\",\"lang\":\"de-DE\",\"accept_lang\":"
             "\"de-DE,de;q=0.9,en;q=0.8\",\"elapsed_ms\":MS,\"provider\":\"geo.primary.example\",\"error_code\":\"\","
-            "\"message\":\"\",\"launcher_version\":\"0.32.0\"}\n");
+            "\"message\":\"\",\"launcher_version\":\"" + std::string(kLauncherVersion) + "\"}\n");
   EXPECT_FALSE(fs::exists(profile() / "Default" / "Current Tabs"));
 }
 
@@ -87,7 +88,7 @@ TEST_F(DiscoveryBlackBox, ForgedAnswerValuesNeverBecomeSwitches) {
             "{\"schema\":1,\"ts\":\"TS\",\"status\":\"ok\",\"ip\":\"203.0.113.9\",\"timezone\":\"\","
             "\"country_code\":\"D\\ufffd\",\"lat\":\"\",\"lng\":\"\",\"lang\":\"en-US\",\"accept_lang\":"
             "\"en-US,en;q=0.9\",\"elapsed_ms\":MS,\"provider\":\"geo.primary.example\",\"error_code\":\"\","
-            "\"message\":\"\",\"launcher_version\":\"0.32.0\"}\n");
+            "\"message\":\"\",\"launcher_version\":\"" + std::string(kLauncherVersion) + "\"}\n");
 }
 
 TEST_F(DiscoveryBlackBox, ProxyDownUnderBlockRefusesTheLaunchWithBothRecords) {
@@ -100,7 +101,7 @@ TEST_F(DiscoveryBlackBox, ProxyDownUnderBlockRefusesTheLaunchWithBothRecords) {
             "{\"schema\":1,\"ts\":\"TS\",\"status\":\"blocked\",\"ip\":\"\",\"timezone\":\"\",\"country_code\":\"\","
             "\"lat\":\"\",\"lng\":\"\",\"lang\":\"\",\"accept_lang\":\"\",\"elapsed_ms\":MS,\"provider\":\"scnd\","
             "\"error_code\":\"PROXY_BLOCKED\",\"message\":\"see .corvane-launcher-error.json for details\","
-            "\"launcher_version\":\"0.32.0\"}\n");
+            "\"launcher_version\":\"" + std::string(kLauncherVersion) + "\"}\n");
   const std::string error = test::ReadTextFile(profile() / ".corvane-launcher-error.json");
   EXPECT_NE(error.find("\"error_code\":\"PROXY_UNREACHABLE\""), std::string::npos) << error;
   EXPECT_NE(error.find("\"curl_exit_code\":7,"), std::string::npos) << error;
@@ -118,7 +119,7 @@ TEST_F(DiscoveryBlackBox, ProxyDownUnderFallbackLaunchesWithoutDiscoveredValues)
   EXPECT_EQ(StripElapsed(test::ReadTextFile(profile() / ".corvane-launcher-result.json")),
             "{\"schema\":1,\"ts\":\"TS\",\"status\":\"ok\",\"ip\":\"\",\"timezone\":\"\",\"country_code\":\"\","
             "\"lat\":\"\",\"lng\":\"\",\"lang\":\"\",\"accept_lang\":\"\",\"elapsed_ms\":MS,\"provider\":\"scnd\","
-            "\"error_code\":\"\",\"message\":\"\",\"launcher_version\":\"0.32.0\"}\n");
+            "\"error_code\":\"\",\"message\":\"\",\"launcher_version\":\"" + std::string(kLauncherVersion) + "\"}\n");
   EXPECT_TRUE(fs::exists(profile() / ".corvane-launcher-error.json"));
   EXPECT_FALSE(fs::exists(profile() / "Default" / "Current Tabs"));
 }

@@ -35,8 +35,9 @@ struct Mailbox {
 };
 
 struct Shared {
-  ProgressSteps steps;
-  DiscoveryResult result;
+  std::shared_ptr<LaunchSession> session = std::make_shared<LaunchSession>();
+  ProgressSteps& steps = session->steps;
+  DiscoveryResult& result = session->result;
   Mailbox mailbox;
 };
 
@@ -45,8 +46,7 @@ DiscoveryContext ContextFor(Shared& shared, std::function<ProbeOutcome()> probe)
   context.probe = [probe](const std::string&, const std::string&) { return probe(); };
   context.pause = [](std::chrono::milliseconds) {};
   context.post = [&shared](ProgressMessage message, std::size_t step) { shared.mailbox.Post(message, step); };
-  context.steps = &shared.steps;
-  context.result = &shared.result;
+  context.session = shared.session;
   return context;
 }
 

@@ -8,6 +8,18 @@
 namespace quillwave {
 namespace {
 
+// The engine's command line on Windows, with the own arguments as their text.
+std::wstring EngineCommandLine(const std::wstring& engine_path, const std::wstring& own_text,
+                               const EngineSwitches& switches) {
+  return platform::WindowsCommandLine(EngineLaunch(engine_path, {own_text, {}}, switches));
+}
+
+// Its argument list on POSIX, with the own arguments one by one.
+std::vector<std::wstring> EngineArgv(const std::wstring& engine_path, const std::vector<std::wstring>& own_list,
+                                     const EngineSwitches& switches) {
+  return platform::PosixArgv(EngineLaunch(engine_path, {{}, own_list}, switches));
+}
+
 const MachineValues kMachine{L"16", L"8"};  // 15.9 GiB, 8 logical processors
 
 TEST(DeviceMemoryBucket, ThresholdsAreInclusiveAndFifteenPointNineGibIsSixteen) {
@@ -92,12 +104,12 @@ TEST(DiscoveryRecipe, OrdersDiscoveredSwitchesFirstAndDebuggingBeforeTheStartUrl
   found.accept_language = L"de-DE,de;q=0.9,en;q=0.8";
   found.geo_lat = L"52.52";
   found.geo_lng = L"13.405";
-  EngineSwitches switches = DiscoveryRecipeFirstHalf(persona, {L"--w=1"}, found);
+  EngineSwitches switches = ProfileAndDiscoveredSwitches(persona, {L"--w=1"}, found);
   EXPECT_EQ(EngineSwitchesText(switches),
             L"--w=1 --webrtc-fake-public-ip=203.0.113.7 --force-webrtc-ip-handling-policy=default "
             L"--timezone-override=Europe/Berlin --lang=de-DE --accept-language=de-DE,de;q=0.9,en;q=0.8 "
             L"--geo-lat=52.52 --geo-lng=13.405 --geo-accuracy=100");
-  DiscoveryRecipeSecondHalf(switches, persona, kMachine, L"");
+  AppendMachineDebuggingAndStartUrl(switches, persona, kMachine, L"");
   EXPECT_TRUE(EngineSwitchesText(switches).ends_with(
       L"--geo-accuracy=100 --device-memory=16 --hardware-concurrency=8 --speech-voices-preset=stock-chrome-windows "
       L"--remote-debugging-port=9222 --remote-debugging-address=127.0.0.1 chrome://version"));
@@ -109,8 +121,8 @@ TEST(DiscoveryRecipe, OnlyLanguageFoundStartsWithLangAndHasNoGeoAccuracy) {
   found.lang = L"fr-FR";
   found.accept_language = L"fr-FR,fr;q=0.9,en;q=0.8";
   found.geo_lat = L"48.85";  // one coordinate alone adds no accuracy
-  EngineSwitches switches = DiscoveryRecipeFirstHalf(persona, {}, found);
-  DiscoveryRecipeSecondHalf(switches, persona, MachineValues{}, L"");
+  EngineSwitches switches = ProfileAndDiscoveredSwitches(persona, {}, found);
+  AppendMachineDebuggingAndStartUrl(switches, persona, MachineValues{}, L"");
   EXPECT_EQ(EngineSwitchesText(switches),
             L"--lang=fr-FR --accept-language=fr-FR,fr;q=0.9,en;q=0.8 --geo-lat=48.85 "
             L"--speech-voices-preset=stock-chrome-windows chrome://version");

@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "base/version.h"
 #include "launcher/engine_switches.h"
+#include "platform/encoding.h"
 #include "platform/paths.h"
-#include "report/text.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 
@@ -61,7 +62,7 @@ inline std::string RecordWith(const std::string& status, const std::string& code
   return "{\"schema\":1,\"ts\":\"TS\",\"status\":\"" + status +
          "\",\"ip\":\"\",\"timezone\":\"\",\"country_code\":\"\",\"lat\":\"\",\"lng\":\"\",\"lang\":\"\","
          "\"accept_lang\":\"\",\"elapsed_ms\":0,\"provider\":\"\",\"error_code\":\"" +
-         code + "\",\"message\":\"" + message + "\",\"launcher_version\":\"0.32.0\"}\n";
+         code + "\",\"message\":\"" + message + "\",\"launcher_version\":\"" + std::string(kLauncherVersion) + "\"}\n";
 }
 
 inline const std::string kPassthrough = RecordWith("passthrough", "", "");

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/command_line.h"
+#include "persona/settings_summary.h"
 #include "platform/files.h"
 #include "tests/support/temp_dir.h"
 
@@ -186,12 +186,12 @@ TEST(LocateConfigFileTest, PrefersUserDataDirFileElseDefault) {
   WriteTextFile(dir.path() / "empty" / "other.json", "{}");
   WriteTextFile(dir.path() / "profile" / "command-line.json", "{}");
 
-  EXPECT_EQ(LocateConfigFile(profile_dir), profile_dir + platform::kPathSeparator + L"command-line.json");
-  EXPECT_EQ(LocateConfigFile(empty_dir), DefaultConfigPath());
-  EXPECT_EQ(LocateConfigFile(L""), DefaultConfigPath());
-
-  const std::wstring folder = LauncherDataFolder();
-  EXPECT_EQ(DefaultConfigPath(), folder.empty() ? L"" : folder + L"command-line.json");
+  const std::wstring folder = dir.wpath() + platform::kPathSeparator + L"Corvane" + platform::kPathSeparator;
+  EXPECT_EQ(LocateConfigFile(profile_dir, folder), profile_dir + platform::kPathSeparator + L"command-line.json");
+  EXPECT_EQ(LocateConfigFile(empty_dir, folder), folder + L"command-line.json");
+  EXPECT_EQ(LocateConfigFile(L"", folder), folder + L"command-line.json");
+  EXPECT_EQ(LocateConfigFile(L"", L""), L"");
+  EXPECT_EQ(DefaultConfigPath(L""), L"");
 }
 
 SummaryRow Row(const std::wstring& label, const std::wstring& value) { return {label, value}; }

@@ -58,19 +58,17 @@ TEST_F(WebglProfileFileTest, BuildsOneSwitchPerMemberInKeyOrder) {
       "{\n  \"p1\": {\"b\": \"x y\", \"_note\": \"z\", \"a\": 16384},\n"
       "  \"intel\": {\"gl-renderer\": \"ANGLE (Intel\xC2\xAE UHD)\", \"gl-vendor\": \"Google Inc.\"}\n}\n");
   EXPECT_EQ(WebglProfileSwitchItems("p1", dir().wpath()), (std::vector<std::wstring>{L"--a=16384", L"--b=x y"}));
-  EXPECT_EQ(BuildWebglProfileSwitches("p1", dir().wpath()), L"--a=16384 --b=x y");
-  EXPECT_EQ(BuildWebglProfileSwitches("intel", dir().wpath()),
-            L"--gl-renderer=ANGLE (Intel\u00ae UHD) --gl-vendor=Google Inc.");
+  EXPECT_EQ(WebglProfileSwitchItems("intel", dir().wpath()),
+            (std::vector<std::wstring>{L"--gl-renderer=ANGLE (Intel\u00ae UHD)", L"--gl-vendor=Google Inc."}));
 }
 
 TEST_F(WebglProfileFileTest, NothingToAddGivesEmpty) {
   WriteProfiles(R"({"": {"x": 1}, "empty": {}, "open": {"x": 1, "y": 2)");
   for (const char* name : {"", "empty", "open", "absent"}) {
     EXPECT_TRUE(WebglProfileSwitchItems(name, dir().wpath()).empty()) << name;
-    EXPECT_EQ(BuildWebglProfileSwitches(name, dir().wpath()), L"") << name;
   }
   const std::wstring elsewhere = dir().wpath() + quillwave::platform::kPathSeparator + L"missing";
-  EXPECT_EQ(BuildWebglProfileSwitches("p1", elsewhere), L"");
+  EXPECT_TRUE(WebglProfileSwitchItems("p1", elsewhere).empty());
 }
 
 }  // namespace

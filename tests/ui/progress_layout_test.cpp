@@ -18,15 +18,14 @@ TEST(ProgressWindowGeometry, HeightFollowsTheSummaryAndIsCappedAtEightyPercent) 
   EXPECT_EQ(ProgressWindowPlacement(3, 2, 1366, 768), (WindowPlacement{453, 191, 460, 386}));
 }
 
-TEST(ProgressWindowMarks, FailedWinsOverDone) {
-  const auto mark = [](bool done, bool failed) { return MarkFor(ProgressStep{L"", L"", done, failed}); };
-  EXPECT_EQ(std::wstring(mark(true, true).glyph), L"\u00D7");
-  EXPECT_EQ(mark(true, true).colour, kFailureColour);
-  EXPECT_EQ(std::wstring(mark(false, true).glyph), L"\u00D7");
-  EXPECT_EQ(std::wstring(mark(true, false).glyph), L"\u2713");
-  EXPECT_EQ(mark(true, false).colour, kDoneColour);
-  EXPECT_EQ(std::wstring(mark(false, false).glyph), L"\u23F3");
-  EXPECT_EQ(mark(false, false).colour, kPendingColour);
+TEST(ProgressWindowMarks, OneMarkPerState) {
+  const auto mark = [](StepState state) { return MarkFor(ProgressStep{L"", L"", state}); };
+  EXPECT_EQ(std::wstring(mark(StepState::kFailed).glyph), L"\u00D7");
+  EXPECT_EQ(mark(StepState::kFailed).colour, kFailureColour);
+  EXPECT_EQ(std::wstring(mark(StepState::kDone).glyph), L"\u2713");
+  EXPECT_EQ(mark(StepState::kDone).colour, kDoneColour);
+  EXPECT_EQ(std::wstring(mark(StepState::kPending).glyph), L"\u23F3");
+  EXPECT_EQ(mark(StepState::kPending).colour, kPendingColour);
 }
 
 TEST(ProgressWindowLayout, SectionHeadingsCountTheirRowsAndFitTheBuffer) {
@@ -37,7 +36,7 @@ TEST(ProgressWindowLayout, SectionHeadingsCountTheirRowsAndFitTheBuffer) {
 TEST(ProgressWindowLayout, WithoutSummaryOnlyHeadlineSubtitleAndSteps) {
   std::array<ProgressStep, 4> steps{};
   steps[1].detail = L"203.0.113.7";
-  steps[1].done = true;
+  steps[1].state = StepState::kDone;
   const auto runs = LayoutProgressWindow(steps, SettingsSummary{});
   ASSERT_EQ(runs.size(), 2u + 8u + 1u);
   EXPECT_EQ(runs[0].text, L"Preparing Quill Wave");
@@ -53,7 +52,7 @@ TEST(ProgressWindowLayout, WithoutSummaryOnlyHeadlineSubtitleAndSteps) {
 TEST(ProgressWindowLayout, SectionsStartAt172WithSixPixelsBetweenThem) {
   std::array<ProgressStep, 4> steps{};
   steps[2].detail = L"failed";
-  steps[2].failed = true;
+  steps[2].state = StepState::kFailed;
   SettingsSummary summary{Rows(3), Rows(2)};
   summary.overrides[0] = {L"auto-lang", L"true"};
   const auto runs = LayoutProgressWindow(steps, summary);

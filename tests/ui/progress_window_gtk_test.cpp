@@ -17,8 +17,8 @@
 #include "discovery/discovery_result.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
-#include "ui/progress_dialog.h"
 #include "ui/progress_layout.h"
+#include "ui/progress_window.h"
 
 namespace quillwave {
 namespace {
@@ -99,8 +99,8 @@ Image CaptureWhen(const std::wstring& window, const fs::path& png, const std::fu
 // Runs the main thread's loop while `drive` acts from another thread, as
 // the worker and the person do. Should `drive` fail to end the window, it is
 // closed after the patience so that the test fails instead of hanging.
-void RunWindow(ProgressDialog* dialog, const std::function<void()>& drive) {
-  const ProgressPoster post = ProgressPosterFor(dialog);
+void RunWindow(const ProgressWindow& window, const std::function<void()>& drive) {
+  const ProgressPoster post = window.poster();
   std::atomic<bool> loop_ended{false};
   std::thread driver([&] {
     drive();
@@ -108,26 +108,29 @@ void RunWindow(ProgressDialog* dialog, const std::function<void()>& drive) {
     while (!loop_ended.load() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
     if (!loop_ended.load()) post(ProgressMessage::kClose, 0);
   });
-  RunProgressMessageLoop();
+  window.run_loop();
   loop_ended.store(true);
   driver.join();
 }
 
 class ProgressWindowGtk : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetProgressSteps(SharedProgressSteps());
-    SharedDiscoveryResult().aborted.store(false);
-    PrepareProgressDialog(nullptr);
+  void SetUp() override { ResetProgressSteps(session_->steps); }
+  void TearDown() override { window_.release(); }
+
+  bool Create(const SettingsSummary& summary) {
+    return window_.create(summary, session_, [session = session_] { session->result.aborted.exchange(true); });
   }
-  void TearDown() override { ReleaseProgressDialog(); }
+
+  ProgressWindow window_ = SystemProgressWindow(nullptr);
+  std::shared_ptr<LaunchSession> session_ = std::make_shared<LaunchSession>();
 };
 
 TEST_F(ProgressWindowGtk, PaintsTheStepsAndSummaryAndClosesOnTheWorkersPost) {
-  ProgressSteps& steps = SharedProgressSteps();
-  SetProgressStep(steps, 0, L"", true, false);
-  SetProgressStep(steps, 1, L"PROXY_TIMEOUT: no answer", false, true);
-  SetProgressStep(steps, 2, L"waiting for the egress IP", false, false);
+  ProgressSteps& steps = session_->steps;
+  SetProgressStep(steps, 0, L"", StepState::kDone);
+  SetProgressStep(steps, 1, L"PROXY_TIMEOUT: no answer", StepState::kFailed);
+  SetProgressStep(steps, 2, L"waiting for the egress IP", StepState::kPending);
   SettingsSummary summary;
   // The first row of each list ends in full blocks: small antialiased text
   // may have no pixel of the pure text colour, a block always has.
@@ -136,18 +139,17 @@ TEST_F(ProgressWindowGtk, PaintsTheStepsAndSummaryAndClosesOnTheWorkersPost) {
                        {L"webrtc-no-leak      ", L"true"}};
   summary.switches = {{L"lang                ", L"de-DE \u2588\u2588"}, {L"window-size         ", L"1280,800"}};
 
-  ProgressDialog* dialog = CreateProgressDialog(nullptr, summary);
-  ASSERT_NE(dialog, nullptr);
-  ShowProgressDialog(dialog);
+  ASSERT_TRUE(Create(summary));
+  window_.show();
 
   const fs::path folder = QUILLWAVE_SCREENSHOT_DIR;
   fs::create_directories(folder);
   const fs::path png = folder / "progress-window-linux.png";
-  const ProgressPoster post = ProgressPosterFor(dialog);
+  const ProgressPoster post = window_.poster();
   std::wstring window;
   std::string properties, geometry;
   Image first, repainted;
-  RunWindow(dialog, [&] {
+  RunWindow(window_, [&] {
     window = FindWindow();
     if (window.empty()) return;
     properties = Tool({L"xprop", L"-id", window, L"WM_CLASS", L"_NET_WM_NAME", L"_NET_WM_WINDOW_TYPE", L"_NET_WM_STATE",
@@ -155,14 +157,14 @@ TEST_F(ProgressWindowGtk, PaintsTheStepsAndSummaryAndClosesOnTheWorkersPost) {
     geometry = Tool({L"xdotool", L"getwindowgeometry", L"--shell", window});
     first = CaptureWhen(window, png, [](const Image& image) { return image.At(450, 60) == kBackgroundColour; });
     // A step change from another thread shows after its post.
-    SetProgressStep(SharedProgressSteps(), 3, L"", true, false);
+    SetProgressStep(session_->steps, 3, L"", StepState::kDone);
     post(ProgressMessage::kStep, 3);
     repainted = CaptureWhen(window, folder / "progress-window-linux-step3.png",
                             [](const Image& image) { return image.Contains(kDoneColour, 18, 138, 38, 158); });
     post(ProgressMessage::kClose, 0);
   });
 
-  EXPECT_FALSE(SharedDiscoveryResult().aborted.load()) << "the worker's close is no cancellation";
+  EXPECT_FALSE(session_->result.aborted.load()) << "the worker's close is no cancellation";
   ASSERT_FALSE(window.empty()) << "no mapped window with WM_CLASS QuillwaveLauncher";
   EXPECT_NE(properties.find("WM_CLASS(STRING) = \"QuillwaveLauncher\", \"QuillwaveLauncher\""), std::string::npos)
       << properties;
@@ -193,22 +195,21 @@ TEST_F(ProgressWindowGtk, PaintsTheStepsAndSummaryAndClosesOnTheWorkersPost) {
 }
 
 TEST_F(ProgressWindowGtk, TheWindowManagersCloseRequestCancelsTheLaunch) {
-  ProgressDialog* dialog = CreateProgressDialog(nullptr, SettingsSummary{});
-  ASSERT_NE(dialog, nullptr);
-  ShowProgressDialog(dialog);
+  ASSERT_TRUE(Create(SettingsSummary{}));
+  window_.show();
   std::wstring window;
   bool sent = false;
   const auto start = std::chrono::steady_clock::now();
-  RunWindow(dialog, [&] {
+  RunWindow(window_, [&] {
     window = FindWindow();
     if (!window.empty()) sent = RunTool({fs::path(QUILLWAVE_SEND_WM_DELETE).wstring(), window}).has_value();
   });
   ASSERT_FALSE(window.empty());
   EXPECT_TRUE(sent);
-  EXPECT_TRUE(SharedDiscoveryResult().aborted.load());
+  EXPECT_TRUE(session_->result.aborted.load());
   EXPECT_LT(std::chrono::steady_clock::now() - start, kPatience) << "the loop ended only by the fallback close";
   // The worker's late posts go nowhere.
-  const ProgressPoster post = ProgressPosterFor(dialog);
+  const ProgressPoster post = window_.poster();
   post(ProgressMessage::kStep, 0);
   post(ProgressMessage::kClose, 0);
 }
@@ -236,10 +237,10 @@ TEST(ProgressWindowGtkDirectLaunch, LeavesTheToolkitUnloaded) {
 TEST(ProgressWindowGtkNoDisplay, GivesNoWindowAndNoDialogQuickly) {
   ASSERT_EQ(std::getenv("DISPLAY"), nullptr);
   const auto start = std::chrono::steady_clock::now();
-  PrepareProgressDialog(nullptr);
-  EXPECT_EQ(CreateProgressDialog(nullptr, SettingsSummary{}), nullptr);
-  EXPECT_FALSE(ShowErrorDialog(L"Quillwave", L"Engine binary not found"));
-  RunProgressMessageLoop();  // no window: returns at once
+  const ProgressWindow window = SystemProgressWindow(nullptr);
+  EXPECT_FALSE(window.create(SettingsSummary{}, std::make_shared<LaunchSession>(), [] {}));
+  EXPECT_FALSE(window.show_error(L"Quillwave", L"Engine binary not found"));
+  window.run_loop();  // no window: returns at once
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 

@@ -17,8 +17,8 @@
 
 #include "discovery/discovery_result.h"
 #include "tests/support/png_writer.h"
-#include "ui/progress_dialog.h"
 #include "ui/progress_layout.h"
+#include "ui/progress_window.h"
 
 namespace quillwave {
 namespace {
@@ -185,24 +185,25 @@ std::filesystem::path ScreenshotPath() {
 
 class ProgressWindowTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetProgressSteps(SharedProgressSteps());
-    SharedDiscoveryResult().aborted.store(false);
-    PrepareProgressDialog(::GetModuleHandleW(nullptr));
-  }
+  void SetUp() override { ResetProgressSteps(session_->steps); }
   void TearDown() override {
     if (window_ != nullptr && ::IsWindow(window_)) ::DestroyWindow(window_);
     PumpPending();
-    ReleaseProgressDialog();
+    if (dialog_.release) dialog_.release();
   }
+  // A fresh window; its handle is found by its class, as other programs find it.
   HWND Open(const SettingsSummary& summary) {
-    dialog_ = CreateProgressDialog(::GetModuleHandleW(nullptr), summary);
-    window_ = reinterpret_cast<HWND>(dialog_);
-    if (window_ != nullptr) ShowProgressDialog(dialog_);
+    dialog_ = SystemProgressWindow(::GetModuleHandleW(nullptr));
+    if (!dialog_.create(summary, session_, [session = session_] { session->result.aborted.exchange(true); })) {
+      return window_ = nullptr;
+    }
+    window_ = ::FindWindowW(L"QuillwaveLauncher", nullptr);
+    dialog_.show();
     return window_;
   }
 
-  ProgressDialog* dialog_ = nullptr;
+  std::shared_ptr<LaunchSession> session_ = std::make_shared<LaunchSession>();
+  ProgressWindow dialog_;
   HWND window_ = nullptr;
 };
 
@@ -251,13 +252,13 @@ TEST_F(ProgressWindowTest, PaintsTheWorkersStepsAndTheSummary) {
   PumpPending();
 
   // The worker's way: change steps under the lock, then post.
-  std::thread worker([poster = ProgressPosterFor(dialog_)] {
-    ProgressSteps& steps = SharedProgressSteps();
-    SetProgressStep(steps, 0, L"", true, false);
+  std::thread worker([poster = dialog_.poster(), session = session_] {
+    ProgressSteps& steps = session->steps;
+    SetProgressStep(steps, 0, L"", StepState::kDone);
     poster(ProgressMessage::kStep, 0);
-    SetProgressStep(steps, 1, L"BLOCKED: PROXY_TIMEOUT", false, true);
+    SetProgressStep(steps, 1, L"BLOCKED: PROXY_TIMEOUT", StepState::kFailed);
     poster(ProgressMessage::kStep, 1);
-    SetProgressStep(steps, 2, L"tz, lang pending", false, false);
+    SetProgressStep(steps, 2, L"tz, lang pending", StepState::kPending);
     poster(ProgressMessage::kStep, 2);
   });
   worker.join();
@@ -296,14 +297,14 @@ TEST_F(ProgressWindowTest, PaintsTheWorkersStepsAndTheSummary) {
 
 TEST_F(ProgressWindowTest, ClosingByTheUserAbortsAndEndsTheLoop) {
   ASSERT_NE(Open(SummaryWith(3, 0)), nullptr);
-  const ProgressPoster poster = ProgressPosterFor(dialog_);
+  const ProgressPoster poster = dialog_.poster();
   ::PostMessageW(window_, WM_SYSCOMMAND, SC_CLOSE, 0);  // the close box, Alt+F4
   {
     LoopWatchdog watchdog;
-    RunProgressMessageLoop();
+    dialog_.run_loop();
     ASSERT_FALSE(watchdog.fired());
   }
-  EXPECT_TRUE(SharedDiscoveryResult().aborted.load());
+  EXPECT_TRUE(session_->result.aborted.load());
   EXPECT_FALSE(::IsWindow(window_));
 
   // The worker keeps narrating into the void.
@@ -315,19 +316,19 @@ TEST_F(ProgressWindowTest, ClosingByTheUserAbortsAndEndsTheLoop) {
 
 TEST_F(ProgressWindowTest, ClosingByTheWorkerEndsTheLoopWithoutAborting) {
   ASSERT_NE(Open(SummaryWith(0, 0)), nullptr);
-  const ProgressPoster poster = ProgressPosterFor(dialog_);
-  std::thread worker([poster] {
-    SetProgressStep(SharedProgressSteps(), 3, L"", true, false);
+  const ProgressPoster poster = dialog_.poster();
+  std::thread worker([poster, session = session_] {
+    SetProgressStep(session->steps, 3, L"", StepState::kDone);
     poster(ProgressMessage::kStep, 3);
     poster(ProgressMessage::kClose, 0);
   });
   {
     LoopWatchdog watchdog;
-    RunProgressMessageLoop();
+    dialog_.run_loop();
     ASSERT_FALSE(watchdog.fired());
   }
   worker.join();
-  EXPECT_FALSE(SharedDiscoveryResult().aborted.load());
+  EXPECT_FALSE(session_->result.aborted.load());
   EXPECT_FALSE(::IsWindow(window_));
 
   poster(ProgressMessage::kClose, 0);

@@ -4,7 +4,7 @@
 #include <map>
 #include <stdexcept>
 
-#include "launcher/command_line.h"
+#include "platform/command_line.h"
 #include "platform/win32/unique_handle.h"
 #include "tests/support/child_process.h"
 
@@ -12,8 +12,8 @@ namespace quillwave::test {
 
 ChildResult RunChild(const std::filesystem::path& program, const std::vector<std::wstring>& arguments,
                      const ChildOptions& options) {
-  std::wstring command_line = QuoteArgument(program.wstring());
-  for (const auto& argument : arguments) command_line += L" " + QuoteArgumentIfNeeded(argument);
+  std::wstring command_line = platform::QuoteArgument(program.wstring());
+  for (const auto& argument : arguments) command_line += L" " + platform::QuoteArgumentIfNeeded(argument);
 
   // Environment names are case-insensitive on Windows.
   struct Less {

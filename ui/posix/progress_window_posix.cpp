@@ -9,33 +9,28 @@
 #include <string>
 #include <vector>
 
-#include "discovery/discovery_result.h"
+#include "platform/encoding.h"
 #include "platform/notice.h"
 #include "platform/paths.h"
-#include "report/text.h"
 #include "ui/gtk/progress_module.h"
-#include "ui/progress_dialog.h"
 #include "ui/progress_layout.h"
+#include "ui/progress_window.h"
 
 namespace quillwave {
 namespace {
 
 constexpr char kModuleFileName[] = "quillwave-progress-gtk.so";
 
+// The module, once its display is open, and the launcher's one window. The
+// module stays loaded for the rest of the process: a toolkit that has opened
+// a display cannot be unloaded safely.
 struct Toolkit {
   bool tried = false;
-  const QwProgressModule* module = nullptr;  // set only once the display is open
+  const QwProgressModule* module = nullptr;
+  unsigned window_id = 0;
 };
 
-Toolkit& TheToolkit() {
-  static Toolkit toolkit;
-  return toolkit;
-}
-
-// The module stays loaded for the rest of the process: a toolkit that has
-// opened a display cannot be unloaded safely.
-const QwProgressModule* OpenToolkit() {
-  Toolkit& toolkit = TheToolkit();
+const QwProgressModule* OpenToolkit(Toolkit& toolkit) {
   if (toolkit.tried) return toolkit.module;
   toolkit.tried = true;
   const std::string path = Narrow(platform::LauncherDirectory()) + "/" + kModuleFileName;
@@ -49,9 +44,12 @@ const QwProgressModule* OpenToolkit() {
   return module;
 }
 
-// What one window paints; owned by the window once it exists.
+// What one window paints, and whom it tells of the person's close; owned by
+// the window once it exists.
 struct PaintContext {
   SettingsSummary summary;
+  std::shared_ptr<LaunchSession> session;
+  std::function<void()> on_person_close;
   std::vector<std::string> texts;
   std::vector<QwTextRun> runs;
 };
@@ -62,7 +60,7 @@ QwColour ToColour(Rgb colour) { return {colour.r, colour.g, colour.b}; }
 // list's lock, so a paint never sees a step half changed.
 size_t LayoutRuns(void* context, const QwTextRun** runs) {
   auto& paint = *static_cast<PaintContext*>(context);
-  const std::vector<TextRun> layout = LayoutProgressWindow(SnapshotProgressSteps(SharedProgressSteps()), paint.summary);
+  const std::vector<TextRun> layout = LayoutProgressWindow(SnapshotProgressSteps(paint.session->steps), paint.summary);
   paint.texts.clear();
   paint.runs.clear();
   paint.texts.reserve(layout.size());
@@ -77,21 +75,17 @@ size_t LayoutRuns(void* context, const QwTextRun** runs) {
   return paint.runs.size();
 }
 
-void UserClosed(void* /*context*/) { SharedDiscoveryResult().aborted.exchange(true); }
+void PersonClosed(void* context) {
+  auto& paint = *static_cast<PaintContext*>(context);
+  if (paint.on_person_close) paint.on_person_close();
+}
 
 void ReleasePaint(void* context) { delete static_cast<PaintContext*>(context); }
 
-unsigned WindowId(ProgressDialog* dialog) {
-  return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(dialog));
-}
-
-}  // namespace
-
-void PrepareProgressDialog(void* /*instance*/) { OpenToolkit(); }
-
-ProgressDialog* CreateProgressDialog(void* /*instance*/, const SettingsSummary& summary) {
-  const QwProgressModule* module = OpenToolkit();
-  if (module == nullptr) return nullptr;
+bool CreateWindowFor(Toolkit& toolkit, const SettingsSummary& summary, std::shared_ptr<LaunchSession> session,
+                     std::function<void()> on_person_close) {
+  const QwProgressModule* module = OpenToolkit(toolkit);
+  if (module == nullptr) return false;
 
   int screen_width = 0, screen_height = 0;
   module->screen_size(&screen_width, &screen_height);
@@ -110,40 +104,48 @@ ProgressDialog* CreateProgressDialog(void* /*instance*/, const SettingsSummary& 
 
   auto paint = std::make_unique<PaintContext>();
   paint->summary = summary;
-  const QwPaintSource source{paint.get(), LayoutRuns, UserClosed, ReleasePaint};
-  const unsigned id = module->create(&window_desc, &source);
-  if (id == 0) return nullptr;
+  paint->session = std::move(session);
+  paint->on_person_close = std::move(on_person_close);
+  const QwPaintSource source{paint.get(), LayoutRuns, PersonClosed, ReleasePaint};
+  toolkit.window_id = module->create(&window_desc, &source);
+  if (toolkit.window_id == 0) return false;
   paint.release();  // the window frees it when it is destroyed
-  return reinterpret_cast<ProgressDialog*>(static_cast<std::uintptr_t>(id));
+  return true;
 }
 
-void ShowProgressDialog(ProgressDialog* dialog) {
-  const QwProgressModule* module = TheToolkit().module;
-  if (module != nullptr && dialog != nullptr) module->show(WindowId(dialog));
-}
+}  // namespace
 
-ProgressPoster ProgressPosterFor(ProgressDialog* dialog) {
-  const QwProgressModule* module = TheToolkit().module;
-  if (module == nullptr || dialog == nullptr) return [](ProgressMessage, std::size_t) {};
-  const unsigned id = WindowId(dialog);
-  return [module, id](ProgressMessage message, std::size_t /*step*/) {
-    module->post(id, message == ProgressMessage::kClose ? kQwPostClose : kQwPostStep);
+ProgressWindow SystemProgressWindow(void* /*instance*/) {
+  auto toolkit = std::make_shared<Toolkit>();
+  ProgressWindow window;
+  window.create = [toolkit](const SettingsSummary& summary, std::shared_ptr<LaunchSession> session,
+                            std::function<void()> on_person_close) {
+    return CreateWindowFor(*toolkit, summary, std::move(session), std::move(on_person_close));
   };
-}
-
-void RunProgressMessageLoop() {
-  if (const QwProgressModule* module = TheToolkit().module) module->run_loop();
-}
-
-// The fonts belong to the window and went with it.
-void ReleaseProgressDialog() {}
-
-// Standard error always gets the text, dialog or not: launches without a
-// display, and those that script the launcher, see it there.
-bool ShowErrorDialog(const std::wstring& caption, const std::wstring& text) {
-  platform::ShowErrorNotice(caption, text);
-  const QwProgressModule* module = OpenToolkit();
-  return module != nullptr && module->show_error(Narrow(caption).c_str(), Narrow(text).c_str()) != 0;
+  window.show = [toolkit] {
+    if (toolkit->module != nullptr && toolkit->window_id != 0) toolkit->module->show(toolkit->window_id);
+  };
+  window.poster = [toolkit]() -> ProgressPoster {
+    const QwProgressModule* module = toolkit->module;
+    const unsigned id = toolkit->window_id;
+    if (module == nullptr || id == 0) return [](ProgressMessage, std::size_t) {};
+    return [module, id](ProgressMessage message, std::size_t /*step*/) {
+      module->post(id, message == ProgressMessage::kClose ? kQwPostClose : kQwPostStep);
+    };
+  };
+  window.run_loop = [toolkit] {
+    if (toolkit->module != nullptr) toolkit->module->run_loop();
+  };
+  // The fonts belong to the window and went with it.
+  window.release = [] {};
+  // Standard error always gets the text, dialog or not: launches without a
+  // display, and those that script the launcher, see it there.
+  window.show_error = [toolkit](const std::wstring& caption, const std::wstring& text) {
+    platform::ShowErrorNotice(caption, text);
+    const QwProgressModule* module = OpenToolkit(*toolkit);
+    return module != nullptr && module->show_error(Narrow(caption).c_str(), Narrow(text).c_str()) != 0;
+  };
+  return window;
 }
 
 }  // namespace quillwave

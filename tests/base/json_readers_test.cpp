@@ -1,8 +1,9 @@
-#include "persona/json_readers.h"
+#include "base/json_readers.h"
 
 #include <gtest/gtest.h>
 
 #include "persona/persona_config.h"
+#include "persona/settings_summary.h"
 #include "persona/webgl_profile.h"
 
 #include <chrono>

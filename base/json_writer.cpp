@@ -1,10 +1,7 @@
-#include "report/text.h"
+#include "base/json_writer.h"
 
 #include <cstddef>
 #include <cstdio>
-
-#include "platform/encoding.h"
-#include "platform/files.h"
 
 namespace quillwave {
 namespace {
@@ -43,10 +40,6 @@ Utf8Sequence Utf8SequenceAt(std::string_view text, std::size_t i) {
 }
 
 }  // namespace
-
-std::wstring Widen(std::string_view utf8) { return platform::Utf8ToWide(utf8); }
-
-std::string Narrow(std::wstring_view wide) { return platform::WideToUtf8(wide); }
 
 std::string EscapeJsonString(std::string_view utf8) {
   std::string out;
@@ -92,32 +85,6 @@ void AppendJsonStringMember(std::string& record, std::string_view key, std::stri
   record += "\":\"";
   record += EscapeJsonString(value);
   record += '"';
-}
-
-std::string FormatUtcTimestamp(const platform::UtcTime& time) {
-  char buffer[80];  // room for any six unsigned values, so nothing is cut
-  std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02uT%02u:%02u:%02uZ", time.year, time.month, time.day, time.hour,
-                time.minute, time.second);
-  return buffer;
-}
-
-std::string UtcTimestamp() { return FormatUtcTimestamp(platform::CurrentUtcTime()); }
-
-bool WriteFileAtomic(const std::wstring& target, std::string_view content) {
-  // Same folder as the target, so the final rename never crosses volumes.
-  const std::wstring temporary = target + L".tmp";
-  switch (platform::WriteNewFile(temporary, content)) {
-    case platform::NewFileStatus::kCreateFailed:
-      return false;
-    case platform::NewFileStatus::kWriteFailed:
-      platform::DeleteFileOnly(temporary);
-      return false;
-    case platform::NewFileStatus::kWritten:
-      break;
-  }
-  if (platform::MoveFileReplacing(temporary, target)) return true;
-  platform::DeleteFileOnly(temporary);
-  return false;
 }
 
 }  // namespace quillwave

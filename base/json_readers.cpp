@@ -1,9 +1,8 @@
-#include "persona/json_readers.h"
+#include "base/json_readers.h"
 
 #include <algorithm>
 #include <functional>
 
-#include "report/text.h"
 
 namespace quillwave {
 namespace {
@@ -72,8 +71,6 @@ void ReadBoolMembers(std::string_view body, BoolMap& map) {
     ++i;  // no member starts at this quote; try the next one
   }
 }
-
-void AppendEllipsis(std::string& text) { text += "\xE2\x80\xA6"; }
 
 // Scans a string value from just past its opening quote, item by item: an
 // escape pair (a backslash and any byte but CR or LF) or a byte other than a
@@ -288,37 +285,6 @@ void ForEachMember(std::string_view text, const MemberVisitor& visitor) {
     visitor(key, text.substr(i, value_end - i));
     i = value_end;
   }
-}
-
-std::vector<SummaryRow> MakeSummaryRows(const std::vector<std::pair<std::string, std::string>>& pairs) {
-  constexpr std::size_t kMaxLabel = 28;
-  constexpr std::size_t kMaxValue = 36;
-  constexpr std::size_t kValueKept = 33;
-  std::size_t width = 0;
-  for (const auto& [key, value] : pairs) width = std::max(width, key.size());
-  width = std::min(width, kMaxLabel);
-
-  std::vector<SummaryRow> rows;
-  rows.reserve(pairs.size());
-  for (const auto& [key, raw] : pairs) {
-    std::string label = key;
-    if (label.size() > width) {
-      label.resize(width - 1);
-      AppendEllipsis(label);
-    } else {
-      label.resize(width, ' ');
-    }
-    std::string_view value = raw;
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
-    std::string shown(value.substr(0, kValueKept));
-    if (value.size() > kMaxValue) {
-      AppendEllipsis(shown);
-    } else {
-      shown = value;
-    }
-    rows.push_back({Widen(label), Widen(shown)});
-  }
-  return rows;
 }
 
 }  // namespace quillwave

@@ -44,13 +44,4 @@ using MemberVisitor = std::function<void(std::string_view key, std::string_view 
 // Calls the visitor for each member of the first object in the text, in order.
 void ForEachMember(std::string_view text, const MemberVisitor& visitor);
 
-struct SummaryRow {
-  std::wstring label;
-  std::wstring value;
-  bool operator==(const SummaryRow&) const = default;
-};
-
-// Fixed-width display rows from (key, raw value) pairs.
-std::vector<SummaryRow> MakeSummaryRows(const std::vector<std::pair<std::string, std::string>>& pairs);
-
 }  // namespace quillwave

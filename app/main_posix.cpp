@@ -5,9 +5,9 @@
 int main(int argc, char** argv) {
   quillwave::platform::OwnArguments arguments;
   for (int i = 1; i < argc; ++i) {
-    arguments.list.push_back(quillwave::platform::Utf8ToWide(argv[i]));
+    arguments.list.push_back(quillwave::Widen(argv[i]));
     if (i > 1) arguments.text += L' ';
     arguments.text += arguments.list.back();
   }
-  return quillwave::RunLauncher(arguments, nullptr);
+  return quillwave::RunLauncher(arguments, quillwave::SystemLaunchEnvironment(nullptr));
 }

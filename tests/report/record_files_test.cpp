@@ -1,4 +1,4 @@
-#include "report/text.h"
+#include "report/record_files.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +6,8 @@
 #include <regex>
 #include <string>
 
+#include "base/json_writer.h"
+#include "platform/encoding.h"
 #include "tests/support/temp_dir.h"
 
 #ifdef _WIN32

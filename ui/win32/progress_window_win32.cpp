@@ -3,40 +3,22 @@
 #include <windows.h>
 
 #include <array>
-#include <atomic>
+#include <memory>
 #include <utility>
 
-#include "discovery/discovery_result.h"
 #include "platform/notice.h"
-#include "ui/progress_dialog.h"
+#include "platform/win32/unique_handle.h"
 #include "ui/progress_layout.h"
+#include "ui/progress_window.h"
 
 namespace quillwave {
 namespace {
 
-// Owner of a GDI object (font, brush, bitmap): deleted exactly once.
-class UniqueGdiObject {
- public:
-  UniqueGdiObject() = default;
-  explicit UniqueGdiObject(HGDIOBJ object) : object_(object) {}
-  UniqueGdiObject(UniqueGdiObject&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-  UniqueGdiObject& operator=(UniqueGdiObject&& other) noexcept {
-    if (this != &other) Reset(std::exchange(other.object_, nullptr));
-    return *this;
-  }
-  UniqueGdiObject(const UniqueGdiObject&) = delete;
-  UniqueGdiObject& operator=(const UniqueGdiObject&) = delete;
-  ~UniqueGdiObject() { Reset(); }
+using platform::UniqueGdiObject;
 
-  HGDIOBJ get() const { return object_; }
-  void Reset(HGDIOBJ object = nullptr) {
-    if (object_ != nullptr) ::DeleteObject(object_);
-    object_ = object;
-  }
-
- private:
-  HGDIOBJ object_ = nullptr;
-};
+// The private messages of the worker, WM_USER + 1 and + 2.
+constexpr UINT WM_PROGRESS_STEP = static_cast<UINT>(ProgressMessage::kStep);
+constexpr UINT WM_PROGRESS_CLOSE = static_cast<UINT>(ProgressMessage::kClose);
 
 // BeginPaint/EndPaint as one scope.
 class PaintScope {
@@ -67,25 +49,20 @@ class KeepSelection {
   HGDIOBJ original_;
 };
 
-// What the window needs beyond the shared step list: its fonts, created
-// before the window and released after the loop, the summary it paints
-// (copied, since the window outlives the caller's frame) and its handle.
-// Never destroyed, like the step list and the discovery result.
-struct DialogState {
+// What one window needs: its fonts, created before the window and released
+// after the loop, the summary it paints, the session whose steps it paints,
+// what to do when the person closes it, and its handle. The window procedure
+// finds it through the window's user data.
+struct WindowState {
+  HINSTANCE instance = nullptr;
   std::array<UniqueGdiObject, 4> fonts;
   SettingsSummary summary;
-  std::atomic<HWND> window{nullptr};
+  std::shared_ptr<LaunchSession> session;
+  std::function<void()> on_person_close;
+  HWND window = nullptr;
 };
 
-DialogState& State() {
-  static DialogState* const state = new DialogState();  // intentionally never freed
-  return *state;
-}
-
 COLORREF ToColorRef(Rgb colour) { return RGB(colour.r, colour.g, colour.b); }
-
-// A ProgressDialog* is the window handle itself.
-HWND ToWindow(ProgressDialog* dialog) { return reinterpret_cast<HWND>(dialog); }
 
 UniqueGdiObject MakeFont(FontRole role) {
   const FontSpec font_spec = FontFor(role);
@@ -95,7 +72,7 @@ UniqueGdiObject MakeFont(FontRole role) {
                                        font_spec.face));
 }
 
-void Paint(HWND window) {
+void Paint(HWND window, WindowState& state) {
   PaintScope paint(window);
   const HDC dc = paint.dc();
   if (dc == nullptr) return;
@@ -107,8 +84,7 @@ void Paint(HWND window) {
   }
   KeepSelection keep(dc);
   ::SetBkMode(dc, TRANSPARENT);
-  DialogState& state = State();
-  for (const TextRun& run : LayoutProgressWindow(SnapshotProgressSteps(SharedProgressSteps()), state.summary)) {
+  for (const TextRun& run : LayoutProgressWindow(SnapshotProgressSteps(state.session->steps), state.summary)) {
     const HGDIOBJ font = state.fonts[static_cast<std::size_t>(run.font)].get();
     if (font != nullptr) ::SelectObject(dc, font);
     ::SetTextColor(dc, ToColorRef(run.colour));
@@ -122,9 +98,15 @@ void Paint(HWND window) {
 }
 
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* const state = reinterpret_cast<WindowState*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (state == nullptr) return ::DefWindowProcW(window, message, wparam, lparam);
   switch (message) {
     case WM_PAINT:
-      Paint(window);
+      Paint(window, *state);
       return 0;
     case WM_ERASEBKGND:
       return 1;  // the paint fills the whole client area itself
@@ -135,76 +117,51 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wparam, LP
       ::DestroyWindow(window);
       return 0;
     case WM_CLOSE:
-      SharedDiscoveryResult().aborted.exchange(true);
+      if (state->on_person_close) state->on_person_close();
       ::DestroyWindow(window);
       return 0;
     case WM_DESTROY:
       ::PostQuitMessage(0);
       return 0;
-    case WM_NCDESTROY: {
-      HWND expected = window;
-      State().window.compare_exchange_strong(expected, nullptr);
+    case WM_NCDESTROY:
+      ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+      state->window = nullptr;
       break;
-    }
     default:
       break;
   }
   return ::DefWindowProcW(window, message, wparam, lparam);
 }
 
-HINSTANCE InstanceOrSelf(void* instance) {
-  return instance != nullptr ? static_cast<HINSTANCE>(instance) : ::GetModuleHandleW(nullptr);
-}
-
-}  // namespace
-
-void PrepareProgressDialog(void* instance) {
-  DialogState& state = State();
+bool CreateWindowFor(WindowState& state, const SettingsSummary& summary, std::shared_ptr<LaunchSession> session,
+                     std::function<void()> on_person_close) {
   for (std::size_t role = 0; role < state.fonts.size(); ++role) state.fonts[role] = MakeFont(static_cast<FontRole>(role));
 
-  const HINSTANCE module = InstanceOrSelf(instance);
-  HICON icon = ::LoadIconW(module, MAKEINTRESOURCEW(1));
+  HICON icon = ::LoadIconW(state.instance, MAKEINTRESOURCEW(1));
   if (icon == nullptr) icon = ::LoadIconW(nullptr, IDI_APPLICATION);
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof(window_class);
   window_class.style = CS_HREDRAW | CS_VREDRAW;
   window_class.lpfnWndProc = ProgressWindowProc;
-  window_class.hInstance = module;
+  window_class.hInstance = state.instance;
   window_class.hIcon = icon;
   window_class.hIconSm = icon;
   window_class.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
   window_class.lpszClassName = kWindowClassName;
   ::RegisterClassExW(&window_class);  // a failure shows up as no window below
-}
 
-ProgressDialog* CreateProgressDialog(void* instance, const SettingsSummary& summary) {
-  DialogState& state = State();
   state.summary = summary;
+  state.session = std::move(session);
+  state.on_person_close = std::move(on_person_close);
   const WindowPlacement place = ProgressWindowPlacement(summary.overrides.size(), summary.switches.size(),
                                                         ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
-  const HWND window = ::CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, kWindowClassName, kWindowTitle,
-                                        WS_CAPTION | WS_SYSMENU, place.left, place.top, place.width, place.height,
-                                        nullptr, nullptr, InstanceOrSelf(instance), nullptr);
-  state.window.store(window);
-  return reinterpret_cast<ProgressDialog*>(window);
+  state.window = ::CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, kWindowClassName, kWindowTitle,
+                                   WS_CAPTION | WS_SYSMENU, place.left, place.top, place.width, place.height, nullptr,
+                                   nullptr, state.instance, &state);
+  return state.window != nullptr;
 }
 
-void ShowProgressDialog(ProgressDialog* dialog) {
-  const HWND window = ToWindow(dialog);
-  if (window == nullptr) return;
-  ::ShowWindow(window, SW_SHOW);
-  ::UpdateWindow(window);
-}
-
-ProgressPoster ProgressPosterFor(ProgressDialog* dialog) {
-  const HWND window = ToWindow(dialog);
-  return [window](ProgressMessage message, std::size_t step) {
-    // Fails once the window is gone; that post is meant to be lost.
-    if (window != nullptr) ::PostMessageW(window, static_cast<UINT>(message), static_cast<WPARAM>(step), 0);
-  };
-}
-
-void RunProgressMessageLoop() {
+void RunMessageLoop() {
   MSG message{};
   while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
     ::TranslateMessage(&message);
@@ -212,12 +169,36 @@ void RunProgressMessageLoop() {
   }
 }
 
-void ReleaseProgressDialog() {
-  for (UniqueGdiObject& font : State().fonts) font.Reset();
-}
+}  // namespace
 
-bool ShowErrorDialog(const std::wstring& caption, const std::wstring& text) {
-  return platform::ShowErrorNotice(caption, text);
+ProgressWindow SystemProgressWindow(void* instance) {
+  auto state = std::make_shared<WindowState>();
+  state->instance = instance != nullptr ? static_cast<HINSTANCE>(instance) : ::GetModuleHandleW(nullptr);
+  ProgressWindow window;
+  window.create = [state](const SettingsSummary& summary, std::shared_ptr<LaunchSession> session,
+                          std::function<void()> on_person_close) {
+    return CreateWindowFor(*state, summary, std::move(session), std::move(on_person_close));
+  };
+  window.show = [state] {
+    if (state->window == nullptr) return;
+    ::ShowWindow(state->window, SW_SHOW);
+    ::UpdateWindow(state->window);
+  };
+  window.poster = [state]() -> ProgressPoster {
+    const HWND target = state->window;
+    return [target](ProgressMessage message, std::size_t step) {
+      // Fails once the window is gone; that post is meant to be lost.
+      if (target != nullptr) ::PostMessageW(target, static_cast<UINT>(message), static_cast<WPARAM>(step), 0);
+    };
+  };
+  window.run_loop = RunMessageLoop;
+  window.release = [state] {
+    for (UniqueGdiObject& font : state->fonts) font.Reset();
+  };
+  window.show_error = [](const std::wstring& caption, const std::wstring& text) {
+    return platform::ShowErrorNotice(caption, text);
+  };
+  return window;
 }
 
 }  // namespace quillwave

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "persona/json_readers.h"
+#include "base/json_readers.h"
 
 namespace quillwave {
 namespace {

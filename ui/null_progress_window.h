@@ -1,0 +1,30 @@
+// A progress window that shows nothing, so the whole launch can run in the
+// test process: it opens or not as told, lets the worker's close end its
+// loop, and can play a person who closes it.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ui/progress_window.h"
+
+namespace quillwave {
+
+struct NullWindowScript {
+  bool opens = true;          // false: no window can be made
+  bool person_closes = false;  // true: the person closes it as soon as its loop runs
+};
+
+// What the window was asked to do, for the test to read afterwards.
+struct NullWindowLog {
+  std::mutex lock;
+  bool created = false;
+  bool shown = false;
+  std::vector<ProgressMessage> posts;
+  std::vector<std::wstring> errors;  // caption, a line feed, text
+};
+
+ProgressWindow NullProgressWindow(NullWindowScript script, std::shared_ptr<NullWindowLog> log);
+
+}  // namespace quillwave

@@ -1,0 +1,44 @@
+// The progress window as a set of operations, so that the run sequence can
+// be handed the system's window (GDI on Windows; on Linux a GTK module
+// loaded only when a window is needed) or, in tests, the null window.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "discovery/discovery_result.h"
+#include "discovery/progress_steps.h"
+#include "persona/settings_summary.h"
+
+namespace quillwave {
+
+struct ProgressWindow {
+  // Creates the fonts, registers the window class and creates the window for
+  // the summary (its height follows the row counts). The window paints the
+  // session's steps and, when the person closes it, calls `on_person_close`
+  // on the main thread before it goes. False when no window can be made (no
+  // display, no toolkit, creation failed).
+  std::function<bool(const SettingsSummary& summary, std::shared_ptr<LaunchSession> session,
+                     std::function<void()> on_person_close)>
+      create;
+  // Shows and paints it.
+  std::function<void()> show;
+  // The worker's posting boundary for the window; the poster may be called
+  // from any thread, never waits, and is silently dropped once the window is
+  // gone.
+  std::function<ProgressPoster()> poster;
+  // Runs the main thread's message loop until the window is destroyed, by
+  // the worker's close message or by the person.
+  std::function<void()> run_loop;
+  // Releases the fonts after the loop (or after a failed create).
+  std::function<void()> release;
+  // The one error surface for a person; false when it could not be shown.
+  std::function<bool(const std::wstring& caption, const std::wstring& text)> show_error;
+};
+
+// The window of this system. `instance` is the launcher's module instance
+// on Windows (for the window class and the icon), else null.
+ProgressWindow SystemProgressWindow(void* instance);
+
+}  // namespace quillwave
