@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <functional>
 
-
 namespace quillwave {
 namespace {
 
@@ -177,15 +176,33 @@ std::string JsonUnescape(std::string_view raw) {
       continue;
     }
     char decoded = 0;
+    // clang-format off: one escape per line, as a table
     switch (raw[i + 1]) {
-      case '"': decoded = '"'; break;
-      case '/': decoded = '/'; break;
-      case '\\': decoded = '\\'; break;
-      case 'b': decoded = '\b'; break;
-      case 'f': decoded = '\f'; break;
-      case 'n': decoded = '\n'; break;
-      case 'r': decoded = '\r'; break;
-      case 't': decoded = '\t'; break;
+      case '"':
+        decoded = '"';
+        break;
+      case '/':
+        decoded = '/';
+        break;
+      case '\\':
+        decoded = '\\';
+        break;
+      case 'b':
+        decoded = '\b';
+        break;
+      case 'f':
+        decoded = '\f';
+        break;
+      case 'n':
+        decoded = '\n';
+        break;
+      case 'r':
+        decoded = '\r';
+        break;
+      case 't':
+        decoded = '\t';
+        break;
+        // clang-format on
       default:
         // Unknown escapes (\u included) stay as written.
         out += c;

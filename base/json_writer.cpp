@@ -59,12 +59,24 @@ std::string EscapeJsonString(std::string_view utf8) {
       i += sequence.length;
       continue;
     }
+    // clang-format off: one escape per line, as a table
     switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+        // clang-format on
       default:
         if (c < 0x20) {
           char escaped[8];

@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using fuzz::Check;
   if (size == 0) return 0;
   // The first byte picks the endpoint: the primary reads "country", the others "country_code".
-  const std::string url = (data[0] & 1) ? std::string("http://192.0.2.10:65333/geo") : std::string("https://x.example/");
+  const std::string url = (data[0] & 1) ? std::string("http://192.0.2.10:65333/geo")
+                                        : std::string("https://x.example/");
   CurlRun run;
   run.exit_code = 0;
   run.output.assign(reinterpret_cast<const char*>(data) + 1, size - 1);

@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz/fuzz_check.h"
 #include "base/json_readers.h"
 #include "base/json_writer.h"
+#include "fuzz/fuzz_check.h"
 #include "platform/encoding.h"
 
 namespace {
@@ -113,15 +113,33 @@ std::optional<std::string> DecodeJsonStringBody(std::string_view body) {
     if (i + 1 >= body.size()) return std::nullopt;
     const char kind = body[i + 1];
     i += 2;
+    // clang-format off: one escape per line, as a table
     switch (kind) {
-      case '"': out += '"'; break;
-      case '\\': out += '\\'; break;
-      case '/': out += '/'; break;
-      case 'b': out += '\b'; break;
-      case 'f': out += '\f'; break;
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      case 't': out += '\t'; break;
+      case '"':
+        out += '"';
+        break;
+      case '\\':
+        out += '\\';
+        break;
+      case '/':
+        out += '/';
+        break;
+      case 'b':
+        out += '\b';
+        break;
+      case 'f':
+        out += '\f';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      // clang-format on
       case 'u': {
         const auto unit = Hex4(body, i);
         if (!unit) return std::nullopt;

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz/fuzz_check.h"
 #include "base/json_readers.h"
+#include "fuzz/fuzz_check.h"
 
 namespace quillwave::fuzz {
 namespace {

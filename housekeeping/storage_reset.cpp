@@ -29,9 +29,9 @@ constexpr Base U = Base::kUserData;
 // In processing order. "cache_storage" lies inside the service-worker folder,
 // so it is handled on its own only while that folder stays.
 constexpr Category kCategories[] = {
-    {"cookies", Kind::kFiles,
-     {{P, L"Cookies"}, {P, L"Cookies-journal"}, {P, L"Network", L"Cookies"},
-      {P, L"Network", L"Cookies-journal"}}},
+    {"cookies",
+     Kind::kFiles,
+     {{P, L"Cookies"}, {P, L"Cookies-journal"}, {P, L"Network", L"Cookies"}, {P, L"Network", L"Cookies-journal"}}},
     {"file_systems", Kind::kFolder, {{P, L"File System"}}},
     {"indexeddb", Kind::kFolder, {{P, L"IndexedDB"}}},
     {"local_storage", Kind::kFolder, {{P, L"Local Storage"}}},

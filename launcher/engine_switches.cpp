@@ -19,9 +19,11 @@ std::optional<int> RemoteDebuggingPort(const std::string& cdp_tcp_port, const st
   // an optional sign, digits up to the first non-digit, the rest ignored;
   // no digits or a value beyond 32 bits is a failure, never an exception.
   std::size_t i = 0;
-  while (i < cdp_tcp_port.size() && std::string_view(" \t\n\v\f\r").find(cdp_tcp_port[i]) != std::string_view::npos) ++i;
+  while (i < cdp_tcp_port.size() && std::string_view(" \t\n\v\f\r").find(cdp_tcp_port[i]) != std::string_view::npos)
+    ++i;
   bool negative = false;
-  if (i < cdp_tcp_port.size() && (cdp_tcp_port[i] == '+' || cdp_tcp_port[i] == '-')) negative = cdp_tcp_port[i++] == '-';
+  if (i < cdp_tcp_port.size() && (cdp_tcp_port[i] == '+' || cdp_tcp_port[i] == '-'))
+    negative = cdp_tcp_port[i++] == '-';
   std::int64_t value = 0;
   std::size_t digits = 0;
   for (; i < cdp_tcp_port.size() && cdp_tcp_port[i] >= '0' && cdp_tcp_port[i] <= '9'; ++i, ++digits) {

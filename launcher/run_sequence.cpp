@@ -75,10 +75,10 @@ struct Run {
   const LaunchEnvironment& environment;
   const platform::OwnArguments& own_arguments;
   std::wstring engine_path;
-  std::wstring user_data_dir;
-  std::wstring result_record_path;
-  PersonaConfig persona;
-  std::string_view start_page_note;
+  std::wstring user_data_dir{};
+  std::wstring result_record_path{};
+  PersonaConfig persona{};
+  std::string_view start_page_note{};
 
   // A start that fails must not pass for a launch: the person sees why, and
   // the exit code says it. The record written before the attempt stays.
@@ -96,17 +96,16 @@ struct Run {
 
   int DirectLaunch() const {
     DoHousekeeping(persona, user_data_dir);
-    const EngineSwitches switches =
-        DirectRecipe(persona, ReadMachineValues(), WebglItems(), own_arguments.text);
+    const EngineSwitches switches = DirectRecipe(persona, ReadMachineValues(), WebglItems(), own_arguments.text);
     WriteResultRecord(result_record_path, Outcome("passthrough", 0, "", std::string(start_page_note)));
     return Launch(switches);
   }
 
   int DegradedLaunch() const {
-    WriteResultRecord(result_record_path,
-                      Outcome("degraded", 0, kDialogInitFailed,
-                              JoinNotes("CreateProgressDialog returned null; spawned engine without discovery",
-                                        start_page_note)));
+    WriteResultRecord(
+        result_record_path,
+        Outcome("degraded", 0, kDialogInitFailed,
+                JoinNotes("CreateProgressDialog returned null; spawned engine without discovery", start_page_note)));
     DoHousekeeping(persona, user_data_dir);
     return Launch(DegradedRecipe(persona, ReadMachineValues()));
   }
@@ -169,8 +168,7 @@ LaunchEnvironment SystemLaunchEnvironment(void* instance) {
 
 int RunLauncher(const platform::OwnArguments& own_arguments, const LaunchEnvironment& environment) {
   // The separator is always added, even after a drive root.
-  const std::wstring engine_path =
-      environment.launcher_dir + platform::kPathSeparator + platform::kEngineFileName;
+  const std::wstring engine_path = environment.launcher_dir + platform::kPathSeparator + platform::kEngineFileName;
   if (!platform::PathExists(engine_path)) {
     environment.window.show_error(kNoticeCaption,
                                   L"Engine binary not found:\n" + engine_path + L"\n\nReinstall Quillwave.");

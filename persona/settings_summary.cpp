@@ -50,7 +50,6 @@ std::vector<SummaryRow> MakeSummaryRows(const std::vector<std::pair<std::string,
   return rows;
 }
 
-
 SettingsSummary BuildSettingsSummary(std::string_view text) {
   Pairs overrides;
   Pairs switches;

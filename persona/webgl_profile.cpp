@@ -67,8 +67,7 @@ ProfileMap ReadProfileObject(std::string_view text, std::string_view name) {
 std::vector<std::wstring> WebglProfileSwitchItems(std::string_view name, const std::wstring& launcher_dir) {
   std::vector<std::wstring> items;
   if (name.empty()) return items;
-  const auto text =
-      platform::ReadFileBytes(launcher_dir + platform::kPathSeparator + Widen(kWebglProfilesFileName));
+  const auto text = platform::ReadFileBytes(launcher_dir + platform::kPathSeparator + Widen(kWebglProfilesFileName));
   if (!text) return items;
   for (const auto& [key, value] : ReadProfileObject(*text, name)) {
     items.push_back(L"--" + Widen(key) + L"=" + Widen(value));

@@ -18,9 +18,9 @@ enum class CaptureStatus {
 
 struct CapturedRun {
   CaptureStatus status = CaptureStatus::kStartFailed;
-  std::wstring reason;        // the system's explanation when it did not run
-  std::int32_t exit_code = 1;  // a program ended by a signal reports 128 + the signal
-  std::string output;         // standard output and error as they came, cut at the cap
+  std::wstring reason;            // the system's explanation when it did not run
+  std::int32_t exit_code = 1;     // a program ended by a signal reports 128 + the signal
+  std::string output;             // standard output and error as they came, cut at the cap
   std::uint64_t total_bytes = 0;  // everything the program wrote, kept or not
   std::int64_t elapsed_ms = 0;    // monotonic, from just before the start to the end
 };

@@ -13,8 +13,8 @@ struct ErrorReport {
   std::string step;
   std::string error_code;
   std::string message;
-  std::string proxy;          // empty: left out
-  std::string discovery_url;  // empty: left out
+  std::string proxy;                 // empty: left out
+  std::string discovery_url;         // empty: left out
   std::int32_t curl_exit_code = -1;  // negative: left out
   std::int64_t elapsed_ms = 0;
 };

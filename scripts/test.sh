@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds both presets and runs every test: natively on Linux, the Windows
+# Checks the format, builds both presets and runs every test: natively on Linux, the Windows
 # build under Wine, the Linux suite under ASan/UBSan, the threaded tests
 # under ThreadSanitizer and every fuzz target for a bounded time. Exits
 # non-zero when anything fails.
@@ -9,6 +9,8 @@ scripts/install-deps.sh
 
 jobs=$(nproc)
 status=0
+echo "=== format: every C++ source in the project's style"
+scripts/check-format.sh || { echo "format check failed: scripts/check-format.sh --fix rewrites the files" >&2; status=1; }
 for preset in linux windows; do
   echo "=== ${preset}: configure and build"
   cmake --preset "$preset" >/dev/null

@@ -12,7 +12,7 @@
 namespace quillwave {
 
 struct NullWindowScript {
-  bool opens = true;          // false: no window can be made
+  bool opens = true;           // false: no window can be made
   bool person_closes = false;  // true: the person closes it as soon as its loop runs
 };
 

@@ -11,12 +11,12 @@ constexpr int kFirstStepTop = 72;
 constexpr int kStepPitch = 22;
 
 void AddSection(std::vector<TextRun>& runs, int& y, const wchar_t* heading, const std::vector<SummaryRow>& rows) {
-  runs.push_back({SectionHeading(heading, rows.size()), FontRole::kSmall, kSecondaryTextColour, kTextLeft, y,
-                  kTextRight, y + 18});
+  runs.push_back(
+      {SectionHeading(heading, rows.size()), FontRole::kSmall, kSecondaryTextColour, kTextLeft, y, kTextRight, y + 18});
   y += 18;
   for (const SummaryRow& row : rows) {
-    runs.push_back({row.label + L"  " + row.value, FontRole::kMono, kRowsColour, 18, y, kTextRight, y + 16, false,
-                    true});
+    runs.push_back(
+        {row.label + L"  " + row.value, FontRole::kMono, kRowsColour, 18, y, kTextRight, y + 16, false, true});
     y += 16;
   }
 }
@@ -76,8 +76,9 @@ std::vector<TextRun> LayoutProgressWindow(const ProgressStepList& steps, const S
     runs.push_back({step.label, FontRole::kStep, kPrimaryTextColour, 40, y, kTextRight, y + 20});
     if (!step.detail.empty()) {
       // Shares the label's line, right-aligned; a long detail may run over the label.
-      runs.push_back({step.detail, FontRole::kSmall, step.state == StepState::kFailed ? kFailureColour : kSecondaryTextColour, 40, y,
-                      kTextRight, y + 20, true, true});
+      runs.push_back({step.detail, FontRole::kSmall,
+                      step.state == StepState::kFailed ? kFailureColour : kSecondaryTextColour, 40, y, kTextRight,
+                      y + 20, true, true});
     }
     y += kStepPitch;
   }

@@ -22,9 +22,9 @@ UtcTime CurrentUtcTime() {
   ::clock_gettime(CLOCK_REALTIME, &now);
   tm parts{};
   ::gmtime_r(&now.tv_sec, &parts);
-  return UtcTime{static_cast<unsigned>(parts.tm_year + 1900), static_cast<unsigned>(parts.tm_mon + 1),
-                 static_cast<unsigned>(parts.tm_mday), static_cast<unsigned>(parts.tm_hour),
-                 static_cast<unsigned>(parts.tm_min), static_cast<unsigned>(parts.tm_sec)};
+  const auto field = [](int value) { return static_cast<unsigned>(value); };
+  return UtcTime{field(parts.tm_year + 1900), field(parts.tm_mon + 1), field(parts.tm_mday),
+                 field(parts.tm_hour),        field(parts.tm_min),     field(parts.tm_sec)};
 }
 
 }  // namespace quillwave::platform

@@ -8,7 +8,9 @@
 namespace quillwave::platform {
 namespace {
 
-std::wstring LastErrorText(const wchar_t* call) { return std::wstring(call) + L" error " + std::to_wstring(::GetLastError()); }
+std::wstring LastErrorText(const wchar_t* call) {
+  return std::wstring(call) + L" error " + std::to_wstring(::GetLastError());
+}
 
 }  // namespace
 
@@ -40,8 +42,8 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_
   std::wstring command_line = WindowsCommandLine(launch);
   PROCESS_INFORMATION info{};
   const ULONGLONG started_at = ::GetTickCount64();
-  const BOOL created = ::CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                                        nullptr, nullptr, &startup, &info);
+  const BOOL created = ::CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                        nullptr, &startup, &info);
   const std::wstring failure = created ? std::wstring() : LastErrorText(L"CreateProcessW");
   // Our copy of the write end must go, or the reads below never see the end.
   write_end.Reset();

@@ -29,7 +29,10 @@ TEST(ReadStringFieldTest, FindsLeftmostQuotedValueAndDecodesIt) {
       {R"("a": "\u0041")", "a", R"(\u0041)"},
       {R"({"a": ""})", "a", ""},
       {R"({"b": "x"})", "a", ""},
-      {R"({"a" :)" "\n\t" R"("v"})", "a", "v"},
+      {R"({"a" :)"
+       "\n\t"
+       R"("v"})",
+       "a", "v"},
       {R"({"a": null, "a": true, "a": "third"})", "a", "third"},
       // A backslash before a line break cannot be part of the value, so the
       // first occurrence fails and a later one is used.
@@ -63,7 +66,7 @@ TEST(ReadScalarFieldTest, ReadsQuotedRawOrBareRun) {
 
 TEST(HasFieldTest, NeedsQuotedKeyAndColon) {
   const std::vector<std::pair<std::string, bool>> cases = {
-      {R"({"lang" :null})", true},   {R"({"lang": ""})", true},    {"{\"lang\"\n\t: 1}", true},
+      {R"({"lang" :null})", true},     {R"({"lang": ""})", true}, {"{\"lang\"\n\t: 1}", true},
       {R"({"language": "x"})", false}, {R"({lang: "x"})", false}, {R"({"lang" x: 1})", false},
       {R"(["lang", "x"])", false},
   };
@@ -98,10 +101,10 @@ TEST(JsonUnescapeTest, DecodesEightEscapesAndKeepsTheRest) {
 
 TEST(IsTruthyValueTest, FollowsRawValueRules) {
   const std::vector<std::pair<std::string, bool>> cases = {
-      {"", false},         {"null", false},     {"false", false},   {"0", false},        {"00", true},
-      {"False", true},     {R"("")", false},    {R"("OFF")", false}, {R"("No")", false}, {R"("FALSE")", false},
-      {R"("0")", false},   {R"("null")", true}, {"{}", true},        {"\"", true},       {R"("x)", true},
-      {"true", true},      {"[]", true},
+      {"", false},       {"null", false},     {"false", false},    {"0", false},       {"00", true},
+      {"False", true},   {R"("")", false},    {R"("OFF")", false}, {R"("No")", false}, {R"("FALSE")", false},
+      {R"("0")", false}, {R"("null")", true}, {"{}", true},        {"\"", true},       {R"("x)", true},
+      {"true", true},    {"[]", true},
   };
   for (const auto& [raw, expected] : cases) EXPECT_EQ(IsTruthyValue(raw), expected) << raw;
 }
@@ -124,8 +127,7 @@ Members CollectMembers(std::string_view text) {
 
 TEST(ForEachMemberTest, VisitsTopLevelMembersOfFirstObject) {
   const std::vector<std::pair<std::string, Members>> cases = {
-      {R"({"a":1,"b":"x","c":{"d":2},"e":[1,2]})",
-       {{"a", "1"}, {"b", R"("x")"}, {"c", R"({"d":2})"}, {"e", "[1,2]"}}},
+      {R"({"a":1,"b":"x","c":{"d":2},"e":[1,2]})", {{"a", "1"}, {"b", R"("x")"}, {"c", R"({"d":2})"}, {"e", "[1,2]"}}},
       {R"("{" {"k": 1})", {{"k", "1"}}},
       {R"({"a": "unterminated)", {}},
       {R"({"a": 1, "b": {"c": 1)", {{"a", "1"}}},
@@ -194,8 +196,9 @@ TEST(ReadersTest, HundredThousandNestedBracesNeedNoStackAndLinearTime) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(FindBlockEnd(nest, 0), nest.size() - 1);
   EXPECT_EQ(FindBlockEnd(open_only, open_only.find('{', 1)), std::string_view::npos);
-  EXPECT_EQ(CollectMembers(text),
-            (Members{{"gpu", R"({"a": )" + nest + R"(, "gl-vendor": "V"})"}, {"chrome-command-line", nest}, {"lang", R"("de")"}}));
+  EXPECT_EQ(CollectMembers(text), (Members{{"gpu", R"({"a": )" + nest + R"(, "gl-vendor": "V"})"},
+                                           {"chrome-command-line", nest},
+                                           {"lang", R"("de")"}}));
   EXPECT_EQ(CollectMembers(open_only), (Members{{"x", "1"}}));
   const SettingsSummary summary = BuildSettingsSummary(text);
   EXPECT_EQ(summary.overrides.size(), 2u);  // gpu and lang; the nest is the switch object

@@ -88,8 +88,8 @@ const std::vector<std::string> kKeys = {"a", "ab", "a-b"};
 std::vector<std::string> GeneralPieces() {
   using namespace std::string_literals;
   return {// keys whole, cut and with their colon
-          "\"a\"", "\"a\"", "\"ab\"", "\"a-b\"", "\"a", "a\"", "-b\"", "\"a\":", "\"a\": \"", "\"a\":{",
-          "\"a\" : {", "\"ab\":{", "\"ab\" :", "\"a-b\":",
+          "\"a\"", "\"a\"", "\"ab\"", "\"a-b\"", "\"a", "a\"", "-b\"", "\"a\":", "\"a\": \"", "\"a\":{", "\"a\" : {",
+          "\"ab\":{", "\"ab\" :", "\"a-b\":",
           // separators and every kind of white space
           ":", ":", ": ", ",", " ", " ", "\t", "\n", "\r", "\v", "\f",
           // quotes, escapes, brackets
@@ -101,9 +101,9 @@ std::vector<std::string> GeneralPieces() {
 
 // Object bodies for the member walk; no closing brace inside.
 std::vector<std::string> MemberPieces() {
-  return {"\"",  "\"",   "\\",     "{",       "[",      "]",     ":",   ",",    " ",     "\t",      "\n",
-          "\r",  "a",    "Z",      "_",       "9",      "-",     "true", "false", "truex", "fals",   "tru",
-          "\"a\"", "\"_b9\"", "\"9b\"", "\"a-b\"", "\"a b\"", ": ",  "\\\"", "\"Ab\":true"};
+  return {"\"",   "\"",  "\\",    "{",       "[",      "]",       ":",       ",",    " ",     "\t",
+          "\n",   "\r",  "a",     "Z",       "_",      "9",       "-",       "true", "false", "truex",
+          "fals", "tru", "\"a\"", "\"_b9\"", "\"9b\"", "\"a-b\"", "\"a b\"", ": ",   "\\\"",  "\"Ab\":true"};
 }
 
 struct Coverage {

@@ -120,8 +120,8 @@ std::vector<GroupEntry> IconGroup(const std::vector<std::uint8_t>& group) {
   if (group.size() < 6 + 14 * count) return entries;
   for (std::size_t i = 0; i < count; ++i) {
     const std::size_t at = 6 + 14 * i;
-    entries.push_back({group[at] == 0 ? 256 : group[at], group[at + 1] == 0 ? 256 : group[at + 1],
-                       Word(group, at + 6), Dword(group, at + 8), Word(group, at + 12)});
+    entries.push_back({group[at] == 0 ? 256 : group[at], group[at + 1] == 0 ? 256 : group[at + 1], Word(group, at + 6),
+                       Dword(group, at + 8), Word(group, at + 12)});
   }
   return entries;
 }
@@ -130,9 +130,7 @@ const std::set<int> kIconSizes = {16, 20, 24, 32, 40, 48, 64, 96, 128};
 
 class LauncherResources : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_NE(module_.get(), nullptr) << "cannot open the launcher, error " << ::GetLastError();
-  }
+  void SetUp() override { ASSERT_NE(module_.get(), nullptr) << "cannot open the launcher, error " << ::GetLastError(); }
   HMODULE module() const { return module_.get(); }
 
  private:
@@ -235,8 +233,8 @@ TEST(LauncherVersion, NamesQuillwaveLauncherWithTheProjectVersion) {
 
   // Explorer picks the string table through the translation list.
   WORD* translation = nullptr;
-  ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
-                               &length));
+  ASSERT_TRUE(
+      ::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length));
   ASSERT_GE(length, 4u);
   EXPECT_EQ(translation[0], 0x0409);
   EXPECT_EQ(translation[1], 1200);

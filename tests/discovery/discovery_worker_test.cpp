@@ -115,9 +115,12 @@ class DiscoveryWorkerTest : public ::testing::Test {
 
   static std::string Flags(const ProgressStep& step) {
     switch (step.state) {
-      case StepState::kDone: return " done";
-      case StepState::kFailed: return " failed";
-      case StepState::kPending: break;
+      case StepState::kDone:
+        return " done";
+      case StepState::kFailed:
+        return " failed";
+      case StepState::kPending:
+        break;
     }
     return "";
   }
@@ -389,7 +392,8 @@ TEST_F(ErrorRecordFileTest, TotalFailureWritesTheLastAttemptAndTheTotalTime) {
   EXPECT_EQ(RecordWithoutTime(),
             "{\"schema\":1,\"ts\":\"TS\",\"step\":\"discover_proxy_ip\",\"error_code\":\"PROXY_TIMEOUT\","
             "\"message\":\"failed: PROXY_TIMEOUT\",\"proxy\":\"socks5://u:p@127.0.0.1:1080\",\"discovery_url\":\"" +
-                kSecondaryUrl + "\",\"curl_exit_code\":28,\"elapsed_ms\":12012,\"launcher_version\":\"" + std::string(kLauncherVersion) + "\"}\n");
+                kSecondaryUrl + "\",\"curl_exit_code\":28,\"elapsed_ms\":12012,\"launcher_version\":\"" +
+                std::string(kLauncherVersion) + "\"}\n");
 }
 
 // A probe that never started curl (here: a refused proxy scheme) has no exit code to report.

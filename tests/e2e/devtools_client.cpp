@@ -226,8 +226,8 @@ std::string DevToolsSocket::ReadMessage(Clock::time_point deadline) {
 }
 
 bool DevToolsSocket::Send(const std::string& method, const std::string& params_json) {
-  return SendText("{\"id\":" + std::to_string(next_id_++) + ",\"method\":\"" + method + "\",\"params\":" +
-                  params_json + "}");
+  return SendText("{\"id\":" + std::to_string(next_id_++) + ",\"method\":\"" + method + "\",\"params\":" + params_json +
+                  "}");
 }
 
 std::string DevToolsSocket::Call(const std::string& method, const std::string& params_json,
@@ -242,9 +242,8 @@ std::string DevToolsSocket::Call(const std::string& method, const std::string& p
 }
 
 std::string DevToolsSocket::Evaluate(const std::string& expression) {
-  const std::string response =
-      Call("Runtime.evaluate",
-           "{\"expression\":\"" + EscapeJsonString(expression) + "\",\"awaitPromise\":true,\"returnByValue\":true}");
+  const std::string response = Call("Runtime.evaluate", "{\"expression\":\"" + EscapeJsonString(expression) +
+                                                            "\",\"awaitPromise\":true,\"returnByValue\":true}");
   const std::size_t result = response.find("\"result\":{\"result\":{\"type\":\"string\",");
   if (result == std::string::npos || response.find("\"exceptionDetails\"") != std::string::npos) return response;
   return ReadStringField(std::string_view(response).substr(result), "value");

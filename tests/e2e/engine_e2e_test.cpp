@@ -68,7 +68,8 @@ std::vector<std::string> ListeningAddresses(int port) {
       std::string slot, local, remote, state;
       fields >> slot >> local >> remote >> state;
       const std::size_t colon = local.find(':');
-      if (state != "0A" || colon == std::string::npos || std::stoi(local.substr(colon + 1), nullptr, 16) != port) continue;
+      if (state != "0A" || colon == std::string::npos || std::stoi(local.substr(colon + 1), nullptr, 16) != port)
+        continue;
       const std::string hex = local.substr(0, colon);
       if (hex.size() != 8) {
         addresses.push_back(hex);
@@ -140,9 +141,15 @@ class EngineE2E : public LauncherFixture {
   // A headless run on this closed network in a fresh profile: what a caller
   // of the launcher passes along.
   std::vector<std::wstring> OwnArguments(const std::vector<std::wstring>& extra) const {
-    std::vector<std::wstring> own{L"--headless=new", L"--no-sandbox", L"--disable-gpu", L"--no-first-run",
-                                  L"--disable-background-networking", L"--disable-component-update",
-                                  L"--disable-sync", L"--disable-dev-shm-usage", user_data_arg()};
+    std::vector<std::wstring> own{L"--headless=new",
+                                  L"--no-sandbox",
+                                  L"--disable-gpu",
+                                  L"--no-first-run",
+                                  L"--disable-background-networking",
+                                  L"--disable-component-update",
+                                  L"--disable-sync",
+                                  L"--disable-dev-shm-usage",
+                                  user_data_arg()};
     own.insert(own.end(), extra.begin(), extra.end());
     return own;
   }
@@ -185,7 +192,8 @@ class EngineE2E : public LauncherFixture {
   void OpenTab(const std::string& url) {
     auto browser = test::OpenBrowser(port_);
     ASSERT_TRUE(browser);
-    EXPECT_NE(browser->Call("Target.createTarget", "{\"url\":\"" + url + "\"}").find("\"targetId\""), std::string::npos);
+    EXPECT_NE(browser->Call("Target.createTarget", "{\"url\":\"" + url + "\"}").find("\"targetId\""),
+              std::string::npos);
   }
 
   // The "Command Line" row of the engine's own chrome://version page. Stock
@@ -206,7 +214,8 @@ class EngineE2E : public LauncherFixture {
   // of its own, then the start URL.
   void ExpectVersionPageShows(const std::vector<std::wstring>& launcher_switches) {
     const std::string row = VersionPageCommandLine();
-    const std::string head = engine().string() + " " + Join(kFixed) + " " + Join(own_) + " " + Join(launcher_switches) + " ";
+    const std::string head = engine().string() + " " + Join(kFixed) + " " + Join(own_) + " " + Join(launcher_switches) +
+                             " ";
     EXPECT_EQ(row.substr(0, head.size()), head) << row;
     EXPECT_THAT(row, ::testing::EndsWith(" chrome://version"));
   }
@@ -303,8 +312,8 @@ const char kWorker[] =
     "Response('x')))));";
 
 TEST_F(DirectE2E, StorageResetRemovesWhatTheEngineReallyStored) {
-  test::SiteServer site({{"/", {"text/html", "<!doctype html><title>store</title>"}},
-                         {"/sw.js", {"application/javascript", kWorker}}});
+  test::SiteServer site(
+      {{"/", {"text/html", "<!doctype html><title>store</title>"}}, {"/sw.js", {"application/javascript", kWorker}}});
   const std::string start = ", \"start-page\": \"" + site.url("/") + "\"";
   auto read_back = [&] {
     auto page = LoadedPage(site.url("/"));
@@ -325,8 +334,8 @@ TEST_F(DirectE2E, StorageResetRemovesWhatTheEngineReallyStored) {
   EXPECT_TRUE(fs::is_directory(p / "IndexedDB"));
   EXPECT_TRUE(fs::is_directory(p / "Service Worker" / "CacheStorage"));
 
-  ASSERT_TRUE(Launch(Persona(start +
-                             R"(, "granular-storage-reset": {"cookies": true, "local_storage": true, "indexeddb": true})")));
+  ASSERT_TRUE(Launch(
+      Persona(start + R"(, "granular-storage-reset": {"cookies": true, "local_storage": true, "indexeddb": true})")));
   EXPECT_EQ(read_back(), "cookie= local_storage=null indexeddb= service_workers=1 cache_storage=kept");
   ASSERT_TRUE(CloseCleanly());
 
@@ -336,7 +345,8 @@ TEST_F(DirectE2E, StorageResetRemovesWhatTheEngineReallyStored) {
 }
 
 TEST_F(DirectE2E, ClosePreviousTabsKeepsTheEngineFromRestoringThem) {
-  test::SiteServer site({{"/one", {"text/html", "one"}}, {"/two", {"text/html", "two"}}, {"/three", {"text/html", "3"}}});
+  test::SiteServer site(
+      {{"/one", {"text/html", "one"}}, {"/two", {"text/html", "two"}}, {"/three", {"text/html", "3"}}});
   const std::string one = site.url("/one"), two = site.url("/two");
   const auto restored = [&] {
     const auto urls = test::PageUrls(port_);
@@ -385,9 +395,10 @@ TEST_F(DiscoveryE2E, DiscoveredSwitchesReachTheEngine) {
   ASSERT_TRUE(std::getenv("DISPLAY") != nullptr) << "run under tests/support/with-xvfb.sh";
   test::LoopbackHttpServer endpoint(200, kBerlinAnswer, kPrimaryPort);
   const int proxy = StartProxy();
-  ASSERT_TRUE(Launch(Persona(", \"proxy-server\": \"socks5://127.0.0.1:" + std::to_string(proxy) +
-                             R"(", "auto-timezone": true, "auto-lang": true, "auto-geo": true, "webrtc-no-leak": true)"),
-                     {}, /*on_display=*/true));
+  ASSERT_TRUE(
+      Launch(Persona(", \"proxy-server\": \"socks5://127.0.0.1:" + std::to_string(proxy) +
+                     R"(", "auto-timezone": true, "auto-lang": true, "auto-geo": true, "webrtc-no-leak": true)"),
+             {}, /*on_display=*/true));
   EXPECT_EQ(endpoint.requests().size(), 1u);
   std::vector<std::wstring> switches = kBerlinSwitches;
   for (const auto& s : MachineSwitches()) switches.push_back(s);

@@ -85,8 +85,8 @@ class HousekeepingTest : public ::testing::Test {
 
 TEST_F(HousekeepingTest, ClosePreviousTabsRemovesSessionFilesAndFolder) {
   ClosePreviousTabs(UserDataDir());
-  ExpectRemovedExactly({"Default/Current Tabs", "Default/Current Session", "Default/Last Tabs",
-                        "Default/Last Session", "Default/Sessions"});
+  ExpectRemovedExactly({"Default/Current Tabs", "Default/Current Session", "Default/Last Tabs", "Default/Last Session",
+                        "Default/Sessions"});
 }
 
 TEST_F(HousekeepingTest, ClosePreviousTabsLeavesFolderBearingAFileName) {
@@ -105,13 +105,22 @@ struct ResetCase {
 };
 
 TEST_F(HousekeepingTest, ResetProfileStorageRemovesExactlyTheSelectedCategories) {
-  const std::vector<std::string> everything = {
-      "Default/Cookies",        "Default/Cookies-journal", "Default/Network/Cookies",
-      "Default/Network/Cookies-journal", "Default/File System", "Default/IndexedDB",
-      "Default/Local Storage",  "ShaderCache",             "GraphiteDawnCache",
-      "Default/GPUCache",       "Default/databases",       "Default/Service Worker",
-      "Default/InterestGroups", "Default/Shared Storage",  "Default/Shared Storage-journal",
-      "Default/StorageBuckets"};
+  const std::vector<std::string> everything = {"Default/Cookies",
+                                               "Default/Cookies-journal",
+                                               "Default/Network/Cookies",
+                                               "Default/Network/Cookies-journal",
+                                               "Default/File System",
+                                               "Default/IndexedDB",
+                                               "Default/Local Storage",
+                                               "ShaderCache",
+                                               "GraphiteDawnCache",
+                                               "Default/GPUCache",
+                                               "Default/databases",
+                                               "Default/Service Worker",
+                                               "Default/InterestGroups",
+                                               "Default/Shared Storage",
+                                               "Default/Shared Storage-journal",
+                                               "Default/StorageBuckets"};
   const ResetCase cases[] = {
       {"all", {{"all", true}}, everything},
       {"all beside false entries", {{"all", true}, {"cookies", false}}, everything},
@@ -129,9 +138,7 @@ TEST_F(HousekeepingTest, ResetProfileStorageRemovesExactlyTheSelectedCategories)
       {"shared_storage and storage_buckets",
        {{"shared_storage", true}, {"storage_buckets", true}},
        {"Default/Shared Storage", "Default/Shared Storage-journal", "Default/StorageBuckets"}},
-      {"names spelled otherwise",
-       {{"Cookies", true}, {"local-storage", true}, {"ALL", true}, {"sessions", true}},
-       {}},
+      {"names spelled otherwise", {{"Cookies", true}, {"local-storage", true}, {"ALL", true}, {"sessions", true}}, {}},
       {"everything false", {{"all", false}, {"cookies", false}}, {}},
       {"empty selection", {}, {}},
   };
@@ -198,7 +205,8 @@ TEST_F(HousekeepingTest, FileInUseStaysAndTheRestIsRemoved) {
   ResetProfileStorage(UserDataDir(), {{"cookies", true}, {"local_storage", true}});
   _close(held);
   EXPECT_TRUE(fs::exists(user_data_ / "Default/Sessions/nested/Tabs_1"));
-  for (const char* gone : {"Default/Current Tabs", "Default/Last Session", "Default/Cookies", "Default/Local Storage"}) {
+  for (const char* gone :
+       {"Default/Current Tabs", "Default/Last Session", "Default/Cookies", "Default/Local Storage"}) {
     EXPECT_FALSE(fs::exists(user_data_ / gone)) << gone;
   }
 }

@@ -20,7 +20,8 @@ constexpr int kPrimaryPort = 65333;  // fixed by the primary endpoint's URL
 std::string Persona(int proxy_port, const std::string& extra) {
   return R"({"proxy-server": "socks5://127.0.0.1:)" + std::to_string(proxy_port) +
          R"(", "auto-timezone": true, "auto-lang": true, "auto-geo": true, "webrtc-no-leak": true,
-             "cdp-tcp-port": "9222", "close-previous-tabs": true)" + extra + "}";
+             "cdp-tcp-port": "9222", "close-previous-tabs": true)" +
+         extra + "}";
 }
 
 class DiscoveryBlackBox : public LauncherFixture {
@@ -46,8 +47,8 @@ class DiscoveryBlackBox : public LauncherFixture {
   std::vector<std::wstring> DiscoveredLaunch(const std::vector<std::wstring>& discovered) {
     std::vector<std::wstring> switches = discovered;
     for (const auto& s : MachineSwitches()) switches.push_back(s);
-    switches.insert(switches.end(), {L"--remote-debugging-port=9222", L"--remote-debugging-address=127.0.0.1",
-                                     L"chrome://version"});
+    switches.insert(switches.end(),
+                    {L"--remote-debugging-port=9222", L"--remote-debugging-address=127.0.0.1", L"chrome://version"});
     return Expected({user_data_arg()}, switches);
   }
 
@@ -65,7 +66,8 @@ TEST_F(DiscoveryBlackBox, SuccessStartsTheEngineWithTheDiscoveredSwitchesAndReco
             "{\"schema\":1,\"ts\":\"TS\",\"status\":\"ok\",\"ip\":\"203.0.113.9\",\"timezone\":\"Europe/Berlin\","
             "\"country_code\":\"DE\",\"lat\":\"52.52\",\"lng\":\"13.405\",\"lang\":\"de-DE\",\"accept_lang\":"
             "\"de-DE,de;q=0.9,en;q=0.8\",\"elapsed_ms\":MS,\"provider\":\"geo.loopback.test\",\"error_code\":\"\","
-            "\"message\":\"\",\"launcher_version\":\"" + std::string(kLauncherVersion) + "\"}\n");
+            "\"message\":\"\",\"launcher_version\":\"" +
+                std::string(kLauncherVersion) + "\"}\n");
   EXPECT_FALSE(fs::exists(profile() / "Default" / "Current Tabs"));
   EXPECT_FALSE(fs::exists(profile() / ".corvane-launcher-error.json"));
   EXPECT_EQ(endpoint.requests().size(), 1u);
@@ -76,9 +78,11 @@ TEST_F(DiscoveryBlackBox, SuccessStartsTheEngineWithTheDiscoveredSwitchesAndReco
 // U+FFFD. The engine, started after the window and curl, gets no
 // descriptor beyond the standard three.
 TEST_F(DiscoveryBlackBox, ForgedAnswerValuesNeverBecomeSwitches) {
-  test::LoopbackHttpServer endpoint(200, "{\"ip\": \"203.0.113.9\", \"country\": \"D\xFF\", \"timezone\": "
-                                         "\"UTC --renderer-cmd-prefix=x\", \"latitude\": \"52.52 --x\", \"longitude\": 13.4}",
-                                    kPrimaryPort);
+  test::LoopbackHttpServer endpoint(
+      200,
+      "{\"ip\": \"203.0.113.9\", \"country\": \"D\xFF\", \"timezone\": "
+      "\"UTC --renderer-cmd-prefix=x\", \"latitude\": \"52.52 --x\", \"longitude\": 13.4}",
+      kPrimaryPort);
   test::WriteTextFile(profile() / "command-line.json", Persona(StartProxy(), ""));
   const auto result = RunOnDisplay();
   EXPECT_EQ(result.exit_code, 0) << result.output;
@@ -89,7 +93,8 @@ TEST_F(DiscoveryBlackBox, ForgedAnswerValuesNeverBecomeSwitches) {
             "{\"schema\":1,\"ts\":\"TS\",\"status\":\"ok\",\"ip\":\"203.0.113.9\",\"timezone\":\"\","
             "\"country_code\":\"D\\ufffd\",\"lat\":\"\",\"lng\":\"\",\"lang\":\"en-US\",\"accept_lang\":"
             "\"en-US,en;q=0.9\",\"elapsed_ms\":MS,\"provider\":\"geo.loopback.test\",\"error_code\":\"\","
-            "\"message\":\"\",\"launcher_version\":\"" + std::string(kLauncherVersion) + "\"}\n");
+            "\"message\":\"\",\"launcher_version\":\"" +
+                std::string(kLauncherVersion) + "\"}\n");
   std::vector<std::string> numbers;
   std::istringstream lines(test::ReadTextFile(app() / "engine-fds.txt"));
   for (std::string line; std::getline(lines, line);) numbers.push_back(line.substr(0, line.find(' ')));
@@ -106,7 +111,8 @@ TEST_F(DiscoveryBlackBox, ProxyDownUnderBlockRefusesTheLaunchWithBothRecords) {
             "{\"schema\":1,\"ts\":\"TS\",\"status\":\"blocked\",\"ip\":\"\",\"timezone\":\"\",\"country_code\":\"\","
             "\"lat\":\"\",\"lng\":\"\",\"lang\":\"\",\"accept_lang\":\"\",\"elapsed_ms\":MS,\"provider\":\"lbck\","
             "\"error_code\":\"PROXY_BLOCKED\",\"message\":\"see .corvane-launcher-error.json for details\","
-            "\"launcher_version\":\"" + std::string(kLauncherVersion) + "\"}\n");
+            "\"launcher_version\":\"" +
+                std::string(kLauncherVersion) + "\"}\n");
   const std::string error = test::ReadTextFile(profile() / ".corvane-launcher-error.json");
   EXPECT_NE(error.find("\"step\":\"discover_proxy_ip\",\"error_code\":\"PROXY_UNREACHABLE\""), std::string::npos)
       << error;
@@ -124,7 +130,8 @@ TEST_F(DiscoveryBlackBox, ProxyDownUnderFallbackLaunchesWithoutDiscoveredValues)
   EXPECT_EQ(StripElapsed(test::ReadTextFile(profile() / ".corvane-launcher-result.json")),
             "{\"schema\":1,\"ts\":\"TS\",\"status\":\"ok\",\"ip\":\"\",\"timezone\":\"\",\"country_code\":\"\","
             "\"lat\":\"\",\"lng\":\"\",\"lang\":\"\",\"accept_lang\":\"\",\"elapsed_ms\":MS,\"provider\":\"lbck\","
-            "\"error_code\":\"\",\"message\":\"\",\"launcher_version\":\"" + std::string(kLauncherVersion) + "\"}\n");
+            "\"error_code\":\"\",\"message\":\"\",\"launcher_version\":\"" +
+                std::string(kLauncherVersion) + "\"}\n");
   EXPECT_TRUE(fs::exists(profile() / ".corvane-launcher-error.json"));
   EXPECT_FALSE(fs::exists(profile() / "Default" / "Current Tabs"));
 }
@@ -167,7 +174,8 @@ TEST_F(DiscoveryBlackBox, ClosingTheWindowDuringASlowProbeCancelsEverything) {
   std::chrono::steady_clock::time_point closed_at{};
   std::thread closer([&closed_at] {
     for (int i = 0; i < 400; ++i) {
-      const auto found = test::RunChild("/usr/bin/xdotool", {L"search", L"--onlyvisible", L"--class", L"QuillwaveLauncher"});
+      const auto found =
+          test::RunChild("/usr/bin/xdotool", {L"search", L"--onlyvisible", L"--class", L"QuillwaveLauncher"});
       if (found.exit_code == 0 && !found.output.empty()) {
         // The worker is inside curl from 120 ms after the window appears
         // on; the endpoint never answers, so curl stays there for 10 s,

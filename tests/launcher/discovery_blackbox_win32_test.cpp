@@ -55,14 +55,15 @@ TEST_F(DiscoveryBlackBox, SuccessStartsTheEngineWithTheDiscoveredSwitchesAndReco
   EXPECT_EQ(RunOnDisplay().exit_code, 0);
   std::vector<std::wstring> switches = kBerlinSwitches;
   for (const auto& s : MachineSwitches()) switches.push_back(s);
-  switches.insert(switches.end(), {L"--remote-debugging-port=9222", L"--remote-debugging-address=127.0.0.1",
-                                   L"chrome://version"});
+  switches.insert(switches.end(),
+                  {L"--remote-debugging-port=9222", L"--remote-debugging-address=127.0.0.1", L"chrome://version"});
   EXPECT_EQ(EngineArguments(), Expected({user_data_arg()}, switches));
   EXPECT_EQ(StripElapsed(test::ReadTextFile(profile() / ".corvane-launcher-result.json")),
             "{\"schema\":1,\"ts\":\"TS\",\"status\":\"ok\",\"ip\":\"203.0.113.9\",\"timezone\":\"Europe/Berlin\","
             "\"country_code\":\"DE\",\"lat\":\"52.52\",\"lng\":\"13.405\",\"lang\":\"de-DE\",\"accept_lang\":"
             "\"de-DE,de;q=0.9,en;q=0.8\",\"elapsed_ms\":MS,\"provider\":\"geo.primary.example\",\"error_code\":\"\","
-            "\"message\":\"\",\"launcher_version\":\"" + std::string(kLauncherVersion) + "\"}\n");
+            "\"message\":\"\",\"launcher_version\":\"" +
+                std::string(kLauncherVersion) + "\"}\n");
   EXPECT_FALSE(fs::exists(profile() / "Default" / "Current Tabs"));
 }
 
@@ -70,17 +71,18 @@ TEST_F(DiscoveryBlackBox, SuccessStartsTheEngineWithTheDiscoveredSwitchesAndReco
 // engine switch are dropped, a broken country byte reaches the record as
 // U+FFFD, and the engine's command line splits into exactly its items.
 TEST_F(DiscoveryBlackBox, ForgedAnswerValuesNeverBecomeSwitches) {
-  Script("{\"ip\": \"203.0.113.9\", \"country\": \"D\xFF\", \"timezone\": \"UTC --renderer-cmd-prefix=x\", "
-         "\"latitude\": \"52.52 --x\", \"longitude\": 13.4}",
-         0);
+  Script(
+      "{\"ip\": \"203.0.113.9\", \"country\": \"D\xFF\", \"timezone\": \"UTC --renderer-cmd-prefix=x\", "
+      "\"latitude\": \"52.52 --x\", \"longitude\": 13.4}",
+      0);
   test::WriteTextFile(profile() / "command-line.json", kPersona + "}");
   EXPECT_EQ(RunOnDisplay().exit_code, 0);
   std::vector<std::wstring> switches = {L"--webrtc-fake-public-ip=203.0.113.9",
                                         L"--force-webrtc-ip-handling-policy=default", L"--lang=en-US",
                                         L"--accept-language=en-US,en;q=0.9"};
   for (const auto& s : MachineSwitches()) switches.push_back(s);
-  switches.insert(switches.end(), {L"--remote-debugging-port=9222", L"--remote-debugging-address=127.0.0.1",
-                                   L"chrome://version"});
+  switches.insert(switches.end(),
+                  {L"--remote-debugging-port=9222", L"--remote-debugging-address=127.0.0.1", L"chrome://version"});
   const auto expected = Expected({user_data_arg()}, switches);
   EXPECT_EQ(EngineArguments(), expected);
   EXPECT_EQ(test::SplitWindowsCommandLine(Widen(test::ReadTextFile(app() / "engine-cmdline.txt"))), expected);
@@ -88,7 +90,8 @@ TEST_F(DiscoveryBlackBox, ForgedAnswerValuesNeverBecomeSwitches) {
             "{\"schema\":1,\"ts\":\"TS\",\"status\":\"ok\",\"ip\":\"203.0.113.9\",\"timezone\":\"\","
             "\"country_code\":\"D\\ufffd\",\"lat\":\"\",\"lng\":\"\",\"lang\":\"en-US\",\"accept_lang\":"
             "\"en-US,en;q=0.9\",\"elapsed_ms\":MS,\"provider\":\"geo.primary.example\",\"error_code\":\"\","
-            "\"message\":\"\",\"launcher_version\":\"" + std::string(kLauncherVersion) + "\"}\n");
+            "\"message\":\"\",\"launcher_version\":\"" +
+                std::string(kLauncherVersion) + "\"}\n");
 }
 
 TEST_F(DiscoveryBlackBox, ProxyDownUnderBlockRefusesTheLaunchWithBothRecords) {
@@ -101,7 +104,8 @@ TEST_F(DiscoveryBlackBox, ProxyDownUnderBlockRefusesTheLaunchWithBothRecords) {
             "{\"schema\":1,\"ts\":\"TS\",\"status\":\"blocked\",\"ip\":\"\",\"timezone\":\"\",\"country_code\":\"\","
             "\"lat\":\"\",\"lng\":\"\",\"lang\":\"\",\"accept_lang\":\"\",\"elapsed_ms\":MS,\"provider\":\"scnd\","
             "\"error_code\":\"PROXY_BLOCKED\",\"message\":\"see .corvane-launcher-error.json for details\","
-            "\"launcher_version\":\"" + std::string(kLauncherVersion) + "\"}\n");
+            "\"launcher_version\":\"" +
+                std::string(kLauncherVersion) + "\"}\n");
   const std::string error = test::ReadTextFile(profile() / ".corvane-launcher-error.json");
   EXPECT_NE(error.find("\"error_code\":\"PROXY_UNREACHABLE\""), std::string::npos) << error;
   EXPECT_NE(error.find("\"curl_exit_code\":7,"), std::string::npos) << error;
@@ -113,13 +117,14 @@ TEST_F(DiscoveryBlackBox, ProxyDownUnderFallbackLaunchesWithoutDiscoveredValues)
   EXPECT_EQ(RunOnDisplay().exit_code, 0);
   std::vector<std::wstring> switches = {L"--force-webrtc-ip-handling-policy=default"};
   for (const auto& s : MachineSwitches()) switches.push_back(s);
-  switches.insert(switches.end(), {L"--remote-debugging-port=9222", L"--remote-debugging-address=127.0.0.1",
-                                   L"chrome://version"});
+  switches.insert(switches.end(),
+                  {L"--remote-debugging-port=9222", L"--remote-debugging-address=127.0.0.1", L"chrome://version"});
   EXPECT_EQ(EngineArguments(), Expected({user_data_arg()}, switches));
   EXPECT_EQ(StripElapsed(test::ReadTextFile(profile() / ".corvane-launcher-result.json")),
             "{\"schema\":1,\"ts\":\"TS\",\"status\":\"ok\",\"ip\":\"\",\"timezone\":\"\",\"country_code\":\"\","
             "\"lat\":\"\",\"lng\":\"\",\"lang\":\"\",\"accept_lang\":\"\",\"elapsed_ms\":MS,\"provider\":\"scnd\","
-            "\"error_code\":\"\",\"message\":\"\",\"launcher_version\":\"" + std::string(kLauncherVersion) + "\"}\n");
+            "\"error_code\":\"\",\"message\":\"\",\"launcher_version\":\"" +
+                std::string(kLauncherVersion) + "\"}\n");
   EXPECT_TRUE(fs::exists(profile() / ".corvane-launcher-error.json"));
   EXPECT_FALSE(fs::exists(profile() / "Default" / "Current Tabs"));
 }

@@ -25,8 +25,8 @@ const MachineValues kMachine{L"16", L"8"};  // 15.9 GiB, 8 logical processors
 TEST(DeviceMemoryBucket, ThresholdsAreInclusiveAndFifteenPointNineGibIsSixteen) {
   constexpr std::uint64_t kGiB = 1ull << 30;
   EXPECT_EQ(DeviceMemoryBucket(static_cast<std::uint64_t>(15.9 * kGiB)), 16);
-  const std::pair<double, int> cases[] = {{0, 1},  {1.49, 1}, {1.5, 2},  {2.99, 2}, {3, 4},   {5.99, 4},
-                                          {6, 8},  {11.9, 8}, {12, 16}, {23.9, 16}, {24, 32}, {1024, 32}};
+  const std::pair<double, int> cases[] = {{0, 1}, {1.49, 1}, {1.5, 2}, {2.99, 2},  {3, 4},   {5.99, 4},
+                                          {6, 8}, {11.9, 8}, {12, 16}, {23.9, 16}, {24, 32}, {1024, 32}};
   for (const auto& [gib, bucket] : cases) {
     EXPECT_EQ(DeviceMemoryBucket(static_cast<std::uint64_t>(gib * kGiB)), bucket) << gib << " GiB";
   }
@@ -75,7 +75,7 @@ TEST(RemoteDebuggingSwitches, ParsesThePortLikeTheStandardConversion) {
 
 TEST(RemoteDebuggingSwitches, TheCallersOwnPortWins) {
   EXPECT_EQ(RemoteDebuggingSwitches("9222", L"--user-data-dir=x --remote-debugging-port=9333"), L"");
-  EXPECT_EQ(RemoteDebuggingSwitches("9222", L"--remote-debugging"), 
+  EXPECT_EQ(RemoteDebuggingSwitches("9222", L"--remote-debugging"),
             L"--remote-debugging-port=9222 --remote-debugging-address=127.0.0.1");
   PersonaConfig persona;
   persona.cdpTcpPort = "9222";
@@ -136,8 +136,9 @@ TEST(EngineCommandLine, AssemblesPathFixedSwitchesOwnArgumentsAndSwitches) {
             L"\"C:\\Program Files\\Q\\quillwave-engine.exe\"" + fixed + L" chrome://version");
   EXPECT_EQ(EngineCommandLine(L"C:\\q.exe", L"--user-data-dir=\"D:\\my profile\" --disable-features=X",
                               {{L"--lang=de", false}, {L"chrome://version", false}}),
-            L"\"C:\\q.exe\"" + fixed + L" --user-data-dir=\"D:\\my profile\" --disable-features=X --lang=de "
-            L"chrome://version");
+            L"\"C:\\q.exe\"" + fixed +
+                L" --user-data-dir=\"D:\\my profile\" --disable-features=X --lang=de "
+                L"chrome://version");
 }
 
 // Values from the persona file must stay single arguments: a quote in the
@@ -149,7 +150,8 @@ TEST(EngineCommandLine, HostileValuesStaySingleArguments) {
   persona.hasDeviceMemory = persona.hasHardwareConcurrency = persona.hasSpeechVoices = true;
   const EngineSwitches switches =
       DirectRecipe(persona, MachineValues{}, {L"--gl-renderer=ANGLE (Intel, HD 620)", L"--x=a\\\"b", L"--y=C:\\"}, L"");
-  const std::wstring command_line = EngineCommandLine(L"C:\\q\\quillwave-engine.exe", L"--user-data-dir=D:\\p", switches);
+  const std::wstring command_line =
+      EngineCommandLine(L"C:\\q\\quillwave-engine.exe", L"--user-data-dir=D:\\p", switches);
   const std::vector<std::wstring> expected = {
       L"C:\\q\\quillwave-engine.exe",
       L"--hide-crash-restore-bubble",
@@ -175,11 +177,18 @@ TEST(StartPageReadAsSwitch, LeadingSwitchPrefixAfterAnyWhiteSpace) {
 #else
   constexpr bool kSlashIsSwitch = false;
 #endif
-  const std::pair<const char*, bool> cases[] = {
-      {"--renderer-cmd-prefix=/tmp/x", true}, {"-x", true}, {" --x", true}, {"\t--x", true},
-      {"\xC2\xA0--x", true},  // no-break space
-      {"\xE3\x80\x80\n-x", true}, {"/x", kSlashIsSwitch}, {"https://example.org/--x", false},
-      {"about:blank", false}, {"", false}, {" ", false}, {"\xE2\x80\x8B--x", false}};  // U+200B is no white space
+  const std::pair<const char*, bool> cases[] = {{"--renderer-cmd-prefix=/tmp/x", true},
+                                                {"-x", true},
+                                                {" --x", true},
+                                                {"\t--x", true},
+                                                {"\xC2\xA0--x", true},  // no-break space
+                                                {"\xE3\x80\x80\n-x", true},
+                                                {"/x", kSlashIsSwitch},
+                                                {"https://example.org/--x", false},
+                                                {"about:blank", false},
+                                                {"", false},
+                                                {" ", false},
+                                                {"\xE2\x80\x8B--x", false}};  // U+200B is no white space
   for (const auto& [start_page, is_switch] : cases) {
     EXPECT_EQ(StartPageReadAsSwitch(start_page), is_switch) << start_page;
   }

@@ -43,8 +43,9 @@ TEST_F(LauncherBlackBox, DirectLaunchPassesEverySwitchAsOneArgumentAndRecordsPas
     "start-page": "http://127.0.0.1:8080/?q=a b&x=\" --renderer-cmd-prefix=evil \"",
     "chrome-command-line": {"--proxy-server": "socks5://127.0.0.1:1080"}
   })");
-  test::WriteTextFile(app() / "corvane-webgl-profiles.json",
-                      R"json({"intel": {"gl-vendor": "Intel Inc.", "gl-renderer": "ANGLE (Intel, HD 620)", "_note": "x"}})json");
+  test::WriteTextFile(
+      app() / "corvane-webgl-profiles.json",
+      R"json({"intel": {"gl-vendor": "Intel Inc.", "gl-renderer": "ANGLE (Intel, HD 620)", "_note": "x"}})json");
   const auto result = Run({user_data_arg(), L"--no-first-run"});
   EXPECT_EQ(result.exit_code, 0);
   std::vector<std::wstring> switches{L"--remote-debugging-port=9222", L"--remote-debugging-address=127.0.0.1"};
@@ -70,9 +71,9 @@ TEST_F(LauncherBlackBox, WithoutPersonaFileTheDefaultsLaunchDirectly) {
 TEST_F(LauncherBlackBox, PersonaIsTakenFromTheLauncherDataFolderWhenTheProfileHasNone) {
   test::WriteTextFile(data_folder() / "command-line.json", R"({"start-page": "about:blank", "device-memory": 1})");
   const std::vector<std::vector<std::wstring>> argument_lists = {
-      {user_data_arg()},                              // profile without a persona file
-      {L"--user-data-dir="},                          // empty: ignored
-      {L"--User-Data-Dir=" + profile().wstring()}};   // other letter case: ignored
+      {user_data_arg()},                             // profile without a persona file
+      {L"--user-data-dir="},                         // empty: ignored
+      {L"--User-Data-Dir=" + profile().wstring()}};  // other letter case: ignored
   for (const auto& arguments : argument_lists) {
     fs::remove(engine_run());
     const auto result = Run(arguments);
@@ -97,8 +98,9 @@ TEST_F(LauncherBlackBox, PersonaInTheProfileWinsOverTheLauncherDataFolder) {
 }
 
 TEST_F(LauncherBlackBox, HousekeepingClearsTabsAndSelectedStorageBeforeTheStart) {
-  test::WriteTextFile(profile() / "command-line.json",
-                      R"({"start-page": "about:blank", "granular-storage-reset": {"cache_storage": true, "shader_cache": true}})");
+  test::WriteTextFile(
+      profile() / "command-line.json",
+      R"({"start-page": "about:blank", "granular-storage-reset": {"cache_storage": true, "shader_cache": true}})");
   const fs::path p = profile() / "Default";
   for (const char* name : {"Current Tabs", "Current Session", "Last Tabs", "Last Session", "Sessions/Session_1",
                            "Service Worker/CacheStorage/c/0", "Service Worker/ScriptCache/s", "GPUCache/data_0",
@@ -131,16 +133,27 @@ TEST_F(LauncherBlackBox, HousekeepingClearsTabsAndSelectedStorageBeforeTheStart)
 TEST_F(LauncherBlackBox, ResetOfAllRemovesEveryCategory) {
   test::WriteTextFile(profile() / "command-line.json", R"({"granular-storage-reset": {"all": true}})");
   const fs::path p = profile() / "Default";
-  const char* targets[] = {"Cookies", "Cookies-journal", "Network/Cookies", "Network/Cookies-journal",
-                           "File System/0", "IndexedDB/x", "Local Storage/x", "GPUCache/x", "databases/x",
-                           "Service Worker/x", "InterestGroups/x", "Shared Storage", "Shared Storage-journal",
-                           "StorageBuckets/x", "Current Tabs"};
+  const char* targets[] = {"Cookies",
+                           "Cookies-journal",
+                           "Network/Cookies",
+                           "Network/Cookies-journal",
+                           "File System/0",
+                           "IndexedDB/x",
+                           "Local Storage/x",
+                           "GPUCache/x",
+                           "databases/x",
+                           "Service Worker/x",
+                           "InterestGroups/x",
+                           "Shared Storage",
+                           "Shared Storage-journal",
+                           "StorageBuckets/x",
+                           "Current Tabs"};
   for (const char* name : targets) test::WriteTextFile(p / name, "x");
   EXPECT_EQ(Run({user_data_arg()}).exit_code, 0);
   EngineArguments();
   for (const char* name : {"Cookies", "Cookies-journal", "Network/Cookies", "Network/Cookies-journal", "File System",
-                           "IndexedDB", "Local Storage", "GPUCache", "databases", "Service Worker",
-                           "Shared Storage", "Shared Storage-journal", "StorageBuckets"}) {
+                           "IndexedDB", "Local Storage", "GPUCache", "databases", "Service Worker", "Shared Storage",
+                           "Shared Storage-journal", "StorageBuckets"}) {
     EXPECT_FALSE(fs::exists(p / name)) << name;
   }
   // The tabs stay: this persona did not ask to close them.
@@ -148,8 +161,9 @@ TEST_F(LauncherBlackBox, ResetOfAllRemovesEveryCategory) {
 }
 
 TEST_F(LauncherBlackBox, PersonaNeedingDiscoveryTakesTheDegradedLaunch) {
-  test::WriteTextFile(profile() / "command-line.json",
-                      R"({"auto-timezone": true, "cdp-tcp-port": "9222", "webgl-profile": "intel", "close-previous-tabs": 1})");
+  test::WriteTextFile(
+      profile() / "command-line.json",
+      R"({"auto-timezone": true, "cdp-tcp-port": "9222", "webgl-profile": "intel", "close-previous-tabs": 1})");
   test::WriteTextFile(app() / "corvane-webgl-profiles.json", R"({"intel": {"gl-vendor": "Intel"}})");
   test::WriteTextFile(profile() / "Default" / "Last Tabs", "x");
   EXPECT_EQ(Run({user_data_arg()}).exit_code, 0);

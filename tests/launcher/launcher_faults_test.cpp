@@ -31,13 +31,14 @@ TEST_F(LauncherFaults, NulAndInvalidUtf8StayInsideTheirOwnArguments) {
   test::WriteTextFile(profile() / "command-line.json",
                       "{\"webgl-profile\": \"gpu\", \"x\0\": \"\xFF\", \"start-page\": "
                       "\"http://a.test/\xC3(\xFF?q=1\0 --renderer-cmd-prefix=x\"}"s);
-  test::WriteTextFile(app() / "corvane-webgl-profiles.json",
-                      "{\"gpu\": {\"gl-vendor\": \"Ven\0dor --renderer-cmd-prefix=x\", \"gl-renderer\": \"R\xE9nderer\"}}"s);
+  test::WriteTextFile(
+      app() / "corvane-webgl-profiles.json",
+      "{\"gpu\": {\"gl-vendor\": \"Ven\0dor --renderer-cmd-prefix=x\", \"gl-renderer\": \"R\xE9nderer\"}}"s);
   const auto result = Run({user_data_arg()});
   EXPECT_EQ(result.exit_code, 0);
   std::vector<std::wstring> switches = MachineSwitches();
-  switches.insert(switches.end(), {L"--gl-renderer=R\uFFFDnderer", L"--gl-vendor=Ven",
-                                   L"http://a.test/\uFFFD(\uFFFD?q=1"});
+  switches.insert(switches.end(),
+                  {L"--gl-renderer=R\uFFFDnderer", L"--gl-vendor=Ven", L"http://a.test/\uFFFD(\uFFFD?q=1"});
   EXPECT_EQ(EngineArguments(), Expected({user_data_arg()}, switches));
   EXPECT_EQ(StripTimestamp(test::ReadTextFile(profile() / ".corvane-launcher-result.json")), kPassthrough);
 }
@@ -75,7 +76,8 @@ TEST_F(LauncherFaults, StartPageThatReadsAsASwitchIsNotUsed) {
     const auto received = EngineArguments();
     ASSERT_FALSE(received.empty());
     EXPECT_EQ(received.back(), c.engine_gets) << c.start_page;
-    EXPECT_EQ(StripTimestamp(test::ReadTextFile(profile() / ".corvane-launcher-result.json")), c.record) << c.start_page;
+    EXPECT_EQ(StripTimestamp(test::ReadTextFile(profile() / ".corvane-launcher-result.json")), c.record)
+        << c.start_page;
     EXPECT_FALSE(fs::exists(profile() / "Default" / "Current Tabs")) << c.start_page;
   }
 }

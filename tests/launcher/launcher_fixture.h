@@ -36,21 +36,24 @@ inline fs::path BuiltFile(const char* path) {
 }
 
 inline const std::vector<std::wstring> kFixed = {
-    L"--hide-crash-restore-bubble",
-    L"--disable-features=PasswordManagerOnboarding,AutofillEnableAccountWalletStorage",
+    L"--hide-crash-restore-bubble", L"--disable-features=PasswordManagerOnboarding,AutofillEnableAccountWalletStorage",
     L"--disable-save-password-bubble"};
 
 // An endpoint answer and the switches a discovery launch derives from it.
 inline const std::string kBerlinAnswer =
     R"({"ip": "203.0.113.9", "country": "DE", "timezone": "Europe/Berlin", "latitude": 52.52, "longitude": 13.405})";
-inline const std::vector<std::wstring> kBerlinSwitches = {
-    L"--webrtc-fake-public-ip=203.0.113.9", L"--force-webrtc-ip-handling-policy=default",
-    L"--timezone-override=Europe/Berlin",   L"--lang=de-DE",
-    L"--accept-language=de-DE,de;q=0.9,en;q=0.8", L"--geo-lat=52.52",
-    L"--geo-lng=13.405",                    L"--geo-accuracy=100"};
+inline const std::vector<std::wstring> kBerlinSwitches = {L"--webrtc-fake-public-ip=203.0.113.9",
+                                                          L"--force-webrtc-ip-handling-policy=default",
+                                                          L"--timezone-override=Europe/Berlin",
+                                                          L"--lang=de-DE",
+                                                          L"--accept-language=de-DE,de;q=0.9,en;q=0.8",
+                                                          L"--geo-lat=52.52",
+                                                          L"--geo-lng=13.405",
+                                                          L"--geo-accuracy=100"};
 
 inline std::string StripTimestamp(const std::string& record) {
-  return std::regex_replace(record, std::regex("\"ts\":\"\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ\""), "\"ts\":\"TS\"");
+  return std::regex_replace(record, std::regex("\"ts\":\"\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ\""),
+                            "\"ts\":\"TS\"");
 }
 
 // Discovery time varies from run to run; everything else is compared exactly.
@@ -66,8 +69,8 @@ inline std::string RecordWith(const std::string& status, const std::string& code
 }
 
 inline const std::string kPassthrough = RecordWith("passthrough", "", "");
-inline const std::string kDegraded =
-    RecordWith("degraded", "DIALOG_INIT_FAILED", "CreateProgressDialog returned null; spawned engine without discovery");
+inline const std::string kDegraded = RecordWith("degraded", "DIALOG_INIT_FAILED",
+                                                "CreateProgressDialog returned null; spawned engine without discovery");
 
 class LauncherFixture : public ::testing::Test {
  protected:
@@ -147,7 +150,8 @@ class LauncherFixture : public ::testing::Test {
   std::vector<std::wstring> MachineSwitches() {
     std::vector<std::wstring> switches;
     if (const auto memory = DeviceMemoryValue(); !memory.empty()) switches.push_back(L"--device-memory=" + memory);
-    if (const auto cpus = HardwareConcurrencyValue(); !cpus.empty()) switches.push_back(L"--hardware-concurrency=" + cpus);
+    if (const auto cpus = HardwareConcurrencyValue(); !cpus.empty())
+      switches.push_back(L"--hardware-concurrency=" + cpus);
     switches.push_back(L"--speech-voices-preset=stock-chrome-windows");
     return switches;
   }

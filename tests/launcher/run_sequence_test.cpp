@@ -56,7 +56,15 @@ TEST(RunLauncher, TakesEachEndWithItsExitCodeRecordAndEngineStart) {
       {"cancelled", kDiscovers, true, {true, true}, Found(), true, 0, L"", "", L""},
       {"blocked", kDiscovers, true, {}, Unreachable(), true, 42, L"", "blocked", L""},
       {"ok", kDiscovers, true, {}, Found(), true, 0, L"chrome://version", "ok", L""},
-      {"engine cannot start", "{}", true, {}, {}, false, 1, L"chrome://version", "passthrough",
+      {"engine cannot start",
+       "{}",
+       true,
+       {},
+       {},
+       false,
+       1,
+       L"chrome://version",
+       "passthrough",
        L"Quillwave\nEngine could not be started:\n"},
   };
   for (const End& end : ends) {
@@ -90,9 +98,8 @@ TEST(RunLauncher, TakesEachEndWithItsExitCodeRecordAndEngineStart) {
       EXPECT_EQ(starts[0].program, (app / fs::path(platform::kEngineFileName)).wstring());
       EXPECT_EQ(starts[0].arguments.back().text, end.engine_gets);
       EXPECT_EQ(starts[0].own_arguments.list, std::vector<std::wstring>{user_data});
-      const bool discovered = std::any_of(starts[0].arguments.begin(), starts[0].arguments.end(), [](const auto& a) {
-        return a.text == L"--timezone-override=Europe/Berlin";
-      });
+      const bool discovered = std::any_of(starts[0].arguments.begin(), starts[0].arguments.end(),
+                                          [](const auto& a) { return a.text == L"--timezone-override=Europe/Berlin"; });
       EXPECT_EQ(discovered, end.status == "ok");
     }
     const fs::path record = profile / ".corvane-launcher-result.json";

@@ -23,8 +23,8 @@ namespace quillwave {
 // Readable failure output for whole-config comparisons.
 void PrintTo(const PersonaConfig& c, std::ostream* os) {
   *os << "{proxy=" << c.proxyServer << " noLeak=" << c.webrtcNoLeak << " fakeIp=" << c.webrtcFakePublicIpGiven
-      << " onFail=" << c.onProxyFail << " auto=" << c.autoGeo << c.autoLang << c.autoTimezone
-      << " has=" << c.hasGeoLat << c.hasGeoLng << c.hasLang << c.hasAcceptLanguage << c.hasTimezoneOverride
+      << " onFail=" << c.onProxyFail << " auto=" << c.autoGeo << c.autoLang << c.autoTimezone << " has=" << c.hasGeoLat
+      << c.hasGeoLng << c.hasLang << c.hasAcceptLanguage << c.hasTimezoneOverride
       << " closeTabs=" << c.closePreviousTabs << " start=" << c.startPage.substr(0, 40) << " cdp=" << c.cdpTcpPort
       << " machine=" << c.hasDeviceMemory << c.hasHardwareConcurrency << c.hasSpeechVoices << " reset=";
   for (const auto& [k, v] : c.granularStorageReset) *os << k << ":" << v << ",";
@@ -87,7 +87,9 @@ TEST(ParsePersonaConfigTest, ReadsEachKeyIntoItsField) {
       {R"({"webgl-profile": "intel-uhd"})", [](PersonaConfig& c) { c.webglProfile = "intel-uhd"; }},
       {R"({"granular-storage-reset": {"cookies": true, "local_storage": false, "local-storage": true,
            "cache_storage": "true"}})",
-       [](PersonaConfig& c) { c.granularStorageReset = {{"cookies", true}, {"local_storage", false}}; }},
+       [](PersonaConfig& c) {
+         c.granularStorageReset = {{"cookies", true}, {"local_storage", false}};
+       }},
   };
   for (const auto& c : cases) {
     PersonaConfig expected;
@@ -97,9 +99,8 @@ TEST(ParsePersonaConfigTest, ReadsEachKeyIntoItsField) {
 }
 
 TEST(ParsePersonaConfigTest, ByteOrderMarkChangesNothing) {
-  const std::string text =
-      R"({"proxy-server": "socks5://h:1", "auto-lang": true, "lang": "de",)"
-      R"( "granular-storage-reset": {"websql": true}})";
+  const std::string text = R"({"proxy-server": "socks5://h:1", "auto-lang": true, "lang": "de",)"
+                           R"( "granular-storage-reset": {"websql": true}})";
   EXPECT_EQ(ParsePersonaConfig("\xEF\xBB\xBF" + text), ParsePersonaConfig(text));
   EXPECT_EQ(BuildSettingsSummary("\xEF\xBB\xBF" + text).overrides, BuildSettingsSummary(text).overrides);
 }
@@ -135,9 +136,12 @@ TEST(LoadPersonaConfigTest, ReadsFileBytesUnchanged) {
   ScopedTempDir dir;
   // CR LF line ends and a Ctrl-Z byte must not cut or alter what is read.
   WriteTextFile(dir.path() / "command-line.json",
-                "{\r\n\"start-page\": \"a\x1A" "b\",\r\n\"webgl-profile\": \"p\xC3\xA9\"\r\n}\r\n");
+                "{\r\n\"start-page\": \"a\x1A"
+                "b\",\r\n\"webgl-profile\": \"p\xC3\xA9\"\r\n}\r\n");
   const PersonaConfig config = LoadPersonaConfig(dir.wpath() + platform::kPathSeparator + L"command-line.json");
-  EXPECT_EQ(config.startPage, "a\x1A" "b");
+  EXPECT_EQ(config.startPage,
+            "a\x1A"
+            "b");
   EXPECT_EQ(config.webglProfile, "p\xC3\xA9");
   EXPECT_TRUE(config.closePreviousTabs);
 }
@@ -145,7 +149,8 @@ TEST(LoadPersonaConfigTest, ReadsFileBytesUnchanged) {
 TEST(LoadPersonaConfigTest, SixteenMegabyteValueLoadsQuickly) {
   // Escapes, slashes and multi-byte text in a value far beyond any stack a
   // recursive matcher could use.
-  const std::string raw_chunk = R"(abc\"def\\ghi\/)" "\xC3\xA9 ";
+  const std::string raw_chunk = R"(abc\"def\\ghi\/)"
+                                "\xC3\xA9 ";
   const std::string decoded_chunk = "abc\"def\\ghi/\xC3\xA9 ";
   std::string raw;
   std::string decoded;
@@ -175,7 +180,11 @@ TEST(LoadPersonaConfigTest, SixteenMegabyteValueLoadsQuickly) {
   EXPECT_EQ(config.cdpTcpPort, "9222");
   ASSERT_EQ(summary.overrides.size(), 5u);
   EXPECT_EQ(summary.overrides[4].label, L"start-page" + std::wstring(12, L' '));
-  EXPECT_EQ(summary.overrides[4].value, LR"(abc\"def\\ghi\/)" L"\u00e9 " LR"(abc\"def\\ghi\/)" L"\u2026");
+  EXPECT_EQ(summary.overrides[4].value,
+            LR"(abc\"def\\ghi\/)"
+            L"\u00e9 "
+            LR"(abc\"def\\ghi\/)"
+            L"\u2026");
   EXPECT_LT(elapsed, std::chrono::milliseconds(1000));
 }
 
@@ -197,9 +206,9 @@ TEST(LocateConfigFileTest, PrefersUserDataDirFileElseDefault) {
 SummaryRow Row(const std::wstring& label, const std::wstring& value) { return {label, value}; }
 
 TEST(BuildSettingsSummaryTest, ListsTruthyMembersSortedAndWalksSwitchObject) {
-  const SettingsSummary summary = BuildSettingsSummary(
-      R"({"_comment": "x", "lang": "de", "geo-lat": 0, "auto-lang": true,)"
-      R"( "chrome-command-line": {"--b": false, "_--c": "on", "--a": true}})");
+  const SettingsSummary summary =
+      BuildSettingsSummary(R"({"_comment": "x", "lang": "de", "geo-lat": 0, "auto-lang": true,)"
+                           R"( "chrome-command-line": {"--b": false, "_--c": "on", "--a": true}})");
   EXPECT_EQ(summary.overrides, (std::vector<SummaryRow>{Row(L"auto-lang", L"true"), Row(L"lang     ", L"de")}));
   EXPECT_EQ(summary.switches, (std::vector<SummaryRow>{Row(L"--a ", L"true"), Row(L"_--c", L"on")}));
 }

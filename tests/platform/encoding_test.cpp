@@ -42,7 +42,10 @@ TEST(EncodingTest, ReplacesMalformedUtf8) {
   const MalformedCase cases[] = {
       {"cut at the end", "ab\xE2\x82", std::wstring(L"ab") + kR},
       {"cut before ASCII", "\xF0\x9F\x98x", std::wstring(1, kR) + L"x"},
-      {"lone continuation", "a\x80" "b", std::wstring(L"a") + kR + L"b"},
+      {"lone continuation",
+       "a\x80"
+       "b",
+       std::wstring(L"a") + kR + L"b"},
       {"invalid lead bytes", "\xC0\xFF", std::wstring(2, kR)},
       {"overlong", "\xE0\x80\xAF", std::wstring(3, kR), true},
       {"surrogate", "\xED\xA0\x80", std::wstring(3, kR), true},
@@ -63,7 +66,9 @@ TEST(EncodingTest, ReplacesMalformedUtf8) {
 
 TEST(EncodingTest, LoneSurrogateBecomesReplacementCharacter) {
   EXPECT_EQ(WideToUtf8(std::wstring(1, static_cast<wchar_t>(0xDC00))), "\xEF\xBF\xBD");
-  EXPECT_EQ(WideToUtf8(std::wstring(L"a") + static_cast<wchar_t>(0xD800) + L"b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(WideToUtf8(std::wstring(L"a") + static_cast<wchar_t>(0xD800) + L"b"),
+            "a\xEF\xBF\xBD"
+            "b");
 }
 
 }  // namespace

@@ -23,7 +23,8 @@ TEST(ErrorRecord, HasEveryMemberInOrderWhenAllAreSet) {
             "\"PROXY_TIMEOUT\",\"message\":\"curl exit 28 against http://192.0.2.10:65333/geo via "
             "socks5://u:p@127.0.0.1:1080 after 10012 ms\",\"proxy\":\"socks5://u:p@127.0.0.1:1080\","
             "\"discovery_url\":\"https://geoip.secondary.example/geoip?format=json\",\"curl_exit_code\":28,"
-            "\"elapsed_ms\":20031,\"launcher_version\":\"" + std::string(kLauncherVersion) + "\"}\n");
+            "\"elapsed_ms\":20031,\"launcher_version\":\"" +
+                std::string(kLauncherVersion) + "\"}\n");
 }
 
 TEST(ErrorRecord, LeavesOutAbsentMembersAndEscapesTheMessage) {
@@ -32,7 +33,8 @@ TEST(ErrorRecord, LeavesOutAbsentMembersAndEscapesTheMessage) {
   report.message = "head: \"a\\b\nc\" \xE2\x80";  // cut before the last byte of a character
   EXPECT_EQ(FormatErrorRecordAt(report, "T"),
             "{\"schema\":1,\"ts\":\"T\",\"step\":\"\",\"error_code\":\"INTERNAL\",\"message\":"
-            "\"head: \\\"a\\\\b\\nc\\\" \\ufffd\",\"elapsed_ms\":0,\"launcher_version\":\"" + std::string(kLauncherVersion) + "\"}\n");
+            "\"head: \\\"a\\\\b\\nc\\\" \\ufffd\",\"elapsed_ms\":0,\"launcher_version\":\"" +
+                std::string(kLauncherVersion) + "\"}\n");
   report.curl_exit_code = 0;
   report.elapsed_ms = -5;
   EXPECT_NE(FormatErrorRecordAt(report, "T").find(",\"curl_exit_code\":0,\"elapsed_ms\":-5,"), std::string::npos);
@@ -40,7 +42,8 @@ TEST(ErrorRecord, LeavesOutAbsentMembersAndEscapesTheMessage) {
 
 TEST(ErrorRecord, CarriesTheCurrentUtcTime) {
   const std::string record = FormatErrorRecord(ErrorReport{});
-  EXPECT_TRUE(std::regex_search(record, std::regex("^\\{\"schema\":1,\"ts\":\"\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ\",")))
+  EXPECT_TRUE(
+      std::regex_search(record, std::regex("^\\{\"schema\":1,\"ts\":\"\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ\",")))
       << record;
 }
 

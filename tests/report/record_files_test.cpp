@@ -104,11 +104,16 @@ TEST(WidenNarrowTest, ConvertBetweenUtf8AndWide) {
 
 TEST(WidenNarrowTest, MalformedInputIsReplacedNotRejected) {
   EXPECT_EQ(Widen("ab\xE2\x82"), L"ab\uFFFD");
-  EXPECT_EQ(Widen("a\xFF" "b"), L"a\uFFFD" L"b");
+  EXPECT_EQ(Widen("a\xFF"
+                  "b"),
+            L"a\uFFFD"
+            L"b");
   EXPECT_EQ(Widen("\xC3\xA9\x80\xC3\xA9"), L"\u00e9\uFFFD\u00e9");
   // A lone surrogate cannot be written as UTF-8.
   const std::wstring lone(1, static_cast<wchar_t>(0xD800));
-  EXPECT_EQ(Narrow(L"a" + lone + L"b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(Narrow(L"a" + lone + L"b"),
+            "a\xEF\xBF\xBD"
+            "b");
 }
 
 TEST(UtcTimestampTest, FormatsFixedWidthWithZuluSuffix) {
@@ -180,9 +185,8 @@ TEST_F(WriteFileAtomicTest, ReadOnlyFolderFailsAndKeepsOldTarget) {
   }
   ASSERT_EQ(::chmod(dir_.path().c_str(), 0555), 0);
   const fs::path target = Target();
-  EXPECT_EQ(test::RunUnprivileged([&] {
-              return WriteFileAtomic(target.wstring(), "new") ? std::string("written") : std::string();
-            }),
+  EXPECT_EQ(test::RunUnprivileged(
+                [&] { return WriteFileAtomic(target.wstring(), "new") ? std::string("written") : std::string(); }),
             "");
   ::chmod(dir_.path().c_str(), 0755);
   EXPECT_EQ(ReadTextFile(Target()), "old");

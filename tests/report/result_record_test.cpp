@@ -28,7 +28,8 @@ TEST(FormatResultRecordTest, PassthroughHasAllFifteenMembersEmpty) {
   EXPECT_EQ(FormatResultRecord(Outcome("passthrough", 0, "", ""), kTs),
             "{\"schema\":1,\"ts\":\"2026-01-05T03:04:05Z\",\"status\":\"passthrough\",\"ip\":\"\",\"timezone\":\"\","
             "\"country_code\":\"\",\"lat\":\"\",\"lng\":\"\",\"lang\":\"\",\"accept_lang\":\"\",\"elapsed_ms\":0,"
-            "\"provider\":\"\",\"error_code\":\"\",\"message\":\"\"," + kVersion);
+            "\"provider\":\"\",\"error_code\":\"\",\"message\":\"\"," +
+                kVersion);
 }
 
 TEST(FormatResultRecordTest, DegradedCarriesDialogFailure) {
@@ -69,7 +70,8 @@ TEST(FormatResultRecordTest, ValuesAreEscapedAndNegativeTimeKeepsItsSign) {
             "{\"schema\":1,\"ts\":\"2026-01-05T03:04:05Z\",\"status\":\"blocked\",\"ip\":\"\","
             "\"timezone\":\"Europe/\\\"Berlin\\\"\",\"country_code\":\"D\\ufffd\",\"lat\":\"\",\"lng\":\"\","
             "\"lang\":\"\",\"accept_lang\":\"\",\"elapsed_ms\":-5,\"provider\":\"scnd\","
-            "\"error_code\":\"PROXY_BLOCKED\",\"message\":\"line\\nbreak\\\\\"," + kVersion);
+            "\"error_code\":\"PROXY_BLOCKED\",\"message\":\"line\\nbreak\\\\\"," +
+                kVersion);
 }
 
 TEST(RecordPathForTest, UserDataDirWinsThenLauncherDataFolderThenNothing) {

@@ -3,14 +3,14 @@
 // stopped, closed and reaped by its destructor.
 #pragma once
 
+#include <netinet/in.h>
+#include <sys/types.h>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <netinet/in.h>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <sys/types.h>
 #include <thread>
 #include <vector>
 

@@ -7,13 +7,13 @@
 // followed by a NUL byte, its own name first); on Windows the raw command
 // line in "curl-cmdline.txt"; on Linux "curl-fds.txt", one line per open
 // descriptor with what it refers to.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <chrono>
 #include <thread>
 #include <vector>
 

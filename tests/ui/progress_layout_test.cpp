@@ -71,7 +71,8 @@ TEST(ProgressWindowLayout, SectionsStartAt172WithSixPixelsBetweenThem) {
   EXPECT_EQ(headings[1]->top, 172 + 18 + 3 * 16 + 6);
   ASSERT_EQ(rows.size(), 5u);
   EXPECT_EQ(rows[0]->text, L"auto-lang  true");
-  EXPECT_EQ((std::array{rows[0]->left, rows[0]->top, rows[0]->right, rows[0]->bottom}), (std::array{18, 190, 444, 206}));
+  EXPECT_EQ((std::array{rows[0]->left, rows[0]->top, rows[0]->right, rows[0]->bottom}),
+            (std::array{18, 190, 444, 206}));
   EXPECT_EQ(rows[0]->colour, kRowsColour);
   EXPECT_TRUE(rows[0]->end_ellipsis);
 }

@@ -175,7 +175,8 @@ TEST_F(ProgressWindowGtk, PaintsTheStepsAndSummaryAndClosesOnTheWorkersPost) {
   EXPECT_NE(properties.find("minimum size: 460 by 386"), std::string::npos) << properties;
   EXPECT_NE(properties.find("maximum size: 460 by 386"), std::string::npos) << properties;
   // Centred on the 1920 x 1080 screen; no frame without a window manager.
-  EXPECT_EQ(geometry, "WINDOW=" + std::string(window.begin(), window.end()) + "\nX=730\nY=347\nWIDTH=460\nHEIGHT=386\nSCREEN=0\n");
+  EXPECT_EQ(geometry, "WINDOW=" + std::string(window.begin(), window.end()) +
+                          "\nX=730\nY=347\nWIDTH=460\nHEIGHT=386\nSCREEN=0\n");
 
   ASSERT_EQ(first.width, 460);
   ASSERT_EQ(first.height, 386);

@@ -167,8 +167,8 @@ int RightmostInk(const Capture& capture, int top, int bottom) {
 // without mnemonic processing.
 int RowTextWidth(const std::wstring& text, UINT extra_format) {
   const FontSpec font_spec = FontFor(FontRole::kMono);
-  const UniqueGdiObject font(::CreateFontW(font_spec.height, 0, 0, 0, font_spec.weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+  const UniqueGdiObject font(::CreateFontW(font_spec.height, 0, 0, 0, font_spec.weight, FALSE, FALSE, FALSE,
+                                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
                                            FF_MODERN | FIXED_PITCH, font_spec.face));
   const UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
   const Selection selected(dc.get(), font.get());
@@ -273,13 +273,13 @@ TEST_F(ProgressWindowTest, PaintsTheWorkersStepsAndTheSummary) {
   std::filesystem::create_directories(ScreenshotPath().parent_path(), ignored);
   EXPECT_TRUE(test::WritePngRgb8(ScreenshotPath(), shot.width, shot.height, rgb));
 
-  EXPECT_EQ(shot.At(8, 150), kBackgroundColour);    // left of the marks
-  EXPECT_EQ(shot.At(300, 64), kBackgroundColour);   // between subtitle and steps
-  EXPECT_TRUE(AnyPixelIn(shot, {16, 14, 444, 40}, kPrimaryTextColour));     // headline
-  EXPECT_TRUE(AnyPixelIn(shot, {18, 72, 38, 92}, kDoneColour));             // step 0 mark
-  EXPECT_TRUE(AnyPixelIn(shot, {18, 94, 38, 114}, kFailureColour));         // step 1 mark
-  EXPECT_TRUE(AnyPixelIn(shot, {300, 94, 444, 114}, kFailureColour));       // step 1 detail
-  EXPECT_TRUE(AnyPixelIn(shot, {18, 116, 38, 136}, kPendingColour));        // step 2 mark
+  EXPECT_EQ(shot.At(8, 150), kBackgroundColour);                              // left of the marks
+  EXPECT_EQ(shot.At(300, 64), kBackgroundColour);                             // between subtitle and steps
+  EXPECT_TRUE(AnyPixelIn(shot, {16, 14, 444, 40}, kPrimaryTextColour));       // headline
+  EXPECT_TRUE(AnyPixelIn(shot, {18, 72, 38, 92}, kDoneColour));               // step 0 mark
+  EXPECT_TRUE(AnyPixelIn(shot, {18, 94, 38, 114}, kFailureColour));           // step 1 mark
+  EXPECT_TRUE(AnyPixelIn(shot, {300, 94, 444, 114}, kFailureColour));         // step 1 detail
+  EXPECT_TRUE(AnyPixelIn(shot, {18, 116, 38, 136}, kPendingColour));          // step 2 mark
   EXPECT_TRUE(AnyPixelIn(shot, {300, 116, 444, 136}, kSecondaryTextColour));  // step 2 detail
   EXPECT_FALSE(AnyPixelIn(shot, {300, 116, 444, 136}, kFailureColour));
   EXPECT_FALSE(AnyPixelIn(shot, {300, 138, 444, 158}, kSecondaryTextColour));  // step 3: no detail

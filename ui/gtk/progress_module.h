@@ -43,7 +43,7 @@ struct QwPaintSource {
 };
 
 struct QwWindowSpec {
-  const char* title;  // UTF-8
+  const char* title;             // UTF-8
   int left, top, width, height;  // outer frame, screen pixels
   QwColour background;
   QwFont fonts[kQwFontCount];

@@ -58,7 +58,9 @@ FontDescriptionPtr MakeFont(PangoContext* context, const QwFont& font) {
   return description;
 }
 
-void SetColour(cairo_t* cr, QwColour colour) { cairo_set_source_rgb(cr, colour.r / 255.0, colour.g / 255.0, colour.b / 255.0); }
+void SetColour(cairo_t* cr, QwColour colour) {
+  cairo_set_source_rgb(cr, colour.r / 255.0, colour.g / 255.0, colour.b / 255.0);
+}
 
 void DrawRun(cairo_t* cr, PangoLayout* layout, const QwTextRun& run, const WindowState& state) {
   if (run.font < 0 || run.font >= kQwFontCount || run.right <= run.left || run.bottom <= run.top) return;
@@ -234,8 +236,7 @@ void RunLoop() {
 
 int ShowError(const char* caption, const char* text) {
   if (gdk_display_get_default() == nullptr) return 0;
-  GtkWidget* dialog =
-      gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", text);
+  GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", text);
   if (dialog == nullptr) return 0;
   gtk_window_set_title(GTK_WINDOW(dialog), caption);
   gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);

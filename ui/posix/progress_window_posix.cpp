@@ -94,8 +94,8 @@ bool CreateWindowFor(Toolkit& toolkit, const SettingsSummary& summary, std::shar
 
   const std::string title = Narrow(kWindowTitle);
   std::string families[kQwFontCount];
-  QwWindowSpec window_desc{title.c_str(), placement.left, placement.top, placement.width, placement.height,
-                    ToColour(kBackgroundColour), {}};
+  QwWindowSpec window_desc{
+      title.c_str(), placement.left, placement.top, placement.width, placement.height, ToColour(kBackgroundColour), {}};
   for (int i = 0; i < kQwFontCount; ++i) {
     const FontSpec font = FontFor(static_cast<FontRole>(i));
     families[i] = Narrow(font.face) + (font.fixed_pitch ? ", monospace" : ", sans");

@@ -67,9 +67,9 @@ COLORREF ToColorRef(Rgb colour) { return RGB(colour.r, colour.g, colour.b); }
 UniqueGdiObject MakeFont(FontRole role) {
   const FontSpec font_spec = FontFor(role);
   const DWORD pitch_and_family = font_spec.fixed_pitch ? (FF_MODERN | FIXED_PITCH) : (FF_SWISS | DEFAULT_PITCH);
-  return UniqueGdiObject(::CreateFontW(font_spec.height, 0, 0, 0, font_spec.weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, pitch_and_family,
-                                       font_spec.face));
+  return UniqueGdiObject(::CreateFontW(font_spec.height, 0, 0, 0, font_spec.weight, FALSE, FALSE, FALSE,
+                                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                                       pitch_and_family, font_spec.face));
 }
 
 void Paint(HWND window, WindowState& state) {
@@ -135,7 +135,8 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wparam, LP
 
 bool CreateWindowFor(WindowState& state, const SettingsSummary& summary, std::shared_ptr<LaunchSession> session,
                      std::function<void()> on_person_close) {
-  for (std::size_t role = 0; role < state.fonts.size(); ++role) state.fonts[role] = MakeFont(static_cast<FontRole>(role));
+  for (std::size_t role = 0; role < state.fonts.size(); ++role)
+    state.fonts[role] = MakeFont(static_cast<FontRole>(role));
 
   HICON icon = ::LoadIconW(state.instance, MAKEINTRESOURCEW(1));
   if (icon == nullptr) icon = ::LoadIconW(nullptr, IDI_APPLICATION);
@@ -154,7 +155,8 @@ bool CreateWindowFor(WindowState& state, const SettingsSummary& summary, std::sh
   state.session = std::move(session);
   state.on_person_close = std::move(on_person_close);
   const WindowPlacement place = ProgressWindowPlacement(summary.overrides.size(), summary.switches.size(),
-                                                        ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+                                                        ::GetSystemMetrics(SM_CXSCREEN),
+                                                        ::GetSystemMetrics(SM_CYSCREEN));
   state.window = ::CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, kWindowClassName, kWindowTitle,
                                    WS_CAPTION | WS_SYSMENU, place.left, place.top, place.width, place.height, nullptr,
                                    nullptr, state.instance, &state);

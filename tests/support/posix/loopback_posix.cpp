@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string_view>
 #include <stdexcept>
+#include <string_view>
 
 #include "tests/support/loopback.h"
 
@@ -120,8 +120,8 @@ void LoopbackHttpServer::Serve() {
     }
     const std::uint64_t length = answer_.piece.size() * answer_.repeat;
     const std::string reply_head = "HTTP/1.1 " + std::to_string(answer_.status) +
-                             " Scripted\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(length) +
-                             "\r\nConnection: close\r\n\r\n";
+                                   " Scripted\r\nContent-Type: text/plain\r\nContent-Length: " +
+                                   std::to_string(length) + "\r\nConnection: close\r\n\r\n";
     if (!SendAll(client.get(), reply_head)) continue;
     for (std::uint64_t left = std::min(length, answer_.cut_after); left > 0;) {
       const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(left, answer_.piece.size()));
