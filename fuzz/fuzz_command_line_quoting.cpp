@@ -79,6 +79,7 @@ std::vector<std::wstring> ArgumentsFrom(const std::uint8_t* data, std::size_t si
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace quillwave;
   using namespace quillwave::platform;
   const std::vector<std::wstring> arguments = ArgumentsFrom(data, size);
   std::vector<std::wstring> expected{L"engine.exe"};

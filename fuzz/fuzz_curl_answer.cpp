@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "discovery/curl_probe.h"
+#include "discovery/endpoints.h"
 #include "fuzz/fuzz_check.h"
 
 namespace {
@@ -29,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using fuzz::Check;
   if (size == 0) return 0;
   // The first byte picks the endpoint: the primary reads "country", the others "country_code".
-  const std::string url = (data[0] & 1) ? std::string("http://192.0.2.10:65333/geo")
+  const std::string url = (data[0] & 1) ? "http://192.0.2.10:" + std::to_string(endpoints::kPrimaryPort) + "/geo"
                                         : std::string("https://x.example/");
   CurlRun run;
   run.exit_code = 0;

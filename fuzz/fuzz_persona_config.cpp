@@ -6,6 +6,7 @@
 
 #include "fuzz/fuzz_check.h"
 #include "persona/persona_config.h"
+#include "persona/settings_summary.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace quillwave;

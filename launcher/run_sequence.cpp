@@ -39,19 +39,10 @@ std::string JoinNotes(std::string first, std::string_view second) {
   return first.append(second);
 }
 
-LaunchOutcome Outcome(std::string status, std::int64_t elapsed_ms, std::string error_code, std::string message) {
-  LaunchOutcome outcome;
-  outcome.status = std::move(status);
-  outcome.elapsed_ms = elapsed_ms;
-  outcome.error_code = std::move(error_code);
-  outcome.message = std::move(message);
-  return outcome;
-}
-
 // The record's discovery members from what the worker left.
 LaunchOutcome DiscoveredOutcome(std::string status, const DiscoveryResult& found, std::string error_code,
                                 std::string message) {
-  LaunchOutcome outcome = Outcome(std::move(status), found.elapsed_ms, std::move(error_code), std::move(message));
+  LaunchOutcome outcome{std::move(status), found.elapsed_ms, std::move(error_code), std::move(message)};
   outcome.ip = found.egress_ip;
   outcome.timezone = found.timezone;
   outcome.country_code = found.country_code;
@@ -97,15 +88,15 @@ struct Run {
   int DirectLaunch() const {
     DoHousekeeping(persona, user_data_dir);
     const EngineSwitches switches = DirectRecipe(persona, ReadMachineValues(), WebglItems(), own_arguments.text);
-    WriteResultRecord(result_record_path, Outcome("passthrough", 0, "", std::string(start_page_note)));
+    WriteResultRecord(result_record_path, LaunchOutcome{"passthrough", 0, "", std::string(start_page_note)});
     return Launch(switches);
   }
 
   int DegradedLaunch() const {
-    WriteResultRecord(
-        result_record_path,
-        Outcome("degraded", 0, kDialogInitFailed,
-                JoinNotes("CreateProgressDialog returned null; spawned engine without discovery", start_page_note)));
+    WriteResultRecord(result_record_path,
+                      LaunchOutcome{"degraded", 0, kDialogInitFailed,
+                                    JoinNotes("CreateProgressDialog returned null; spawned engine without discovery",
+                                              start_page_note)});
     DoHousekeeping(persona, user_data_dir);
     return Launch(DegradedRecipe(persona, ReadMachineValues()));
   }

@@ -12,18 +12,18 @@ inline constexpr char kResultRecordName[] = ".corvane-launcher-result.json";
 // What a launch came to, as the record states it. The discovery members stay
 // empty when nothing was discovered.
 struct LaunchOutcome {
-  std::string status;
+  std::string status{};
   std::int64_t elapsed_ms = 0;
-  std::string error_code;
-  std::string message;
-  std::string ip;
-  std::string timezone;
-  std::string country_code;
-  std::string lat;
-  std::string lng;
-  std::string lang;
-  std::string accept_lang;
-  std::string provider;
+  std::string error_code{};
+  std::string message{};
+  std::string ip{};
+  std::string timezone{};
+  std::string country_code{};
+  std::string lat{};
+  std::string lng{};
+  std::string lang{};
+  std::string accept_lang{};
+  std::string provider{};
 };
 
 // The record text, fifteen members in fixed order, ending in "}\n".

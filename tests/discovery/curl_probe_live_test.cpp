@@ -23,9 +23,10 @@ using namespace std::chrono_literals;
 constexpr char kMicrosocks[] = "/usr/bin/microsocks";
 const std::string kKeyHeader = "X-API-Key: 7c3e91f04ab25d68e0b7f1a9c4d2e8356b0a9f1e";
 
-// The probe knows the primary endpoint by ":65333/geo" in its URL; a query
+// The probe knows the primary endpoint by ":<its port>/geo" in its URL; a query
 // carries the marker so the test endpoint can keep a port of its own.
-std::string PrimaryUrl(int port) { return "http://127.0.0.1:" + std::to_string(port) + "/geo?via=:65333/geo"; }
+const std::string kPrimaryMarker = ":" + std::to_string(endpoints::kPrimaryPort) + "/geo";
+std::string PrimaryUrl(int port) { return "http://127.0.0.1:" + std::to_string(port) + "/geo?via=" + kPrimaryMarker; }
 std::string OtherUrl(int port) { return "http://127.0.0.1:" + std::to_string(port) + "/myip"; }
 std::string Proxy(int port, const std::string& credentials = "") {
   return "socks5://" + credentials + "127.0.0.1:" + std::to_string(port);
@@ -74,7 +75,7 @@ TEST_F(RealCurl, JsonAnswerThroughAProxyWithLogin) {
   EXPECT_EQ(outcome.longitude, "139.6917");
   const auto requests = endpoint.requests();
   ASSERT_EQ(requests.size(), 1u);
-  EXPECT_TRUE(requests[0].starts_with("GET /geo?via=:65333/geo HTTP/1.1\r\n")) << requests[0];
+  EXPECT_TRUE(requests[0].starts_with("GET /geo?via=" + kPrimaryMarker + " HTTP/1.1\r\n")) << requests[0];
   EXPECT_NE(requests[0].find("\r\n" + kKeyHeader + "\r\n"), std::string::npos) << requests[0];
 }
 

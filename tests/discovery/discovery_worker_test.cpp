@@ -29,7 +29,8 @@ const std::string kPrimaryHost = endpoints::kPrimaryHost;
 const std::string kSecondaryHost = endpoints::kSecondaryHost;
 const std::string kSecondaryLabel = endpoints::kSecondaryLabel;
 const std::string kTertiaryHost = endpoints::kTertiaryHost;
-const std::string kPrimaryUrl = "http://" + std::string(endpoints::kPrimaryIp) + ":65333/geo";
+const std::string kPrimaryUrl = "http://" + std::string(endpoints::kPrimaryIp) + ":" +
+                                std::to_string(endpoints::kPrimaryPort) + "/geo";
 const std::string kSecondaryUrl = "https://" + kSecondaryHost + "/geoip?format=json";
 const std::string kTertiaryUrl = "https://" + kTertiaryHost + "/myip";
 const std::string kProxy = "socks5://u:p@127.0.0.1:1080";

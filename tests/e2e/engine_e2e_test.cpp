@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "base/json_readers.h"
+#include "discovery/endpoints.h"
 #include "tests/e2e/devtools_client.h"
 #include "tests/e2e/engine_processes.h"
 #include "tests/e2e/site_server.h"
@@ -31,7 +32,7 @@ namespace {
 // that puts machine-dependent switches of its own ahead of ours.
 constexpr char kChromium[] = "/usr/lib/chromium/chromium";
 constexpr auto kScenarioLimit = 60s;
-constexpr int kPrimaryPort = 65333;  // fixed by the loopback launcher's primary endpoint
+constexpr int kPrimaryPort = endpoints::kPrimaryPort;  // the loopback launcher's primary endpoint
 
 // Waits for something a real engine does in its own time.
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {

@@ -9,13 +9,14 @@
 #include <thread>
 
 #include "base/version.h"
+#include "discovery/endpoints.h"
 #include "tests/launcher/launcher_fixture.h"
 #include "tests/support/loopback.h"
 
 namespace quillwave {
 namespace {
 
-constexpr int kPrimaryPort = 65333;  // fixed by the primary endpoint's URL
+constexpr int kPrimaryPort = endpoints::kPrimaryPort;  // the loopback launcher's primary endpoint
 
 std::string Persona(int proxy_port, const std::string& extra) {
   return R"({"proxy-server": "socks5://127.0.0.1:)" + std::to_string(proxy_port) +

@@ -15,17 +15,8 @@ namespace {
 constexpr char kTs[] = "2026-01-05T03:04:05Z";
 const std::string kVersion = std::string("\"launcher_version\":\"") + kLauncherVersion + "\"}\n";
 
-LaunchOutcome Outcome(std::string status, std::int64_t elapsed_ms, std::string error_code, std::string message) {
-  LaunchOutcome outcome;
-  outcome.status = std::move(status);
-  outcome.elapsed_ms = elapsed_ms;
-  outcome.error_code = std::move(error_code);
-  outcome.message = std::move(message);
-  return outcome;
-}
-
 TEST(FormatResultRecordTest, PassthroughHasAllFifteenMembersEmpty) {
-  EXPECT_EQ(FormatResultRecord(Outcome("passthrough", 0, "", ""), kTs),
+  EXPECT_EQ(FormatResultRecord(LaunchOutcome{"passthrough", 0, "", ""}, kTs),
             "{\"schema\":1,\"ts\":\"2026-01-05T03:04:05Z\",\"status\":\"passthrough\",\"ip\":\"\",\"timezone\":\"\","
             "\"country_code\":\"\",\"lat\":\"\",\"lng\":\"\",\"lang\":\"\",\"accept_lang\":\"\",\"elapsed_ms\":0,"
             "\"provider\":\"\",\"error_code\":\"\",\"message\":\"\"," +
@@ -33,8 +24,8 @@ TEST(FormatResultRecordTest, PassthroughHasAllFifteenMembersEmpty) {
 }
 
 TEST(FormatResultRecordTest, DegradedCarriesDialogFailure) {
-  EXPECT_EQ(FormatResultRecord(Outcome("degraded", 0, "DIALOG_INIT_FAILED",
-                                       "CreateProgressDialog returned null; spawned engine without discovery"),
+  EXPECT_EQ(FormatResultRecord(LaunchOutcome{"degraded", 0, "DIALOG_INIT_FAILED",
+                                             "CreateProgressDialog returned null; spawned engine without discovery"},
                                kTs),
             "{\"schema\":1,\"ts\":\"2026-01-05T03:04:05Z\",\"status\":\"degraded\",\"ip\":\"\",\"timezone\":\"\","
             "\"country_code\":\"\",\"lat\":\"\",\"lng\":\"\",\"lang\":\"\",\"accept_lang\":\"\",\"elapsed_ms\":0,"
@@ -44,7 +35,7 @@ TEST(FormatResultRecordTest, DegradedCarriesDialogFailure) {
 }
 
 TEST(FormatResultRecordTest, OkRecordWritesCoordinatesAsTextAndNonAsciiAsUtf8) {
-  LaunchOutcome found = Outcome("ok", 1234, "", "");
+  LaunchOutcome found{"ok", 1234, "", ""};
   found.ip = "203.0.113.7";
   found.timezone = "America/S\xC3\xA3o_Paulo";
   found.country_code = "BR";
@@ -62,7 +53,7 @@ TEST(FormatResultRecordTest, OkRecordWritesCoordinatesAsTextAndNonAsciiAsUtf8) {
 }
 
 TEST(FormatResultRecordTest, ValuesAreEscapedAndNegativeTimeKeepsItsSign) {
-  LaunchOutcome failed = Outcome("blocked", -5, "PROXY_BLOCKED", "line\nbreak\\");
+  LaunchOutcome failed{"blocked", -5, "PROXY_BLOCKED", "line\nbreak\\"};
   failed.timezone = "Europe/\"Berlin\"";
   failed.provider = "scnd";
   failed.country_code = "D\xC3";  // cut character from an answer
@@ -91,7 +82,7 @@ TEST(RecordPathForTest, UserDataDirWinsThenLauncherDataFolderThenNothing) {
 
 TEST(WriteResultRecordTest, WritesTheRecordAtThePathAndNothingWithoutOne) {
   test::ScopedTempDir dir;
-  LaunchOutcome outcome = Outcome("ok", 42, "", "msg");
+  LaunchOutcome outcome{"ok", 42, "", "msg"};
   outcome.provider = "scnd";
   WriteResultRecord(L"", outcome);  // no path: nothing, and no crash
   const std::filesystem::path path = dir.path() / ".corvane-launcher-result.json";
