@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +19,7 @@
 #include "platform/encoding.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/profile_lock.h"
 #include "report/error_codes.h"
 #include "report/error_record.h"
 #include "report/record_files.h"
@@ -28,15 +30,31 @@ namespace {
 
 constexpr wchar_t kNoticeCaption[] = L"Quillwave";
 
+constexpr char kProfileInUse[] = "profile in use; housekeeping skipped";
+
+bool WantsHousekeeping(const PersonaConfig& persona, const std::wstring& user_data_dir) {
+  if (user_data_dir.empty()) return false;
+  if (persona.closePreviousTabs) return true;
+  for (const auto& [kind, selected] : persona.granularStorageReset) {
+    if (selected) return true;
+  }
+  return false;
+}
+
 void DoHousekeeping(const PersonaConfig& persona, const std::wstring& user_data_dir) {
   if (persona.closePreviousTabs) ClosePreviousTabs(user_data_dir);
   ResetProfileStorage(user_data_dir, persona.granularStorageReset);
 }
 
-// Notes for the record's message, in the order they arose.
-std::string JoinNotes(std::string first, std::string_view second) {
-  if (!first.empty() && !second.empty()) first += "; ";
-  return first.append(second);
+// Notes for the record's message, in the order they arose; empty ones are left out.
+std::string JoinNotes(std::initializer_list<std::string_view> notes) {
+  std::string joined;
+  for (const std::string_view note : notes) {
+    if (note.empty()) continue;
+    if (!joined.empty()) joined += "; ";
+    joined += note;
+  }
+  return joined;
 }
 
 // The record's discovery members from what the worker left.
@@ -85,19 +103,33 @@ struct Run {
     return WebglProfileSwitchItems(persona.webglProfile, environment.launcher_dir);
   }
 
-  int DirectLaunch() const {
+  // An engine that already runs on the profile keeps it untouched: deleting
+  // under it loses its data, and the engine started now only hands its
+  // request to the running one, so a reset would not even take effect.
+  // Returns the record's note.
+  std::string_view Housekeeping() const {
+    if (!WantsHousekeeping(persona, user_data_dir)) return {};
+    if (platform::EngineRunsOn(user_data_dir)) return kProfileInUse;
     DoHousekeeping(persona, user_data_dir);
+    return {};
+  }
+
+  int DirectLaunch() const {
+    const std::string_view housekeeping = Housekeeping();
     const EngineSwitches switches = DirectRecipe(persona, ReadMachineValues(), WebglItems(), own_arguments.text);
-    WriteResultRecord(result_record_path, LaunchOutcome{"passthrough", 0, "", std::string(start_page_note)});
+    WriteResultRecord(result_record_path,
+                      LaunchOutcome{"passthrough", 0, "", JoinNotes({housekeeping, start_page_note})});
     return Launch(switches);
   }
 
+  // The record comes before any deletion here, so the profile is checked first.
   int DegradedLaunch() const {
+    const bool in_use = WantsHousekeeping(persona, user_data_dir) && platform::EngineRunsOn(user_data_dir);
     WriteResultRecord(result_record_path,
                       LaunchOutcome{"degraded", 0, kDialogInitFailed,
-                                    JoinNotes("CreateProgressDialog returned null; spawned engine without discovery",
-                                              start_page_note)});
-    DoHousekeeping(persona, user_data_dir);
+                                    JoinNotes({"CreateProgressDialog returned null; spawned engine without discovery",
+                                               in_use ? kProfileInUse : "", start_page_note})});
+    if (!in_use) DoHousekeeping(persona, user_data_dir);
     return Launch(DegradedRecipe(persona, ReadMachineValues()));
   }
 
@@ -132,9 +164,10 @@ struct Run {
       return kExitBlocked;
     }
     EngineSwitches switches = ProfileAndDiscoveredSwitches(persona, WebglItems(), found);
-    DoHousekeeping(persona, user_data_dir);
+    const std::string_view housekeeping = Housekeeping();
     AppendMachineDebuggingAndStartUrl(switches, persona, ReadMachineValues(), own_arguments.text);
-    WriteResultRecord(result_record_path, DiscoveredOutcome("ok", found, "", std::string(start_page_note)));
+    WriteResultRecord(result_record_path,
+                      DiscoveredOutcome("ok", found, "", JoinNotes({housekeeping, start_page_note})));
     return Launch(switches);
   }
 };

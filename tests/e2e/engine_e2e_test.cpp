@@ -151,6 +151,10 @@ class EngineE2E : public LauncherFixture {
                                   L"--disable-sync",
                                   L"--disable-dev-shm-usage",
                                   user_data_arg()};
+    // A headless engine takes no lock on its profile; one on the display does.
+    // Its crash handler would outlive a second engine that hands its request
+    // over, so the test could not see every engine end: it goes too.
+    if (!headless_) own.front() = L"--disable-breakpad";
     own.insert(own.end(), extra.begin(), extra.end());
     return own;
   }
@@ -226,6 +230,7 @@ class EngineE2E : public LauncherFixture {
   }
 
   int port_ = test::UnusedLoopbackPort();
+  bool headless_ = true;
   std::vector<std::wstring> own_;
   Watchdog watchdog_;
 };
@@ -284,6 +289,44 @@ TEST_F(DirectE2E, StartPageThatReadsAsASwitchRunsNoProgram) {
   EXPECT_NE(test::ReadTextFile(profile() / ".corvane-launcher-result.json")
                 .find("\"message\":\"start-page ignored: it would be read as an engine switch\""),
             std::string::npos);
+  EXPECT_TRUE(CloseCleanly());
+}
+
+// An engine that already runs on the profile keeps it: a launch whose
+// persona resets everything leaves every file in place, the running engine
+// still reads back its data, and the record says why. Once that engine has
+// closed, the next launch resets as usual.
+TEST_F(DirectE2E, ARunningEngineKeepsItsProfileFromTheReset) {
+  ASSERT_TRUE(std::getenv("DISPLAY") != nullptr) << "run under tests/support/with-xvfb.sh";
+  headless_ = false;
+  test::SiteServer site({{"/", {"text/html", "<!doctype html><title>kept</title>"}}});
+  const std::string start = ", \"start-page\": \"" + site.url("/") + "\"";
+  const std::string reset_all = start + R"(, "granular-storage-reset": {"all": true})";
+  ASSERT_TRUE(Launch(Persona(start), {}, /*on_display=*/true));
+  auto page = LoadedPage(site.url("/"));
+  ASSERT_TRUE(page);
+  ASSERT_EQ(page->Evaluate("localStorage.setItem('item', 'v'), localStorage.getItem('item')"), "v");
+  ASSERT_TRUE(WaitUntil([&] { return fs::exists(profile() / "Default" / "Local Storage"); }, 30s));
+  ASSERT_TRUE(fs::is_symlink(profile() / "SingletonLock"));
+
+  ASSERT_TRUE(Launch(Persona(reset_all), {}, /*on_display=*/true));
+  // The second engine hands its request to the running one and ends.
+  EXPECT_TRUE(WaitUntil([&] { return test::ProcessesRunning(engine().string()).size() == 1; }, 30s));
+  EXPECT_TRUE(fs::exists(profile() / "Default" / "Local Storage"));
+  EXPECT_EQ(page->Evaluate("localStorage.getItem('item')"), "v");
+  EXPECT_NE(test::ReadTextFile(profile() / ".corvane-launcher-result.json")
+                .find("\"message\":\"profile in use; housekeeping skipped\""),
+            std::string::npos);
+  page.reset();
+  ASSERT_TRUE(CloseCleanly());
+
+  ASSERT_TRUE(Launch(Persona(reset_all), {}, /*on_display=*/true));
+  page = LoadedPage(site.url("/"));
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->Evaluate("String(localStorage.getItem('item'))"), "null");
+  EXPECT_NE(test::ReadTextFile(profile() / ".corvane-launcher-result.json").find("\"message\":\"\""),
+            std::string::npos);
+  page.reset();
   EXPECT_TRUE(CloseCleanly());
 }
 

@@ -15,9 +15,15 @@
 namespace quillwave::test {
 namespace {
 
+// Empty when the process is gone, also when it ends while being read (the
+// read then fails with ESRCH, which the stream reports by throwing).
 std::string ReadProcFile(pid_t pid, const char* name) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/" + name, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  try {
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } catch (const std::ios_base::failure&) {
+    return {};
+  }
 }
 
 // The session id from /proc/PID/stat: "pid (comm) state ppid pgrp session ...";

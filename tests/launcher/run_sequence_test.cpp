@@ -12,6 +12,7 @@
 
 #include "platform/encoding.h"
 #include "platform/paths.h"
+#include "tests/support/profile_holder.h"
 #include "tests/support/temp_dir.h"
 #include "ui/null_progress_window.h"
 
@@ -31,6 +32,7 @@ struct End {
   std::wstring engine_gets;  // the last argument; empty: no start
   std::string status;        // of the result record; empty: none written
   std::wstring error;        // the start of what the person is shown
+  bool engine_runs = false;  // an engine already holds the profile
 };
 
 ProbeOutcome Found() {
@@ -47,6 +49,8 @@ ProbeOutcome Unreachable() {
 }
 
 constexpr char kDiscovers[] = R"({"auto-timezone": true, "proxy-server": "socks5://127.0.0.1:1"})";
+constexpr char kResetsAll[] = R"({"start-page": "about:blank", "granular-storage-reset": {"all": true}})";
+constexpr char kDiscoversAndResets[] = R"({"auto-timezone": true, "granular-storage-reset": {"all": true}})";
 
 TEST(RunLauncher, TakesEachEndWithItsExitCodeRecordAndEngineStart) {
   const End ends[] = {
@@ -56,16 +60,22 @@ TEST(RunLauncher, TakesEachEndWithItsExitCodeRecordAndEngineStart) {
       {"cancelled", kDiscovers, true, {true, true}, Found(), true, 0, L"", "", L""},
       {"blocked", kDiscovers, true, {}, Unreachable(), true, 42, L"", "blocked", L""},
       {"ok", kDiscovers, true, {}, Found(), true, 0, L"chrome://version", "ok", L""},
-      {"engine cannot start",
-       "{}",
-       true,
-       {},
-       {},
-       false,
-       1,
-       L"chrome://version",
-       "passthrough",
+      // clang-format off
+      {"engine cannot start", "{}", true, {}, {}, false, 1, L"chrome://version", "passthrough",
        L"Quillwave\nEngine could not be started:\n"},
+      // clang-format on
+      {"profile in use", kResetsAll, true, {}, {}, true, 0, L"about:blank", "passthrough", L"", true},
+      {"profile in use, degraded",
+       kDiscoversAndResets,
+       true,
+       {false, false},
+       {},
+       true,
+       0,
+       L"chrome://version",
+       "degraded",
+       L"",
+       true},
   };
   for (const End& end : ends) {
     SCOPED_TRACE(end.name);
@@ -74,6 +84,9 @@ TEST(RunLauncher, TakesEachEndWithItsExitCodeRecordAndEngineStart) {
     fs::create_directories(app);
     if (end.engine_present) test::WriteTextFile(app / fs::path(platform::kEngineFileName), "engine");
     test::WriteTextFile(profile / "command-line.json", end.persona);
+    test::WriteTextFile(profile / "Default" / "Cookies", "kept while an engine runs");
+    std::optional<test::ProfileHolder> engine;
+    if (end.engine_runs) engine.emplace(profile);
 
     auto log = std::make_shared<NullWindowLog>();
     std::vector<platform::ProcessLaunch> starts;
@@ -106,6 +119,10 @@ TEST(RunLauncher, TakesEachEndWithItsExitCodeRecordAndEngineStart) {
     EXPECT_EQ(fs::exists(record), !end.status.empty());
     if (!end.status.empty()) {
       EXPECT_NE(test::ReadTextFile(record).find("\"status\":\"" + end.status + "\""), std::string::npos);
+    }
+    if (end.engine_runs) {
+      EXPECT_TRUE(fs::exists(profile / "Default" / "Cookies"));
+      EXPECT_NE(test::ReadTextFile(record).find("profile in use; housekeeping skipped\""), std::string::npos);
     }
     ASSERT_EQ(log->errors.size(), end.error.empty() ? 0u : 1u);
     if (!end.error.empty()) {
