@@ -3,6 +3,7 @@
 namespace quillwave::endpoints {
 
 const char kPrimaryIp[] = QUILLWAVE_PRIMARY_IP;
+const int kPrimaryPort = QUILLWAVE_PRIMARY_PORT;
 const char kPrimaryHost[] = QUILLWAVE_PRIMARY_HOST;
 const char kSecondaryHost[] = QUILLWAVE_SECONDARY_HOST;
 const char kSecondaryLabel[] = QUILLWAVE_SECONDARY_LABEL;

@@ -10,9 +10,8 @@ extern const char kPrimaryHost[];
 extern const char kSecondaryHost[];
 extern const char kSecondaryLabel[];
 extern const char kTertiaryHost[];
-
-// The primary endpoint answers on this port, whatever its address; the probe
-// knows it by ":<port>/geo" in a URL.
-inline constexpr int kPrimaryPort = 65333;
+// The primary endpoint's port; the probe knows the endpoint by
+// ":<port>/geo" in a URL.
+extern const int kPrimaryPort;
 
 }  // namespace quillwave::endpoints

@@ -32,7 +32,7 @@ namespace {
 // that puts machine-dependent switches of its own ahead of ours.
 constexpr char kChromium[] = "/usr/lib/chromium/chromium";
 constexpr auto kScenarioLimit = 60s;
-constexpr int kPrimaryPort = endpoints::kPrimaryPort;  // the loopback launcher's primary endpoint
+const int kPrimaryPort = endpoints::kPrimaryPort;  // the loopback launcher's primary endpoint
 
 // Waits for something a real engine does in its own time.
 bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {

@@ -16,7 +16,7 @@
 namespace quillwave {
 namespace {
 
-constexpr int kPrimaryPort = endpoints::kPrimaryPort;  // the loopback launcher's primary endpoint
+const int kPrimaryPort = endpoints::kPrimaryPort;  // the loopback launcher's primary endpoint
 
 std::string Persona(int proxy_port, const std::string& extra) {
   return R"({"proxy-server": "socks5://127.0.0.1:)" + std::to_string(proxy_port) +
