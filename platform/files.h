@@ -2,6 +2,8 @@
 // operation reports failure through its result and never throws.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,8 +12,10 @@ namespace quillwave::platform {
 
 #ifdef _WIN32
 inline constexpr wchar_t kPathSeparator = L'\\';
+inline constexpr wchar_t kPathSeparators[] = L"\\/";  // every character that ends a folder name
 #else
 inline constexpr wchar_t kPathSeparator = L'/';
+inline constexpr wchar_t kPathSeparators[] = L"/";
 #endif
 
 // True when something exists at the path (a link counts by its target).
@@ -30,10 +34,21 @@ void RemoveTree(const std::wstring& path);
 // or is not a regular file (a FIFO or a device must not block the launcher).
 std::optional<std::string> ReadFileBytes(const std::wstring& path);
 
-enum class NewFileStatus { kWritten, kCreateFailed, kWriteFailed };
+// Calls `visit` with the name of every entry in the folder ("." and ".."
+// left out), in no particular order. Nothing happens when the folder cannot
+// be read.
+void ForEachFolderEntry(const std::wstring& folder, const std::function<void(const std::wstring& name)>& visit);
 
-// Creates or truncates the file for exclusive writing, writes all bytes and
-// closes it. kCreateFailed means nothing was created.
+// When the entry at the path is a regular file (a link is not followed and
+// does not count), the time of its last write.
+std::optional<std::chrono::system_clock::time_point> RegularFileWriteTime(const std::wstring& path);
+
+enum class NewFileStatus { kWritten, kExists, kCreateFailed, kWriteFailed };
+
+// Creates the file, which must not exist yet, opened for this writer alone;
+// writes all bytes, flushes them to the disk and closes it. Anything already
+// at the path, a link included, gives kExists and is left untouched; kExists
+// and kCreateFailed mean nothing was created.
 NewFileStatus WriteNewFile(const std::wstring& path, std::string_view content);
 
 // Moves `from` onto `to`, replacing an existing file atomically.

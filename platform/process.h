@@ -8,6 +8,9 @@
 
 namespace quillwave::platform {
 
+// The identifier the system gave this process.
+unsigned long CurrentProcessId();
+
 // The process's arguments after the program name, parsed afresh on every
 // call; empty when the command line cannot be split.
 std::vector<std::wstring> ProcessArguments();

@@ -20,8 +20,11 @@ std::string FormatUtcTimestamp(const platform::UtcTime& time);
 std::string UtcTimestamp();
 
 // Replaces `target` so that a reader sees the old or the complete new
-// content, never a mix: writes `target`.tmp in the same folder, then renames.
-// Never creates folders; leaves no temporary file behind on failure.
+// content, never a mix, however many writers overlap: each writes and
+// flushes a temporary file of its own in the same folder, then renames it
+// over the target. Temporary files of this record left by killed writers
+// are removed first. Never creates folders; leaves no temporary file of its
+// own behind.
 bool WriteFileAtomic(const std::wstring& target, std::string_view content);
 
 }  // namespace quillwave

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <set>
+#include <string_view>
 #include <utility>
 
 #include "platform/encoding.h"
@@ -15,6 +16,13 @@ namespace quillwave::platform {
 namespace {
 
 std::string Native(const std::wstring& path) { return WideToUtf8(path); }
+
+struct DirTraits {
+  using Value = DIR*;
+  static DIR* Invalid() { return nullptr; }
+  static bool Close(DIR* dir) { return ::closedir(dir) == 0; }
+};
+using UniqueDir = UniqueOwner<DirTraits>;
 
 // Empties the directory open at `fd` as far as possible. Returns the first
 // subdirectory that is not empty yet and not known to be stuck, or an empty
@@ -125,19 +133,29 @@ std::optional<std::string> ReadFileBytes(const std::wstring& path) {
   return content;
 }
 
-NewFileStatus WriteNewFile(const std::wstring& path, std::string_view content) {
-  const std::string native = Native(path);
-  // O_NONBLOCK keeps open() from waiting for a reader when a FIFO is in our
-  // place; it changes nothing for a regular file.
-  constexpr int kFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK;
-  UniqueFd fd(::open(native.c_str(), kFlags, 0666));
-  if (!fd.valid() && errno == ELOOP) {
-    // A stale link in our place must be replaced, not written through.
-    if (::unlink(native.c_str()) == 0) fd = UniqueFd(::open(native.c_str(), kFlags | O_EXCL, 0666));
+void ForEachFolderEntry(const std::wstring& folder, const std::function<void(const std::wstring& name)>& visit) {
+  UniqueDir dir(::opendir(Native(folder).c_str()));
+  if (!dir.valid()) return;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    visit(Utf8ToWide(name));
   }
-  if (!fd.valid()) return NewFileStatus::kCreateFailed;
+}
+
+std::optional<std::chrono::system_clock::time_point> RegularFileWriteTime(const std::wstring& path) {
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return NewFileStatus::kCreateFailed;
+  if (::lstat(Native(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  const auto since_epoch = std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec);
+  return std::chrono::system_clock::time_point(
+      std::chrono::duration_cast<std::chrono::system_clock::duration>(since_epoch));
+}
+
+NewFileStatus WriteNewFile(const std::wstring& path, std::string_view content) {
+  // O_EXCL with O_NOFOLLOW: whatever is already there, a link or a FIFO
+  // included, makes the open fail instead of being opened or followed.
+  UniqueFd fd(::open(Native(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+  if (!fd.valid()) return errno == EEXIST ? NewFileStatus::kExists : NewFileStatus::kCreateFailed;
   std::size_t written = 0;
   while (written < content.size()) {
     const ssize_t put = ::write(fd.get(), content.data() + written, content.size() - written);
@@ -147,8 +165,9 @@ NewFileStatus WriteNewFile(const std::wstring& path, std::string_view content) {
     }
     written += static_cast<std::size_t>(put);
   }
+  const bool synced = written == content.size() && ::fsync(fd.get()) == 0;
   const bool closed = fd.Reset();
-  return written == content.size() && closed ? NewFileStatus::kWritten : NewFileStatus::kWriteFailed;
+  return synced && closed ? NewFileStatus::kWritten : NewFileStatus::kWriteFailed;
 }
 
 bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {

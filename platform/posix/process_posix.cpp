@@ -1,5 +1,6 @@
 #include <signal.h>
 #include <spawn.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <vector>
@@ -12,6 +13,8 @@
 extern char** environ;
 
 namespace quillwave::platform {
+
+unsigned long CurrentProcessId() { return static_cast<unsigned long>(::getpid()); }
 
 std::vector<std::wstring> ProcessArguments() {
   const auto raw = ReadFileBytes(L"/proc/self/cmdline");

@@ -2,6 +2,9 @@
 #include <shellapi.h>
 #include <shlwapi.h>
 
+#include <algorithm>
+#include <cstdint>
+
 #include "platform/files.h"
 #include "platform/win32/unique_handle.h"
 
@@ -41,14 +44,56 @@ std::optional<std::string> ReadFileBytes(const std::wstring& path) {
   return content;
 }
 
+void ForEachFolderEntry(const std::wstring& folder, const std::function<void(const std::wstring& name)>& visit) {
+  if (folder.empty()) return;
+  std::wstring pattern = folder;
+  if (pattern.back() != L'\\' && pattern.back() != L'/') pattern.push_back(L'\\');
+  pattern.push_back(L'*');
+  WIN32_FIND_DATAW found{};
+  UniqueFindHandle find(
+      ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
+  if (!find.valid()) return;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") visit(name);
+  } while (::FindNextFileW(find.get(), &found));
+}
+
+std::optional<std::chrono::system_clock::time_point> RegularFileWriteTime(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  if ((data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) return std::nullopt;
+  // FILETIME counts 100 ns steps from 1601; the system clock counts from 1970.
+  constexpr std::uint64_t kStepsFrom1601To1970 = 116444736000000000ull;
+  const std::uint64_t steps = (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                              data.ftLastWriteTime.dwLowDateTime;
+  const auto since_epoch = std::chrono::duration<std::int64_t, std::ratio<1, 10000000>>(
+      static_cast<std::int64_t>(steps) - static_cast<std::int64_t>(kStepsFrom1601To1970));
+  return std::chrono::system_clock::time_point(
+      std::chrono::duration_cast<std::chrono::system_clock::duration>(since_epoch));
+}
+
 NewFileStatus WriteNewFile(const std::wstring& path, std::string_view content) {
+  // CREATE_NEW fails on any existing entry, a link included, so nothing is
+  // ever opened through one; share mode 0 keeps everyone else out meanwhile.
   UniqueFileHandle file(
-      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return NewFileStatus::kCreateFailed;
-  DWORD written = 0;
-  const BOOL ok = ::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? NewFileStatus::kExists
+                                                                       : NewFileStatus::kCreateFailed;
+  }
+  std::size_t written = 0;
+  while (written < content.size()) {
+    // Records are small; the cap only keeps one call's count within a DWORD.
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(content.size() - written, 1u << 30));
+    DWORD put = 0;
+    if (!::WriteFile(file.get(), content.data() + written, chunk, &put, nullptr) || put == 0) break;
+    written += put;
+  }
+  const bool flushed = written == content.size() && ::FlushFileBuffers(file.get());
   const bool closed = file.Reset();
-  return ok && closed && written == content.size() ? NewFileStatus::kWritten : NewFileStatus::kWriteFailed;
+  return flushed && closed ? NewFileStatus::kWritten : NewFileStatus::kWriteFailed;
 }
 
 bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {

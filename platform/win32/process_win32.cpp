@@ -23,6 +23,8 @@ std::wstring SystemErrorText(DWORD code) {
 
 }  // namespace
 
+unsigned long CurrentProcessId() { return ::GetCurrentProcessId(); }
+
 std::vector<std::wstring> ProcessArguments() {
   int count = 0;
   wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);

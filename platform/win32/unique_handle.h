@@ -22,6 +22,13 @@ struct FileHandleTraits {
   static bool Close(HANDLE handle) { return ::CloseHandle(handle) != 0; }
 };
 
+// A search from FindFirstFileExW.
+struct FindHandleTraits {
+  using Value = HANDLE;
+  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+  static bool Close(HANDLE handle) { return ::FindClose(handle) != 0; }
+};
+
 // A GDI object (font, brush, bitmap).
 struct GdiObjectTraits {
   using Value = HGDIOBJ;
@@ -31,6 +38,7 @@ struct GdiObjectTraits {
 
 using UniqueHandle = UniqueOwner<HandleTraits>;
 using UniqueFileHandle = UniqueOwner<FileHandleTraits>;
+using UniqueFindHandle = UniqueOwner<FindHandleTraits>;
 using UniqueGdiObject = UniqueOwner<GdiObjectTraits>;
 
 }  // namespace quillwave::platform

@@ -171,17 +171,26 @@ TEST_F(FilesTest, FifoIsNeitherReadNorWrittenAsAFile) {
   ASSERT_EQ(::mkfifo(At("fifo").c_str(), 0644), 0);
   EXPECT_EQ(ReadFileBytes(At("fifo").wstring()), std::nullopt);
   EXPECT_EQ(ReadFileBytes(L"/dev/null"), std::nullopt);
-  EXPECT_EQ(WriteNewFile(At("fifo").wstring(), "x"), NewFileStatus::kCreateFailed);
+  EXPECT_EQ(WriteNewFile(At("fifo").wstring(), "x"), NewFileStatus::kExists);
 }
 #endif
 
-TEST_F(FilesTest, WriteNewFileCreatesOrTruncates) {
+TEST_F(FilesTest, WriteNewFileOnlyEverCreates) {
   EXPECT_EQ(WriteNewFile(At("new").wstring(), "abc"), NewFileStatus::kWritten);
   EXPECT_EQ(ReadTextFile(At("new")), "abc");
-  EXPECT_EQ(WriteNewFile(At("new").wstring(), "z"), NewFileStatus::kWritten);
-  EXPECT_EQ(ReadTextFile(At("new")), "z");
+  EXPECT_EQ(WriteNewFile(At("new").wstring(), "z"), NewFileStatus::kExists);
+  EXPECT_EQ(ReadTextFile(At("new")), "abc");
   EXPECT_EQ(WriteNewFile((At("missing") / "new").wstring(), "x"), NewFileStatus::kCreateFailed);
   EXPECT_FALSE(fs::exists(At("missing")));
+#ifndef _WIN32
+  WriteTextFile(At("outside"), "must survive");
+  fs::create_symlink(At("outside"), At("link"));
+  fs::create_symlink(At("nowhere"), At("dangling"));
+  EXPECT_EQ(WriteNewFile(At("link").wstring(), "x"), NewFileStatus::kExists);
+  EXPECT_EQ(WriteNewFile(At("dangling").wstring(), "x"), NewFileStatus::kExists);
+  EXPECT_EQ(ReadTextFile(At("outside")), "must survive");
+  EXPECT_FALSE(fs::exists(At("nowhere")));
+#endif
 }
 
 TEST_F(FilesTest, ReplaceFileMovesOntoExistingFileButNotOntoAFolder) {

@@ -1,10 +1,14 @@
 #include "report/record_files.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "base/json_writer.h"
 #include "platform/encoding.h"
@@ -16,13 +20,16 @@
 #include <share.h>
 #include <sys/stat.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <memory>
 #include <random>
 
 #include "platform/files.h"
+#include "platform/posix/unique_fd.h"
 #include "tests/support/posix/unprivileged.h"
 #endif
 
@@ -33,6 +40,7 @@ namespace fs = std::filesystem;
 using test::ReadTextFile;
 using test::ScopedTempDir;
 using test::WriteTextFile;
+using ::testing::IsEmpty;
 
 struct EscapeCase {
   const char* what;
@@ -126,7 +134,19 @@ TEST(UtcTimestampTest, FormatsFixedWidthWithZuluSuffix) {
 class WriteFileAtomicTest : public ::testing::Test {
  protected:
   fs::path Target() const { return dir_.path() / "rec.json"; }
-  fs::path Temporary() const { return dir_.path() / "rec.json.tmp"; }
+  // Every entry of the record's folder but the record itself.
+  std::vector<std::string> Others() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_.path())) {
+      if (entry.path().filename() != "rec.json") names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  // Makes an entry look as if its writer had died an hour ago.
+  static void Age(const fs::path& path) {
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  }
   ScopedTempDir dir_;
 };
 
@@ -134,7 +154,7 @@ TEST_F(WriteFileAtomicTest, ReplacesExistingContentCompletely) {
   WriteTextFile(Target(), "a much longer previous record\n");
   EXPECT_TRUE(WriteFileAtomic(Target().wstring(), "{}\n"));
   EXPECT_EQ(ReadTextFile(Target()), "{}\n");
-  EXPECT_FALSE(fs::exists(Temporary()));
+  EXPECT_THAT(Others(), IsEmpty());
 }
 
 TEST_F(WriteFileAtomicTest, EmptyContentGivesEmptyFile) {
@@ -150,11 +170,29 @@ TEST_F(WriteFileAtomicTest, MissingFolderIsNeverCreated) {
   EXPECT_TRUE(fs::is_empty(dir_.path()));
 }
 
-TEST_F(WriteFileAtomicTest, StaleTemporaryFileIsOverwrittenAndMoved) {
-  WriteTextFile(Temporary(), "left over from an interrupted run, longer than the new content");
+// Killed writers' files go once they are old; a fresh one may belong to a
+// writer at work, and nothing that is not this record's temporary file is
+// ever touched.
+TEST_F(WriteFileAtomicTest, OnlyThisRecordsStaleTemporaryFilesAreRemoved) {
+  struct Entry {
+    const char* name;
+    bool old;
+    bool removed;
+  };
+  const Entry entries[] = {
+      {"rec.json.4242-9f0c1e.tmp", true, true}, {"rec.json.tmp", true, true},  // as earlier versions named it
+      {"rec.json.77-1.tmp", false, false},      {"other.json.4242-9f0c1e.tmp", true, false},
+      {"rec.json.x-1.tmp", true, false},        {"rec.json.4242-.tmp", true, false},
+      {"rec.json.4242-9z.tmp", true, false},    {"rec.json.4242-9f.tmp.bak", true, false},
+  };
+  for (const auto& entry : entries) {
+    WriteTextFile(dir_.path() / entry.name, "left over");
+    if (entry.old) Age(dir_.path() / entry.name);
+  }
+
   EXPECT_TRUE(WriteFileAtomic(Target().wstring(), "new"));
   EXPECT_EQ(ReadTextFile(Target()), "new");
-  EXPECT_FALSE(fs::exists(Temporary()));
+  for (const auto& entry : entries) EXPECT_EQ(fs::exists(dir_.path() / entry.name), !entry.removed) << entry.name;
 }
 
 TEST_F(WriteFileAtomicTest, TargetThatIsAFolderFailsAndLeavesNoTemporaryFile) {
@@ -162,7 +200,7 @@ TEST_F(WriteFileAtomicTest, TargetThatIsAFolderFailsAndLeavesNoTemporaryFile) {
   WriteTextFile(Target() / "inside", "kept");
   EXPECT_FALSE(WriteFileAtomic(Target().wstring(), "x"));
   EXPECT_EQ(ReadTextFile(Target() / "inside"), "kept");
-  EXPECT_FALSE(fs::exists(Temporary()));
+  EXPECT_THAT(Others(), IsEmpty());
 }
 
 #ifdef _WIN32
@@ -174,7 +212,7 @@ TEST_F(WriteFileAtomicTest, TargetHeldOpenWithoutSharingKeepsOldContent) {
   _close(held);
   EXPECT_FALSE(written);
   EXPECT_EQ(ReadTextFile(Target()), "old");
-  EXPECT_FALSE(fs::exists(Temporary()));
+  EXPECT_THAT(Others(), IsEmpty());
 }
 #else
 TEST_F(WriteFileAtomicTest, ReadOnlyFolderFailsAndKeepsOldTarget) {
@@ -190,7 +228,7 @@ TEST_F(WriteFileAtomicTest, ReadOnlyFolderFailsAndKeepsOldTarget) {
             "");
   ::chmod(dir_.path().c_str(), 0755);
   EXPECT_EQ(ReadTextFile(Target()), "old");
-  EXPECT_FALSE(fs::exists(Temporary()));
+  EXPECT_THAT(Others(), IsEmpty());
 }
 
 // A writer killed at any moment leaves the old or the new record, never a
@@ -231,16 +269,82 @@ TEST_F(WriteFileAtomicTest, WriterKilledAtRandomMomentsNeverLeavesAPartialRecord
   EXPECT_TRUE(*last == first || *last == second);
   EXPECT_GT(reads[1], 0);
   EXPECT_GT(reads[2], 0);
-  // The next run's write copes with whatever .tmp the kills left behind.
+  // What the kills left behind goes with a later write once it is old.
+  const std::vector<std::string> left = Others();
+  RecordProperty("temporary_files_left_by_kills", static_cast<int>(left.size()));
+  for (const auto& name : left) Age(dir_.path() / name);
   EXPECT_TRUE(WriteFileAtomic(target, "final"));
   EXPECT_EQ(ReadTextFile(Target()), "final");
-  EXPECT_FALSE(fs::exists(Temporary()));
+  EXPECT_THAT(Others(), IsEmpty());
 }
 
-TEST_F(WriteFileAtomicTest, StaleTemporaryLinkIsReplacedNotWrittenThrough) {
+// Fifty launches writing one record at once, twenty times over, while a
+// reader reads it without pause: every read is one writer's whole record,
+// and no temporary file is left. Writers start together on a closed pipe.
+TEST_F(WriteFileAtomicTest, OverlappingWritersNeverShowAnEmptyOrCutRecord) {
+  constexpr int kWriters = 50;
+  constexpr int kRounds = 20;
+  const auto content_of = [](int round, int writer) {
+    const std::string head = "{\"round\":" + std::to_string(round) + ",\"writer\":" + std::to_string(writer) +
+                             ",\"x\":\"";
+    return head + std::string(8192 + 1024 * writer, static_cast<char>('a' + writer % 26)) + "\"}\n";
+  };
+  // The writer named in a read's head, so each read is compared with the one content it must be.
+  const std::regex head(R"(\{"round":(\d+),"writer":(\d+),)");
+  const std::wstring target = Target().wstring();
+  WriteTextFile(Target(), content_of(0, 0));
+  long reads = 0;
+  int failed_writes = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+  for (int round = 0; round < kRounds; ++round) {
+    int gun[2];
+    ASSERT_EQ(::pipe2(gun, O_CLOEXEC), 0);
+    platform::UniqueFd gun_read(gun[0]);
+    platform::UniqueFd gun_write(gun[1]);
+    std::vector<std::unique_ptr<test::ForkedChild> > writers;
+    for (int writer = 0; writer < kWriters; ++writer) {
+      const pid_t pid = ::fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        gun_write.Reset();
+        char ignored;
+        while (::read(gun_read.get(), &ignored, 1) < 0 && errno == EINTR) {
+        }
+        ::_exit(WriteFileAtomic(target, content_of(round, writer)) ? 0 : 1);
+      }
+      writers.push_back(std::make_unique<test::ForkedChild>(pid));
+    }
+    gun_write.Reset();
+    for (std::size_t running = writers.size(); running > 0;) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "writers still running in round " << round;
+      const auto seen = platform::ReadFileBytes(target);
+      ASSERT_TRUE(seen.has_value()) << "the record vanished";
+      std::smatch named;
+      ASSERT_TRUE(std::regex_search(*seen, named, head, std::regex_constants::match_continuous))
+          << "a cut record of " << seen->size() << " bytes";
+      ASSERT_EQ(*seen, content_of(std::stoi(named[1]), std::stoi(named[2]))) << "a cut record";
+      if (++reads % 16 == 0) {
+        running = 0;
+        for (auto& writer : writers) running += writer->Ended() ? 0 : 1;
+      }
+    }
+    for (auto& writer : writers) {
+      const int status = writer->Kill();
+      failed_writes += WIFEXITED(status) && WEXITSTATUS(status) == 0 ? 0 : 1;
+    }
+  }
+  RecordProperty("reads", static_cast<int>(reads));
+  EXPECT_EQ(failed_writes, 0);
+  EXPECT_THAT(Others(), IsEmpty());
+}
+
+// Links at the record or at a temporary name are replaced or left, never
+// written through.
+TEST_F(WriteFileAtomicTest, LinksAreNeverWrittenThrough) {
   const fs::path outside = dir_.path() / "outside.txt";
   WriteTextFile(outside, "must survive");
-  fs::create_symlink(outside, Temporary());
+  fs::create_symlink(outside, Target());
+  fs::create_symlink(outside, dir_.path() / "rec.json.tmp");
   EXPECT_TRUE(WriteFileAtomic(Target().wstring(), "new"));
   EXPECT_EQ(ReadTextFile(Target()), "new");
   EXPECT_FALSE(fs::is_symlink(Target()));

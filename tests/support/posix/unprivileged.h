@@ -29,6 +29,14 @@ class ForkedChild {
   ForkedChild(const ForkedChild&) = delete;
   ForkedChild& operator=(const ForkedChild&) = delete;
 
+  // True once the child has ended, and then it is reaped; never waits.
+  bool Ended() {
+    if (pid_ <= 0) return true;
+    if (::waitpid(pid_, &status_, WNOHANG) != pid_) return false;
+    pid_ = -1;
+    return true;
+  }
+
   // Kills (if still running) and reaps; returns the wait status.
   int Kill() {
     if (pid_ <= 0) return status_;
