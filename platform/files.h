@@ -51,7 +51,11 @@ enum class NewFileStatus { kWritten, kExists, kCreateFailed, kWriteFailed };
 // and kCreateFailed mean nothing was created.
 NewFileStatus WriteNewFile(const std::wstring& path, std::string_view content);
 
+// kTargetInUse: another program holds `to` open without letting it be
+// replaced (Windows); that may pass, unlike kFailed.
+enum class MoveStatus { kMoved, kTargetInUse, kFailed };
+
 // Moves `from` onto `to`, replacing an existing file atomically.
-bool MoveFileReplacing(const std::wstring& from, const std::wstring& to);
+MoveStatus MoveFileReplacing(const std::wstring& from, const std::wstring& to);
 
 }  // namespace quillwave::platform

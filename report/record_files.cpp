@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <thread>
 #include <vector>
 
 #include "platform/files.h"
@@ -97,6 +98,10 @@ std::string FormatUtcTimestamp(const platform::UtcTime& time) {
 std::string UtcTimestamp() { return FormatUtcTimestamp(platform::CurrentUtcTime()); }
 
 bool WriteFileAtomic(const std::wstring& target, std::string_view content) {
+  return WriteFileAtomic(target, content, [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); });
+}
+
+bool WriteFileAtomic(const std::wstring& target, std::string_view content, const RetryPause& pause) {
   // The temporary file lies in the record's own folder, so the final rename
   // never crosses volumes.
   const std::size_t cut = target.find_last_of(platform::kPathSeparators);
@@ -114,7 +119,12 @@ bool WriteFileAtomic(const std::wstring& target, std::string_view content) {
   if (status == platform::NewFileStatus::kWriteFailed) platform::DeleteFileOnly(temporary);
   if (status != platform::NewFileStatus::kWritten) return false;
 
-  if (platform::MoveFileReplacing(temporary, target)) return true;
+  for (int attempt = 1;; ++attempt) {
+    const platform::MoveStatus moved = platform::MoveFileReplacing(temporary, target);
+    if (moved == platform::MoveStatus::kMoved) return true;
+    if (moved == platform::MoveStatus::kFailed || attempt == kReplaceAttempts) break;
+    if (pause) pause(kReplaceRetryPause);
+  }
   platform::DeleteFileOnly(temporary);
   return false;
 }

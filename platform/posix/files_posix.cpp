@@ -170,8 +170,9 @@ NewFileStatus WriteNewFile(const std::wstring& path, std::string_view content) {
   return synced && closed ? NewFileStatus::kWritten : NewFileStatus::kWriteFailed;
 }
 
-bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
-  return ::rename(Native(from).c_str(), Native(to).c_str()) == 0;
+MoveStatus MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
+  // An open file never stops rename() here, so no failure is worth a retry.
+  return ::rename(Native(from).c_str(), Native(to).c_str()) == 0 ? MoveStatus::kMoved : MoveStatus::kFailed;
 }
 
 }  // namespace quillwave::platform

@@ -96,8 +96,18 @@ NewFileStatus WriteNewFile(const std::wstring& path, std::string_view content) {
   return flushed && closed ? NewFileStatus::kWritten : NewFileStatus::kWriteFailed;
 }
 
-bool MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
-  return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+MoveStatus MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
+  if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return MoveStatus::kMoved;
+  // What an open handle without delete sharing on the target gives; a
+  // folder or a read-only target gives access denied as well.
+  switch (::GetLastError()) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_ACCESS_DENIED:
+      return MoveStatus::kTargetInUse;
+    default:
+      return MoveStatus::kFailed;
+  }
 }
 
 }  // namespace quillwave::platform

@@ -196,15 +196,15 @@ TEST_F(FilesTest, WriteNewFileOnlyEverCreates) {
 TEST_F(FilesTest, ReplaceFileMovesOntoExistingFileButNotOntoAFolder) {
   WriteTextFile(At("from"), "new");
   WriteTextFile(At("to"), "old content");
-  EXPECT_TRUE(MoveFileReplacing(At("from").wstring(), At("to").wstring()));
+  EXPECT_EQ(MoveFileReplacing(At("from").wstring(), At("to").wstring()), MoveStatus::kMoved);
   EXPECT_EQ(ReadTextFile(At("to")), "new");
   EXPECT_FALSE(fs::exists(At("from")));
 
   WriteTextFile(At("from"), "new");
   fs::create_directory(At("folder"));
-  EXPECT_FALSE(MoveFileReplacing(At("from").wstring(), At("folder").wstring()));
+  EXPECT_NE(MoveFileReplacing(At("from").wstring(), At("folder").wstring()), MoveStatus::kMoved);
   EXPECT_TRUE(fs::is_directory(At("folder")));
-  EXPECT_FALSE(MoveFileReplacing(At("missing").wstring(), At("to").wstring()));
+  EXPECT_EQ(MoveFileReplacing(At("missing").wstring(), At("to").wstring()), MoveStatus::kFailed);
 }
 
 }  // namespace

@@ -19,6 +19,10 @@
 #include <io.h>
 #include <share.h>
 #include <sys/stat.h>
+
+#include <thread>
+
+#include "tests/support/child_process.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -150,6 +154,8 @@ class WriteFileAtomicTest : public ::testing::Test {
   ScopedTempDir dir_;
 };
 
+const RetryPause kNoPause = [](std::chrono::milliseconds) {};
+
 TEST_F(WriteFileAtomicTest, ReplacesExistingContentCompletely) {
   WriteTextFile(Target(), "a much longer previous record\n");
   EXPECT_TRUE(WriteFileAtomic(Target().wstring(), "{}\n"));
@@ -198,7 +204,7 @@ TEST_F(WriteFileAtomicTest, OnlyThisRecordsStaleTemporaryFilesAreRemoved) {
 TEST_F(WriteFileAtomicTest, TargetThatIsAFolderFailsAndLeavesNoTemporaryFile) {
   fs::create_directory(Target());
   WriteTextFile(Target() / "inside", "kept");
-  EXPECT_FALSE(WriteFileAtomic(Target().wstring(), "x"));
+  EXPECT_FALSE(WriteFileAtomic(Target().wstring(), "x", kNoPause));
   EXPECT_EQ(ReadTextFile(Target() / "inside"), "kept");
   EXPECT_THAT(Others(), IsEmpty());
 }
@@ -208,10 +214,41 @@ TEST_F(WriteFileAtomicTest, TargetHeldOpenWithoutSharingKeepsOldContent) {
   WriteTextFile(Target(), "old");
   int held = -1;
   ASSERT_EQ(_wsopen_s(&held, Target().c_str(), _O_RDONLY, _SH_DENYRW, _S_IREAD), 0);
-  const bool written = WriteFileAtomic(Target().wstring(), "new");
+  int pauses = 0;
+  const bool written = WriteFileAtomic(Target().wstring(), "new", [&](std::chrono::milliseconds) { ++pauses; });
   _close(held);
   EXPECT_FALSE(written);
+  EXPECT_EQ(pauses, kReplaceAttempts - 1);
   EXPECT_EQ(ReadTextFile(Target()), "old");
+  EXPECT_THAT(Others(), IsEmpty());
+}
+
+// Another program (an indexer, a scanner) holds the record for 200 ms
+// without delete sharing: the write waits it out instead of losing the record.
+TEST_F(WriteFileAtomicTest, TargetHeldBrieflyByAnotherProgramIsReplacedAfterRetries) {
+  WriteTextFile(Target(), "old");
+  ScopedTempDir elsewhere;
+  const fs::path held = elsewhere.path() / "held";
+  bool written = false;
+  int pauses = 0;
+  {
+    std::jthread writer([&] {
+      if (!test::WaitForFile(held, std::chrono::seconds(30))) return;
+      written = WriteFileAtomic(Target().wstring(), "new", [&](std::chrono::milliseconds pause) {
+        ++pauses;
+        std::this_thread::sleep_for(pause);
+      });
+    });
+    test::ChildOptions options;
+    options.timeout = std::chrono::seconds(30);
+    const auto holder = test::RunChild(QUILLWAVE_HOLD_FILE_PATH, {Target().wstring(), held.wstring(), L"200"}, options);
+    EXPECT_FALSE(holder.timed_out);
+    EXPECT_EQ(holder.exit_code, 0);
+  }
+  EXPECT_TRUE(written);
+  EXPECT_GE(pauses, 1) << "the record was not held while it was written";
+  RecordProperty("pauses", pauses);
+  EXPECT_EQ(ReadTextFile(Target()), "new");
   EXPECT_THAT(Others(), IsEmpty());
 }
 #else
