@@ -17,6 +17,7 @@ constexpr char kApiKey[] = "7c3e91f04ab25d68e0b7f1a9c4d2e8356b0a9f1e";
 constexpr std::size_t kShortestIp = 7;
 constexpr std::size_t kLongestIp = 45;
 constexpr std::size_t kMessageHead = 80;
+constexpr std::int32_t kCurlTimeoutExit = 28;
 
 // U+2026 and U+2014 written as their UTF-8 bytes.
 constexpr char kSchemeMessage[] =
@@ -168,7 +169,7 @@ const char* ErrorCodeForExit(std::int32_t exit_code, std::string_view output) {
   switch (exit_code) {
     case 7:
       return kProxyUnreachable;
-    case 28:
+    case kCurlTimeoutExit:
       return kProxyTimeout;
     case 56:
     case 67:
@@ -187,13 +188,21 @@ const char* ErrorCodeForExit(std::int32_t exit_code, std::string_view output) {
 }
 
 ProbeOutcome RunCurl(const std::wstring& curl_path, const std::string& curl_proxy, const std::string& proxy,
-                     const std::string& url) {
+                     const std::string& url, std::chrono::seconds stop_after) {
   if (!platform::PathExists(curl_path)) return Failed(kCurlNotFound, platform::CurlMissingMessage(curl_path));
   platform::CapturedRun captured =
-      platform::RunCapturingOutput(CurlLaunch(curl_path, CurlArguments(curl_proxy, url)), kMaxCurlOutput);
+      platform::RunCapturingOutput(CurlLaunch(curl_path, CurlArguments(curl_proxy, url)), kMaxCurlOutput, stop_after);
   if (captured.status == platform::CaptureStatus::kPipeFailed) return Failed(kInternal, "CreatePipe failed");
   if (captured.status == platform::CaptureStatus::kStartFailed) {
     return Failed(kInternal, "CreateProcess(curl.exe) failed");
+  }
+  if (captured.status == platform::CaptureStatus::kStopped) {
+    // Reported as curl reports its own time-out, whatever the system made of the forced end.
+    ProbeOutcome outcome = Failed(kProxyTimeout, "curl stopped after " + std::to_string(stop_after.count()) +
+                                                     " s against " + url + " via " + proxy);
+    outcome.curl_exit_code = kCurlTimeoutExit;
+    outcome.elapsed_ms = captured.elapsed_ms;
+    return outcome;
   }
   CurlRun run;
   run.exit_code = captured.exit_code;
@@ -268,10 +277,11 @@ ProbeOutcome ClassifyCurlRun(const CurlRun& run, const std::string& proxy, const
   return outcome;
 }
 
-ProbeOutcome ProbeEgressWith(const std::wstring& curl_path, const std::string& proxy, const std::string& url) {
+ProbeOutcome ProbeEgressWith(const std::wstring& curl_path, const std::string& proxy, const std::string& url,
+                             std::chrono::seconds stop_after) {
   const std::optional<std::string> curl_proxy = CurlProxy(proxy);
   if (!curl_proxy) return Failed(kInternal, kSchemeMessage);
-  return RunCurl(curl_path, *curl_proxy, proxy, url);
+  return RunCurl(curl_path, *curl_proxy, proxy, url, stop_after);
 }
 
 ProbeOutcome probe_egress(const std::string& proxy, const std::string& url) {
@@ -279,7 +289,7 @@ ProbeOutcome probe_egress(const std::string& proxy, const std::string& url) {
   if (!curl_proxy) return Failed(kInternal, kSchemeMessage);
   const platform::SystemCurl curl = platform::FindSystemCurl();
   if (curl.path.empty()) return Failed(kInternal, curl.failure);
-  return RunCurl(curl.path, *curl_proxy, proxy, url);
+  return RunCurl(curl.path, *curl_proxy, proxy, url, kCurlStopAfter);
 }
 
 }  // namespace quillwave

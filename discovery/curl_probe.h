@@ -2,6 +2,7 @@
 // made by curl as a hidden child process, and its classification.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -26,12 +27,18 @@ struct ProbeOutcome {
   std::string longitude;
 };
 
+// curl ends itself after 10 s (--max-time 10); one that is still running 5 s
+// later is ended by the probe and reported as a time-out.
+inline constexpr std::chrono::seconds kCurlStopAfter{15};
+
 // Probes `url` through `proxy` (the persona's value as configured; empty
 // means a direct connection) with the system's curl.
 ProbeOutcome probe_egress(const std::string& proxy, const std::string& url);
 
-// The same with curl at an explicit path (tests use a stand-in).
-ProbeOutcome ProbeEgressWith(const std::wstring& curl_path, const std::string& proxy, const std::string& url);
+// The same with curl at an explicit path and a limit of the caller's (tests
+// use a stand-in and a shorter limit).
+ProbeOutcome ProbeEgressWith(const std::wstring& curl_path, const std::string& proxy, const std::string& url,
+                             std::chrono::seconds stop_after = kCurlStopAfter);
 
 // The steps of a probe that need no process.
 

@@ -1,6 +1,7 @@
 // Running a helper program to completion and collecting what it prints.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -12,6 +13,7 @@ namespace quillwave::platform {
 
 enum class CaptureStatus {
   kRan,          // the program ran and was waited for
+  kStopped,      // it had not ended and closed its output within the time limit; it was ended and waited for
   kPipeFailed,   // no pipe for its output; nothing was started
   kStartFailed,  // the pipe existed but the program could not be started
 };
@@ -20,19 +22,22 @@ struct CapturedRun {
   CaptureStatus status = CaptureStatus::kStartFailed;
   std::wstring reason;            // the system's explanation when it did not run
   std::int32_t exit_code = 1;     // a program ended by a signal reports 128 + the signal
-  std::string output;             // standard output and error as they came, cut at the cap
-  std::uint64_t total_bytes = 0;  // everything the program wrote, kept or not
+  std::string output;             // standard output and error as they came (until stopped), cut at the cap
+  std::uint64_t total_bytes = 0;  // everything the program wrote and was read, kept or not
   std::int64_t elapsed_ms = 0;    // monotonic, from just before the start to the end
 };
 
 // Starts the program hidden, with empty standard input and standard output
 // and error both writing into one pipe; reads that pipe to its end (past
 // `keep_at_most` bytes too, so the program never blocks on a full pipe),
-// then waits for the program without a time limit. Windows starts the
-// launch's command line, POSIX the program with its argument list (no
-// shell); no other handle or descriptor of the caller reaches the program on
-// POSIX.
-CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_most);
+// then waits for the program. When the program has not ended and closed its
+// output `limit` after its start, it is ended there (SIGKILL on POSIX,
+// TerminateProcess on Windows), reading stops, and the run reports
+// kStopped; the program is always waited for before this returns. Windows
+// starts the launch's command line, POSIX the program with its argument list
+// (no shell); no other handle or descriptor of the caller reaches the program
+// on POSIX.
+CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_most, std::chrono::milliseconds limit);
 
 // The folder of the system's own programs (GetSystemDirectoryW); nothing when
 // the system cannot say. POSIX has no such folder and always answers nothing.

@@ -1,12 +1,16 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -26,6 +30,13 @@ std::int64_t MonotonicMilliseconds() {
   return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+// Whether the program has ended, without reaping it: until waitpid the pid
+// stays ours, so ending it can never hit another process.
+bool HasEnded(pid_t pid) {
+  siginfo_t info{};
+  return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+}
+
 std::int32_t ExitCodeFromStatus(int status) {
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
@@ -34,7 +45,7 @@ std::int32_t ExitCodeFromStatus(int status) {
 
 }  // namespace
 
-CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_most) {
+CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_most, std::chrono::milliseconds limit) {
   CapturedRun run;
   int ends[2] = {-1, -1};
   if (::pipe2(ends, O_CLOEXEC) != 0) {
@@ -71,23 +82,51 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_
     return run;
   }
 
+  // Readable once the program has ended, so one poll() waits for output and
+  // for the end alike. Without it (kernels before 5.3) the end is looked for
+  // every 10 ms once the output has closed.
+  const UniqueFd end_signal(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+  const std::int64_t deadline = started_at + std::min<std::int64_t>(limit.count(), INT64_MAX - started_at);
+  bool output_open = true;
+  bool ended = false;
+  bool stopped = false;
   char chunk[1024];
-  for (;;) {
-    const ssize_t got = ::read(read_end.get(), chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    const auto size = static_cast<std::size_t>(got);
-    run.total_bytes += size;
-    if (run.output.size() < keep_at_most) run.output.append(chunk, std::min(size, keep_at_most - run.output.size()));
+  while (output_open || !ended) {
+    const std::int64_t left = deadline - MonotonicMilliseconds();
+    if (left <= 0) {
+      stopped = true;
+      break;
+    }
+    // poll() skips an entry whose descriptor is negative.
+    pollfd watched[2] = {{output_open ? read_end.get() : -1, POLLIN, 0}, {ended ? -1 : end_signal.get(), POLLIN, 0}};
+    const std::int64_t wait_ms = output_open || end_signal.valid() ? left : std::min<std::int64_t>(left, 10);
+    if (::poll(watched, 2, static_cast<int>(std::min<std::int64_t>(wait_ms, INT_MAX))) < 0 && errno != EINTR) {
+      stopped = true;  // nothing can be watched any more: end it rather than wait blind
+      break;
+    }
+    if (watched[0].revents != 0) {
+      const ssize_t got = ::read(read_end.get(), chunk, sizeof chunk);
+      if (got > 0) {
+        const auto size = static_cast<std::size_t>(got);
+        run.total_bytes += size;
+        if (run.output.size() < keep_at_most) {
+          run.output.append(chunk, std::min(size, keep_at_most - run.output.size()));
+        }
+      } else if (got == 0 || errno != EINTR) {
+        output_open = false;
+      }
+    }
+    if (!ended && (end_signal.valid() ? watched[1].revents != 0 : !output_open)) ended = HasEnded(pid);
   }
   read_end.Reset();
+  if (stopped) ::kill(pid, SIGKILL);
 
   int status = 0;
   pid_t waited = 0;
   do {
     waited = ::waitpid(pid, &status, 0);
   } while (waited < 0 && errno == EINTR);
-  run.status = CaptureStatus::kRan;
+  run.status = stopped ? CaptureStatus::kStopped : CaptureStatus::kRan;
   run.exit_code = waited == pid ? ExitCodeFromStatus(status) : 1;
   run.elapsed_ms = MonotonicMilliseconds() - started_at;
   return run;

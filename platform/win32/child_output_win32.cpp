@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "platform/child_output.h"
 #include "platform/win32/unique_handle.h"
@@ -12,9 +13,36 @@ std::wstring LastErrorText(const wchar_t* call) {
   return std::wstring(call) + L" error " + std::to_wstring(::GetLastError());
 }
 
+// A wait registered with the thread pool. Unregistering waits for a callback
+// that is running, so nothing it uses goes away under it.
+struct RegisteredWaitTraits {
+  using Value = HANDLE;
+  static HANDLE Invalid() { return nullptr; }
+  static bool Close(HANDLE wait) { return ::UnregisterWaitEx(wait, INVALID_HANDLE_VALUE) != 0; }
+};
+using UniqueRegisteredWait = UniqueOwner<RegisteredWaitTraits>;
+
+// Reading an anonymous pipe blocks, so the limit is kept from the thread
+// pool: ending the program closes its end of the pipe, and the read returns.
+struct Watchdog {
+  HANDLE process = nullptr;
+  std::atomic<bool> stopped{false};
+
+  static void CALLBACK Fired(void* context, BOOLEAN timed_out) {
+    auto* watchdog = static_cast<Watchdog*>(context);
+    // The program may end on its own at the same moment; then it was not stopped.
+    if (timed_out && ::TerminateProcess(watchdog->process, WAIT_TIMEOUT)) watchdog->stopped = true;
+  }
+};
+
+DWORD Milliseconds(std::chrono::milliseconds limit) {
+  // INFINITE is the largest value and means no limit; stay below it.
+  return static_cast<DWORD>(std::clamp<std::int64_t>(limit.count(), 0, INFINITE - 1));
+}
+
 }  // namespace
 
-CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_most) {
+CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_most, std::chrono::milliseconds limit) {
   CapturedRun run;
   SECURITY_ATTRIBUTES inheritable{};
   inheritable.nLength = sizeof inheritable;
@@ -53,6 +81,20 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_
   }
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);
+  // The wait is declared after the process handle and the watchdog, so it is
+  // unregistered before either goes away.
+  Watchdog watchdog{process.get()};
+  const auto starting = std::chrono::milliseconds(::GetTickCount64() - started_at);
+  HANDLE wait_raw = nullptr;
+  if (!::RegisterWaitForSingleObject(&wait_raw, process.get(), Watchdog::Fired, &watchdog,
+                                     Milliseconds(limit - starting), WT_EXECUTEONLYONCE)) {
+    // Unwatched, it might run forever: end it now.
+    run.reason = LastErrorText(L"RegisterWaitForSingleObject");
+    ::TerminateProcess(process.get(), ERROR_CANCELLED);
+    ::WaitForSingleObject(process.get(), INFINITE);
+    return run;
+  }
+  UniqueRegisteredWait wait(wait_raw);
 
   char chunk[1024];
   DWORD got = 0;
@@ -64,12 +106,14 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_
   }
   read_end.Reset();
 
+  // Bounded too: the watchdog ends a program that closed its output but stays.
   ::WaitForSingleObject(process.get(), INFINITE);
+  wait.Reset();
   DWORD code = 1;
   if (!::GetExitCodeProcess(process.get(), &code)) code = 1;
   process.Reset();
   thread.Reset();
-  run.status = CaptureStatus::kRan;
+  run.status = watchdog.stopped ? CaptureStatus::kStopped : CaptureStatus::kRan;
   run.exit_code = static_cast<std::int32_t>(code);
   run.elapsed_ms = static_cast<std::int64_t>(::GetTickCount64() - started_at);
   return run;
