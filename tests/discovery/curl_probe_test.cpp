@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -15,6 +16,8 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -299,6 +302,34 @@ TEST_F(StandinCurl, OutputBeyondTheCapIsCountedNotKept) {
   const ProbeOutcome outcome = Probe(kProxy, kSecondary);
   EXPECT_EQ(outcome.error_code, kDiscoveryHttpError);
   EXPECT_EQ(outcome.message, NoIpMessage(answer.size(), std::string(80, ' ')));
+}
+
+// A curl that outlives its own --max-time is ended at the probe's limit: one
+// that hangs before answering, one that answered and closed its output but
+// stays, and on Linux one stopped by a signal (which SIGTERM would not end).
+TEST_F(StandinCurl, CurlThatNeverEndsIsStoppedAtTheLimit) {
+  std::vector<std::pair<const char*, std::string>> hangs = {{"curl-delay-ms.txt", "30000"},
+                                                            {"curl-linger-ms.txt", "30000"}};
+#ifndef _WIN32
+  hangs.emplace_back("curl-exit.txt", "signal " + std::to_string(SIGSTOP));
+#endif
+  for (const auto& [file, content] : hangs) {
+    SCOPED_TRACE(file);
+    script_.Set("203.0.113.7\n");
+    WriteTextFile(dir_.path() / file, content);
+    const auto start = std::chrono::steady_clock::now();
+    const ProbeOutcome outcome = ProbeEgressWith(curl().wstring(), kProxy, kSecondary, std::chrono::seconds(1));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(6));
+    fs::remove(dir_.path() / file);
+    EXPECT_EQ(outcome.error_code, kProxyTimeout);
+    EXPECT_EQ(outcome.curl_exit_code, 28);
+    EXPECT_EQ(outcome.message, "curl stopped after 1 s against " + kSecondary + " via " + kProxy);
+    EXPECT_GE(outcome.elapsed_ms, 900);  // the Windows tick count moves in steps of about 16 ms
+#ifndef _WIN32
+    // Neither running nor unreaped: no longer a child of this process at all.
+    EXPECT_EQ(::waitpid(std::stoi(ReadTextFile(dir_.path() / "curl-pid.txt")), nullptr, WNOHANG), -1);
+#endif
+  }
 }
 
 TEST_F(StandinCurl, RefusalsAndStartFailuresNeverRunCurl) {

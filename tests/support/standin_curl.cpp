@@ -3,10 +3,11 @@
 //   curl-stderr.txt  printed to standard error afterwards (none: nothing)
 //   curl-exit.txt    the exit code (none: 0); on Linux "signal N" raises signal N
 //   curl-delay-ms.txt  how long to take before answering, like a slow proxy
+//   curl-linger-ms.txt  how long to stay after answering, its output closed
 // It records what it received beside itself: "curl-args.txt" (each argument
 // followed by a NUL byte, its own name first); on Windows the raw command
 // line in "curl-cmdline.txt"; on Linux "curl-fds.txt", one line per open
-// descriptor with what it refers to.
+// descriptor with what it refers to, and its process id in "curl-pid.txt".
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -78,6 +79,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv, argv + argc);
   const fs::path directory = OwnDirectory();
   WriteFile(directory / "curl-fds.txt", quillwave::test::OpenDescriptors());
+  WriteFile(directory / "curl-pid.txt", std::to_string(::getpid()));
 #endif
   std::string record;
   for (const auto& argument : arguments) record += argument + '\0';
@@ -91,6 +93,18 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   if (ReadFile(directory / "curl-stderr.txt", text)) std::fwrite(text.data(), 1, text.size(), stderr);
   std::fflush(stderr);
+  if (ReadFile(directory / "curl-linger-ms.txt", text)) {
+#ifdef _WIN32
+    const HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    const HANDLE error = ::GetStdHandle(STD_ERROR_HANDLE);
+    ::CloseHandle(output);
+    if (error != output) ::CloseHandle(error);
+#else
+    ::close(1);
+    ::close(2);
+#endif
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(text.c_str())));
+  }
 
   std::string exit_text;
   const bool scripted_exit = ReadFile(directory / "curl-exit.txt", exit_text);
