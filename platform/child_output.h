@@ -33,10 +33,12 @@ struct CapturedRun {
 // then waits for the program. When the program has not ended and closed its
 // output `limit` after its start, it is ended there (SIGKILL on POSIX,
 // TerminateProcess on Windows), reading stops, and the run reports
-// kStopped; the program is always waited for before this returns. Windows
-// starts the launch's command line, POSIX the program with its argument list
-// (no shell); no other handle or descriptor of the caller reaches the program
-// on POSIX.
+// kStopped; the program is always waited for before this returns. (On
+// Windows the read returns because ending the program closes its end of the
+// pipe; a process it started that keeps a copy of that end is not provided
+// for.) Windows starts the launch's command line, POSIX the program with its
+// argument list (no shell); no other handle or descriptor of the caller
+// reaches the program on POSIX.
 CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_most, std::chrono::milliseconds limit);
 
 // The folder of the system's own programs (GetSystemDirectoryW); nothing when
