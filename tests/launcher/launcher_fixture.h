@@ -131,7 +131,7 @@ class LauncherFixture : public ::testing::Test {
     EXPECT_TRUE(test::WaitForFile(engine_run(), 30s)) << "the engine never ran";
     std::vector<std::wstring> arguments;
     if (!fs::exists(engine_run())) return arguments;
-    const std::string record = test::ReadTextFile(engine_run());
+    const std::string record = test::ReadFileOnceReadable(engine_run(), 5s);
     std::size_t start = 0;
     for (std::size_t end; (end = record.find('\0', start)) != std::string::npos; start = end + 1) {
       arguments.push_back(Widen(record.substr(start, end - start)));

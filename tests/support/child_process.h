@@ -33,4 +33,8 @@ std::vector<std::wstring> SplitWindowsCommandLine(const std::wstring& command_li
 // Waits until the file exists (a detached process writes it), up to the limit.
 bool WaitForFile(const std::filesystem::path& path, std::chrono::milliseconds limit);
 
+// The whole content of a file that exists, read as soon as it can be opened
+// within the limit.
+std::string ReadFileOnceReadable(const std::filesystem::path& path, std::chrono::milliseconds limit);
+
 }  // namespace quillwave::test

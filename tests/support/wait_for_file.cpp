@@ -1,6 +1,9 @@
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace quillwave::test {
 
@@ -13,6 +16,21 @@ bool WaitForFile(const std::filesystem::path& path, std::chrono::milliseconds li
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return true;
+}
+
+std::string ReadFileOnceReadable(const std::filesystem::path& path, std::chrono::milliseconds limit) {
+  // Under Wine a file just renamed into place can refuse to open for a moment.
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    std::ifstream in(path, std::ios::binary);
+    if (in) {
+      std::ostringstream content;
+      content << in.rdbuf();
+      return content.str();
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return ReadTextFile(path);  // throws, naming the file
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 }  // namespace quillwave::test
