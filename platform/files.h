@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -30,9 +31,14 @@ bool DeleteFileOnly(const std::wstring& path);
 // be removed is left and the rest goes on.
 void RemoveTree(const std::wstring& path);
 
-// The whole content of a regular file, or nothing when it cannot be opened
-// or is not a regular file (a FIFO or a device must not block the launcher).
-std::optional<std::string> ReadFileBytes(const std::wstring& path);
+// Anything the launcher reads is far smaller; more is treated as unreadable.
+inline constexpr std::size_t kReadLimitBytes = std::size_t{64} << 20;
+
+// The whole content of a regular file, or nothing when it cannot be opened,
+// is not a regular file (a FIFO or a device must not block the launcher) or
+// holds more than `at_most` bytes. The size is counted while reading, never
+// taken from the file system, and running out of memory is a failure too.
+std::optional<std::string> ReadFileBytes(const std::wstring& path, std::size_t at_most = kReadLimitBytes);
 
 // Calls `visit` with the name of every entry in the folder ("." and ".."
 // left out), in no particular order. Nothing happens when the folder cannot

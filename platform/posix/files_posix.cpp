@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <new>
 #include <set>
 #include <string_view>
 #include <utility>
@@ -111,26 +113,32 @@ void RemoveTree(const std::wstring& path) {
   ::rmdir(native.c_str());
 }
 
-std::optional<std::string> ReadFileBytes(const std::wstring& path) {
+std::optional<std::string> ReadFileBytes(const std::wstring& path, std::size_t at_most) {
   if (path.empty()) return std::nullopt;
   // O_NONBLOCK keeps open() from waiting on a FIFO; only regular files are read.
   UniqueFd fd(::open(Native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (!fd.valid()) return std::nullopt;
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  std::string content;
-  if (st.st_size > 0) content.reserve(static_cast<std::size_t>(st.st_size));
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-    if (got == 0) break;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return std::nullopt;
+  try {
+    std::string content;
+    // A hint only: sparse files and /proc files claim sizes they do not hold.
+    if (st.st_size > 0) content.reserve(std::min(static_cast<std::size_t>(st.st_size), at_most));
+    char buffer[65536];
+    for (;;) {
+      const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+      if (got == 0) break;
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        return std::nullopt;
+      }
+      if (static_cast<std::size_t>(got) > at_most - content.size()) return std::nullopt;
+      content.append(buffer, static_cast<std::size_t>(got));
     }
-    content.append(buffer, static_cast<std::size_t>(got));
+    return content;
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
   }
-  return content;
 }
 
 void ForEachFolderEntry(const std::wstring& folder, const std::function<void(const std::wstring& name)>& visit) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
 
 #include "platform/files.h"
 #include "platform/win32/unique_handle.h"
@@ -25,23 +26,31 @@ void RemoveTree(const std::wstring& path) {
   ::SHFileOperationW(&operation);
 }
 
-std::optional<std::string> ReadFileBytes(const std::wstring& path) {
+std::optional<std::string> ReadFileBytes(const std::wstring& path, std::size_t at_most) {
   if (path.empty()) return std::nullopt;
   UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid() || ::GetFileType(file.get()) != FILE_TYPE_DISK) return std::nullopt;
-  std::string content;
-  LARGE_INTEGER size{};
-  if (::GetFileSizeEx(file.get(), &size) && size.QuadPart > 0) content.reserve(static_cast<std::size_t>(size.QuadPart));
-  char buffer[65536];
-  for (;;) {
-    DWORD got = 0;
-    if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) return std::nullopt;
-    if (got == 0) break;
-    content.append(buffer, got);
+  try {
+    std::string content;
+    // A hint only: a sparse file claims a size it does not hold.
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(file.get(), &size) && size.QuadPart > 0) {
+      content.reserve(std::min(static_cast<std::size_t>(size.QuadPart), at_most));
+    }
+    char buffer[65536];
+    for (;;) {
+      DWORD got = 0;
+      if (!::ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) return std::nullopt;
+      if (got == 0) break;
+      if (got > at_most - content.size()) return std::nullopt;
+      content.append(buffer, got);
+    }
+    return content;
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
   }
-  return content;
 }
 
 void ForEachFolderEntry(const std::wstring& folder, const std::function<void(const std::wstring& name)>& visit) {

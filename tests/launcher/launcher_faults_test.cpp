@@ -83,7 +83,8 @@ TEST_F(LauncherFaults, StartPageThatReadsAsASwitchIsNotUsed) {
 }
 
 // A persona path that is a folder (or, on Linux, a FIFO, which must not
-// block the launch) counts as no persona.
+// block the launch), a persona too large to be one, or one that never ends
+// counts as no persona.
 TEST_F(LauncherFaults, PersonaThatIsNoRegularFileGivesTheDefaults) {
   std::vector<std::wstring> switches = MachineSwitches();
   switches.push_back(L"chrome://version");
@@ -98,7 +99,20 @@ TEST_F(LauncherFaults, PersonaThatIsNoRegularFileGivesTheDefaults) {
   const auto fifo_result = Run({user_data_arg()}, {{L"DISPLAY", L""}}, 20s);
   EXPECT_FALSE(fifo_result.timed_out);
   EXPECT_EQ(EngineArguments(), Expected({user_data_arg()}, switches));
+  // A persona that never ends.
+  fs::remove(profile() / "command-line.json");
+  fs::remove(engine_run());
+  fs::create_symlink("/proc/self/pagemap", profile() / "command-line.json");
+  EXPECT_EQ(Run({user_data_arg()}).exit_code, 0);
+  EXPECT_EQ(EngineArguments(), Expected({user_data_arg()}, switches));
 #endif
+  // A persona that claims a terabyte: too large to be a persona.
+  fs::remove(profile() / "command-line.json");
+  fs::remove(engine_run());
+  test::WriteTextFile(profile() / "command-line.json", R"({"start-page": "about:blank"})");
+  fs::resize_file(profile() / "command-line.json", std::uintmax_t{1} << 40);
+  EXPECT_EQ(Run({user_data_arg()}).exit_code, 0);
+  EXPECT_EQ(EngineArguments(), Expected({user_data_arg()}, switches));
   EXPECT_EQ(StripTimestamp(test::ReadTextFile(profile() / ".corvane-launcher-result.json")), kPassthrough);
 }
 

@@ -163,6 +163,20 @@ TEST_F(FilesTest, ReadFileBytesReadsRegularFilesOnly) {
   EXPECT_EQ(ReadFileBytes(At("missing").wstring()), std::nullopt);
   EXPECT_EQ(ReadFileBytes(At("folder").wstring()), std::nullopt);
   EXPECT_EQ(ReadFileBytes(L""), std::nullopt);
+  // The limit counts what is read: exactly the limit is read, one byte more is not.
+  EXPECT_EQ(ReadFileBytes(At("big").wstring(), content.size()), content);
+  EXPECT_EQ(ReadFileBytes(At("big").wstring(), content.size() - 1), std::nullopt);
+}
+
+// A file that claims a huge size, or never ends, is given up at the limit
+// instead of ending the launcher for want of memory.
+TEST_F(FilesTest, ReadFileBytesStopsAtTheLimitWhateverTheFileClaims) {
+  WriteTextFile(At("sparse"), "");
+  fs::resize_file(At("sparse"), std::uintmax_t{1} << 40);  // 1 TiB of holes
+  EXPECT_EQ(ReadFileBytes(At("sparse").wstring()), std::nullopt);
+#ifndef _WIN32
+  EXPECT_EQ(ReadFileBytes(L"/proc/self/pagemap"), std::nullopt);  // far more than the limit, produced on demand
+#endif
 }
 
 #ifndef _WIN32
