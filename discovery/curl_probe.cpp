@@ -4,6 +4,7 @@
 
 #include "base/json_readers.h"
 #include "discovery/endpoints.h"
+#include "persona/persona_config.h"
 #include "platform/child_output.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
@@ -199,7 +200,7 @@ ProbeOutcome RunCurl(const std::wstring& curl_path, const std::string& curl_prox
   if (captured.status == platform::CaptureStatus::kStopped) {
     // Reported as curl reports its own time-out, whatever the system made of the forced end.
     ProbeOutcome outcome = Failed(kProxyTimeout, "curl stopped after " + std::to_string(stop_after.count()) +
-                                                     " s against " + url + " via " + proxy);
+                                                     " s against " + url + " via " + MaskProxyPassword(proxy));
     outcome.curl_exit_code = kCurlTimeoutExit;
     outcome.elapsed_ms = captured.elapsed_ms;
     return outcome;
@@ -243,8 +244,8 @@ ProbeOutcome ClassifyCurlRun(const CurlRun& run, const std::string& proxy, const
   outcome.elapsed_ms = run.elapsed_ms;
   if (run.exit_code != 0) {
     outcome.error_code = ErrorCodeForExit(run.exit_code, run.output);
-    outcome.message = "curl exit " + std::to_string(run.exit_code) + " against " + url + " via " + proxy + " after " +
-                      std::to_string(run.elapsed_ms) + " ms";
+    outcome.message = "curl exit " + std::to_string(run.exit_code) + " against " + url + " via " +
+                      MaskProxyPassword(proxy) + " after " + std::to_string(run.elapsed_ms) + " ms";
     return outcome;
   }
 

@@ -82,7 +82,7 @@ void WriteErrorRecord(const DiscoveryRequest& request, const ProbeOutcome& outco
   report.step = "discover_proxy_ip";
   report.error_code = outcome.error_code;
   report.message = outcome.message;
-  report.proxy = request.persona.proxyServer;
+  report.proxy = MaskProxyPassword(request.persona.proxyServer);
   report.discovery_url = url;
   report.curl_exit_code = outcome.curl_exit_code;
   report.elapsed_ms = elapsed_ms;
@@ -110,7 +110,7 @@ void RunDiscovery(std::unique_ptr<DiscoveryRequest> request, const DiscoveryCont
   // A record on disk must belong to the latest run that ran discovery.
   if (!request->error_record_path.empty()) platform::DeleteFileOnly(request->error_record_path);
 
-  Narrate(context, kPersonaStep, Widen(persona.proxyServer), StepState::kDone);
+  Narrate(context, kPersonaStep, Widen(MaskProxyPassword(persona.proxyServer)), StepState::kDone);
   Pause(context, milliseconds(120));
   if (Aborted(context)) return;
 

@@ -38,6 +38,18 @@ std::string ReadSwitchProxyServer(std::string_view text) {
   return ReadStringField(text.substr(open, close - open + 1), "--proxy-server");
 }
 
+std::string MaskProxyPassword(std::string_view proxy) {
+  const std::size_t scheme = proxy.find("://");
+  const std::size_t user = scheme == std::string_view::npos ? 0 : scheme + 3;
+  // The host and port hold no '@', so the last one ends the user part,
+  // whatever the password itself holds.
+  const std::size_t at = proxy.rfind('@');
+  if (at == std::string_view::npos || at < user) return std::string(proxy);
+  const std::size_t colon = proxy.find(':', user);
+  if (colon == std::string_view::npos || colon > at) return std::string(proxy);
+  return std::string(proxy.substr(0, colon + 1)) + "***" + std::string(proxy.substr(at));
+}
+
 PersonaConfig ParsePersonaConfig(std::string_view text) {
   PersonaConfig config;
   config.proxyServer = ReadStringField(text, "proxy-server");

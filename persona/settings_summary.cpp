@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/json_readers.h"
+#include "persona/persona_config.h"
 #include "platform/encoding.h"
 
 namespace quillwave {
@@ -60,11 +61,14 @@ SettingsSummary BuildSettingsSummary(std::string_view text) {
       if (!raw.empty() && raw.front() == '{') switch_object = raw;
       return;
     }
-    if (IsTruthyValue(raw)) overrides.emplace_back(key, raw);
+    if (IsTruthyValue(raw))
+      overrides.emplace_back(key, key == "proxy-server" ? MaskProxyPassword(raw) : std::string(raw));
   });
   if (!switch_object.empty()) {
     ForEachMember(switch_object, [&](std::string_view key, std::string_view raw) {
-      if (!key.empty() && IsTruthyValue(raw)) switches.emplace_back(key, raw);
+      if (!key.empty() && IsTruthyValue(raw)) {
+        switches.emplace_back(key, key == "--proxy-server" ? MaskProxyPassword(raw) : std::string(raw));
+      }
     });
   }
   return {SortedRows(std::move(overrides)), SortedRows(std::move(switches))};

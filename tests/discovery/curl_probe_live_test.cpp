@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -111,8 +112,9 @@ TEST_F(RealCurl, ProxyAndEndpointFailures) {
     const ProbeOutcome outcome = probe_egress(c.proxy, c.url);
     EXPECT_EQ(outcome.error_code, c.code) << c.name;
     EXPECT_EQ(outcome.curl_exit_code, c.exit_code) << c.name;
-    EXPECT_EQ(outcome.message, "curl exit " + std::to_string(c.exit_code) + " against " + c.url + " via " + c.proxy +
-                                   " after " + std::to_string(outcome.elapsed_ms) + " ms")
+    EXPECT_EQ(outcome.message, "curl exit " + std::to_string(c.exit_code) + " against " + c.url + " via " +
+                                   std::regex_replace(c.proxy, std::regex(":[^:@]*@"), ":***@") + " after " +
+                                   std::to_string(outcome.elapsed_ms) + " ms")
         << c.name;
   }
   EXPECT_TRUE(endpoint.requests().empty());
