@@ -172,7 +172,11 @@ TEST_F(FilesTest, ReadFileBytesReadsRegularFilesOnly) {
 // instead of ending the launcher for want of memory.
 TEST_F(FilesTest, ReadFileBytesStopsAtTheLimitWhateverTheFileClaims) {
   WriteTextFile(At("sparse"), "");
+#ifdef _WIN32
+  fs::resize_file(At("sparse"), std::uintmax_t{1} << 30);  // the MinGW runtime stops below 2 GiB
+#else
   fs::resize_file(At("sparse"), std::uintmax_t{1} << 40);  // 1 TiB of holes
+#endif
   EXPECT_EQ(ReadFileBytes(At("sparse").wstring()), std::nullopt);
 #ifndef _WIN32
   EXPECT_EQ(ReadFileBytes(L"/proc/self/pagemap"), std::nullopt);  // far more than the limit, produced on demand
