@@ -6,10 +6,8 @@
 namespace quillwave {
 
 // Deletes the saved tabs and sessions of the "Default" profile inside the
-// user-data directory; nothing when the directory is empty.
+// user-data directory; nothing when the directory is empty. Nothing behind a
+// link inside the user-data directory is touched.
 void ClosePreviousTabs(const std::wstring& user_data_dir);
-
-// Removes a folder (or file) with everything below it, silently and for good.
-void DeleteDirectoryTree(const std::wstring& path);
 
 }  // namespace quillwave

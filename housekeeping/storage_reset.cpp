@@ -1,15 +1,14 @@
 #include "housekeeping/storage_reset.h"
 
 #include <string_view>
+#include <vector>
 
-#include "housekeeping/previous_tabs.h"
 #include "platform/files.h"
 
 namespace quillwave {
 namespace {
 
 enum class Base { kUserData, kProfile };
-enum class Kind { kFiles, kFolder };
 
 struct Target {
   Base base;
@@ -19,29 +18,31 @@ struct Target {
 
 struct Category {
   std::string_view name;
-  Kind kind;
-  Target targets[4];  // unused slots have an empty name
+  platform::RemoveKind kind;  // of every target
+  Target targets[4];          // unused slots have an empty name
 };
 
 constexpr Base P = Base::kProfile;
 constexpr Base U = Base::kUserData;
+constexpr platform::RemoveKind kFiles = platform::RemoveKind::kFile;
+constexpr platform::RemoveKind kFolder = platform::RemoveKind::kTree;
 
 // In processing order. "cache_storage" lies inside the service-worker folder,
 // so it is handled on its own only while that folder stays.
 constexpr Category kCategories[] = {
     {"cookies",
-     Kind::kFiles,
+     kFiles,
      {{P, L"Cookies"}, {P, L"Cookies-journal"}, {P, L"Network", L"Cookies"}, {P, L"Network", L"Cookies-journal"}}},
-    {"file_systems", Kind::kFolder, {{P, L"File System"}}},
-    {"indexeddb", Kind::kFolder, {{P, L"IndexedDB"}}},
-    {"local_storage", Kind::kFolder, {{P, L"Local Storage"}}},
-    {"shader_cache", Kind::kFolder, {{U, L"ShaderCache"}, {U, L"GraphiteDawnCache"}, {P, L"GPUCache"}}},
-    {"websql", Kind::kFolder, {{P, L"databases"}}},
-    {"service_workers", Kind::kFolder, {{P, L"Service Worker"}}},
-    {"cache_storage", Kind::kFolder, {{P, L"Service Worker", L"CacheStorage"}}},
-    {"interest_groups", Kind::kFolder, {{P, L"InterestGroups"}}},
-    {"shared_storage", Kind::kFiles, {{P, L"Shared Storage"}, {P, L"Shared Storage-journal"}}},
-    {"storage_buckets", Kind::kFolder, {{P, L"StorageBuckets"}}},
+    {"file_systems", kFolder, {{P, L"File System"}}},
+    {"indexeddb", kFolder, {{P, L"IndexedDB"}}},
+    {"local_storage", kFolder, {{P, L"Local Storage"}}},
+    {"shader_cache", kFolder, {{U, L"ShaderCache"}, {U, L"GraphiteDawnCache"}, {P, L"GPUCache"}}},
+    {"websql", kFolder, {{P, L"databases"}}},
+    {"service_workers", kFolder, {{P, L"Service Worker"}}},
+    {"cache_storage", kFolder, {{P, L"Service Worker", L"CacheStorage"}}},
+    {"interest_groups", kFolder, {{P, L"InterestGroups"}}},
+    {"shared_storage", kFiles, {{P, L"Shared Storage"}, {P, L"Shared Storage-journal"}}},
+    {"storage_buckets", kFolder, {{P, L"StorageBuckets"}}},
 };
 
 bool Selected(const StorageResetSelection& selection, std::string_view name) {
@@ -58,7 +59,6 @@ void ResetProfileStorage(const std::wstring& user_data_dir, const StorageResetSe
   for (const auto& [name, on] : selection) any = any || on;
   if (!any) return;
 
-  const std::wstring profile = user_data_dir + platform::kPathSeparator + L"Default";
   for (const Category& category : kCategories) {
     bool process = all || Selected(selection, category.name);
     if (category.name == "cache_storage") {
@@ -67,18 +67,12 @@ void ResetProfileStorage(const std::wstring& user_data_dir, const StorageResetSe
     if (!process) continue;
     for (const Target& target : category.targets) {
       if (target.first.empty()) break;
-      std::wstring path = (target.base == Base::kProfile ? profile : user_data_dir) + platform::kPathSeparator;
-      path += target.first;
-      if (!target.second.empty()) {
-        path += platform::kPathSeparator;
-        path += target.second;
-      }
+      std::vector<std::wstring_view> components;
+      if (target.base == Base::kProfile) components.push_back(L"Default");
+      components.push_back(target.first);
+      if (!target.second.empty()) components.push_back(target.second);
       // Each target is tried on its own: one that stays never stops the rest.
-      if (category.kind == Kind::kFiles) {
-        platform::DeleteFileOnly(path);
-      } else {
-        DeleteDirectoryTree(path);
-      }
+      platform::RemoveBelow(user_data_dir, components, category.kind);
     }
   }
 }

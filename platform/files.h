@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillwave::platform {
 
@@ -26,10 +27,22 @@ bool PathExists(const std::wstring& path);
 // that care; most ignore it.
 bool DeleteFileOnly(const std::wstring& path);
 
-// Removes the entry at the path with everything below it, permanently and
-// silently. Symbolic links are removed, never followed; an entry that cannot
-// be removed is left and the rest goes on.
-void RemoveTree(const std::wstring& path);
+// kFile: a file or a link; a folder of that name stays. kTree: the entry
+// with everything below it.
+enum class RemoveKind { kFile, kTree };
+
+// kGone: nothing is at the target any more (or never was). kBehindLink: a
+// folder on the way is a link (Windows: any reparse point), so nothing was
+// touched. kLeft: something stays, or the way could not be opened.
+enum class RemoveResult { kGone, kBehindLink, kLeft };
+
+// Removes `root` / components... permanently and silently. `root` is the
+// caller's own folder and is reached as named; every component below it is
+// reached without following a link, and a link at the target is removed
+// itself, never followed. Within a tree, an entry that cannot be removed is
+// left and the rest goes on. A component that is empty, "." or ".." or holds
+// a separator touches nothing.
+RemoveResult RemoveBelow(const std::wstring& root, const std::vector<std::wstring_view>& components, RemoveKind kind);
 
 // Anything the launcher reads is far smaller; more is treated as unreadable.
 inline constexpr std::size_t kReadLimitBytes = std::size_t{64} << 20;

@@ -9,6 +9,7 @@
 #include <set>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/encoding.h"
 #include "platform/files.h"
@@ -25,6 +26,14 @@ struct DirTraits {
   static bool Close(DIR* dir) { return ::closedir(dir) == 0; }
 };
 using UniqueDir = UniqueOwner<DirTraits>;
+
+constexpr int kOpenToList = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+// Passing through a folder needs no right to read it.
+constexpr int kOpenToPass = O_PATH | O_DIRECTORY | O_CLOEXEC;
+
+bool IsPlainName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." && name.find_first_of(std::string_view("/\0", 2)) == name.npos;
+}
 
 // Empties the directory open at `fd` as far as possible. Returns the first
 // subdirectory that is not empty yet and not known to be stuck, or an empty
@@ -55,6 +64,42 @@ std::string EmptyOneLevel(int fd, const std::set<std::pair<dev_t, ino_t>>& stuck
   return descend;
 }
 
+// Empties the folder `name` in the folder open at `parent` and removes it;
+// true when it is gone. Iterative, one descriptor at a time, so neither the
+// stack nor the descriptor table limits the depth of the tree. Folders are
+// entered with O_NOFOLLOW and left through "..".
+bool RemoveFolder(int parent, const std::string& name) {
+  UniqueFd fd(::openat(parent, name.c_str(), kOpenToList));
+  // An unreadable folder may still be empty.
+  if (!fd.valid()) return ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0;
+  std::set<std::pair<dev_t, ino_t>> stuck;  // directories that could not be emptied
+  std::size_t depth = 0;
+  for (;;) {
+    const std::string child = EmptyOneLevel(fd.get(), stuck);
+    if (!child.empty()) {
+      UniqueFd next(::openat(fd.get(), child.c_str(), kOpenToList));
+      if (next.valid()) {
+        fd = std::move(next);
+        ++depth;
+        continue;
+      }
+      struct stat st {};
+      if (::fstatat(fd.get(), child.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) stuck.insert({st.st_dev, st.st_ino});
+      continue;
+    }
+    if (depth == 0) break;
+    // Done with this level: if it is still not empty, never enter it again.
+    struct stat self {};
+    if (::fstat(fd.get(), &self) == 0) stuck.insert({self.st_dev, self.st_ino});
+    UniqueFd up(::openat(fd.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!up.valid()) return false;
+    fd = std::move(up);
+    --depth;
+  }
+  fd.Reset();
+  return ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0;
+}
+
 }  // namespace
 
 bool PathExists(const std::wstring& path) {
@@ -69,48 +114,35 @@ bool DeleteFileOnly(const std::wstring& path) {
   return ::unlink(native.c_str()) == 0;
 }
 
-// Iterative, one descriptor at a time, so neither the stack nor the
-// descriptor table limits the depth of the tree. Directories are entered
-// with O_NOFOLLOW and left through "..", so a link never leads outside.
-void RemoveTree(const std::wstring& path) {
-  const std::string native = Native(path);
-  struct stat top {};
-  if (::lstat(native.c_str(), &top) != 0) return;
-  if (!S_ISDIR(top.st_mode)) {
-    ::unlink(native.c_str());
-    return;
+RemoveResult RemoveBelow(const std::wstring& root, const std::vector<std::wstring_view>& components, RemoveKind kind) {
+  std::vector<std::string> names;
+  for (const std::wstring_view component : components) {
+    names.push_back(WideToUtf8(component));
+    if (!IsPlainName(names.back())) return RemoveResult::kLeft;
   }
-  UniqueFd fd(::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!fd.valid()) {
-    ::rmdir(native.c_str());  // an unreadable folder may still be empty
-    return;
-  }
-  std::set<std::pair<dev_t, ino_t>> stuck;  // directories that could not be emptied
-  std::size_t depth = 0;
-  for (;;) {
-    const std::string child = EmptyOneLevel(fd.get(), stuck);
-    if (!child.empty()) {
-      UniqueFd next(::openat(fd.get(), child.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-      if (next.valid()) {
-        fd = std::move(next);
-        ++depth;
-        continue;
-      }
+  if (root.empty() || names.empty()) return RemoveResult::kLeft;
+  UniqueFd folder(::open(Native(root).c_str(), kOpenToPass));
+  if (!folder.valid()) return errno == ENOENT || errno == ENOTDIR ? RemoveResult::kGone : RemoveResult::kLeft;
+  for (std::size_t i = 0; i + 1 < names.size(); ++i) {
+    UniqueFd next(::openat(folder.get(), names[i].c_str(), kOpenToPass | O_NOFOLLOW));
+    if (!next.valid()) {
       struct stat st {};
-      if (::fstatat(fd.get(), child.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) stuck.insert({st.st_dev, st.st_ino});
-      continue;
+      if (::fstatat(folder.get(), names[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT ? RemoveResult::kGone : RemoveResult::kLeft;
+      }
+      if (S_ISLNK(st.st_mode)) return RemoveResult::kBehindLink;
+      return S_ISDIR(st.st_mode) ? RemoveResult::kLeft : RemoveResult::kGone;
     }
-    if (depth == 0) break;
-    // Done with this level: if it is still not empty, never enter it again.
-    struct stat self {};
-    if (::fstat(fd.get(), &self) == 0) stuck.insert({self.st_dev, self.st_ino});
-    UniqueFd parent(::openat(fd.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!parent.valid()) return;
-    fd = std::move(parent);
-    --depth;
+    folder = std::move(next);
   }
-  fd.Reset();
-  ::rmdir(native.c_str());
+  const char* last = names.back().c_str();
+  struct stat st {};
+  if (::fstatat(folder.get(), last, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT ? RemoveResult::kGone : RemoveResult::kLeft;
+  }
+  if (!S_ISDIR(st.st_mode)) return ::unlinkat(folder.get(), last, 0) == 0 ? RemoveResult::kGone : RemoveResult::kLeft;
+  if (kind == RemoveKind::kFile) return RemoveResult::kLeft;
+  return RemoveFolder(folder.get(), names.back()) ? RemoveResult::kGone : RemoveResult::kLeft;
 }
 
 std::optional<std::string> ReadFileBytes(const std::wstring& path, std::size_t at_most) {

@@ -5,17 +5,24 @@
 #include <algorithm>
 #include <cstdint>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/win32/unique_handle.h"
 
 namespace quillwave::platform {
+namespace {
 
-bool PathExists(const std::wstring& path) { return !path.empty() && ::PathFileExistsW(path.c_str()) != FALSE; }
+bool IsPlainName(std::wstring_view name) {
+  return !name.empty() && name != L"." && name != L".." &&
+         name.find_first_of(std::wstring_view(L"\\/:\0", 4)) == std::wstring_view::npos;
+}
 
-bool DeleteFileOnly(const std::wstring& path) { return ::DeleteFileW(path.c_str()) != FALSE; }
+bool NotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
-void RemoveTree(const std::wstring& path) {
+// Silently and for good: no dialog, no recycle bin.
+void ShellDelete(const std::wstring& path) {
   // The shell wants a list: the name, its terminator, and the list's terminator.
   std::wstring from = path;
   from.push_back(L'\0');
@@ -24,6 +31,54 @@ void RemoveTree(const std::wstring& path) {
   operation.pFrom = from.c_str();  // c_str() adds the second zero
   operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
   ::SHFileOperationW(&operation);
+}
+
+}  // namespace
+
+bool PathExists(const std::wstring& path) { return !path.empty() && ::PathFileExistsW(path.c_str()) != FALSE; }
+
+bool DeleteFileOnly(const std::wstring& path) { return ::DeleteFileW(path.c_str()) != FALSE; }
+
+RemoveResult RemoveBelow(const std::wstring& root, const std::vector<std::wstring_view>& components, RemoveKind kind) {
+  for (const std::wstring_view component : components) {
+    if (!IsPlainName(component)) return RemoveResult::kLeft;
+  }
+  if (root.empty() || components.empty()) return RemoveResult::kLeft;
+  // Each folder on the way stays open without delete sharing until the end,
+  // so none of them can be renamed or replaced by a link meanwhile.
+  std::vector<UniqueFileHandle> way;
+  std::wstring path = root;
+  for (std::size_t i = 0; i + 1 < components.size(); ++i) {
+    path += L'\\';
+    path += components[i];
+    UniqueFileHandle folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!folder.valid()) return NotFound(::GetLastError()) ? RemoveResult::kGone : RemoveResult::kLeft;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(folder.get(), &info)) return RemoveResult::kLeft;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return RemoveResult::kBehindLink;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return RemoveResult::kGone;
+    way.push_back(std::move(folder));
+  }
+  path += L'\\';
+  path += components.back();
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());  // a link's own, not its target's
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return NotFound(::GetLastError()) ? RemoveResult::kGone : RemoveResult::kLeft;
+  }
+  const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  bool removed = false;
+  if (kind == RemoveKind::kFile) {
+    removed = !folder && ::DeleteFileW(path.c_str());
+  } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    // A junction or a link goes itself; what it points to stays.
+    removed = folder ? ::RemoveDirectoryW(path.c_str()) : ::DeleteFileW(path.c_str());
+  } else {
+    ShellDelete(path);
+    removed = ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+  }
+  return removed ? RemoveResult::kGone : RemoveResult::kLeft;
 }
 
 std::optional<std::string> ReadFileBytes(const std::wstring& path, std::size_t at_most) {

@@ -13,6 +13,10 @@
 #include <io.h>
 #include <share.h>
 #include <sys/stat.h>
+#include <windows.h>
+#include <winioctl.h>
+
+#include "platform/win32/unique_handle.h"
 #endif
 
 namespace quillwave {
@@ -59,6 +63,41 @@ const char* const kTree[] = {
 void MakeTree(const fs::path& user_data) {
   for (const char* file : kTree) WriteTextFile(user_data / file, "x");
 }
+
+#ifdef _WIN32
+// A junction at `link` to the folder `target`; false where the system
+// cannot make one.
+bool MakeFolderLink(const fs::path& target, const fs::path& link) {
+  if (!fs::create_directory(link)) return false;
+  platform::UniqueFileHandle folder(::CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  // The mount-point form of the reparse data: the target's NT name and an
+  // empty print name, each with its terminator.
+  const std::wstring name = L"\\??\\" + fs::absolute(target).wstring();
+  struct {
+    DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+    WORD data_length, reserved = 0, name_offset = 0, name_length, print_offset, print_length = 0;
+    wchar_t names[1024] = {};
+  } data;
+  data.name_length = static_cast<WORD>(name.size() * sizeof(wchar_t));
+  data.print_offset = static_cast<WORD>(data.name_length + sizeof(wchar_t));
+  data.data_length = static_cast<WORD>(4 * sizeof(WORD) + data.print_offset + sizeof(wchar_t));
+  name.copy(data.names, name.size());
+  DWORD returned = 0;
+  if (folder.valid() && ::DeviceIoControl(folder.get(), FSCTL_SET_REPARSE_POINT, &data, 8 + data.data_length, nullptr,
+                                          0, &returned, nullptr)) {
+    return true;
+  }
+  folder.Reset();
+  fs::remove(link);
+  return false;
+}
+#else
+bool MakeFolderLink(const fs::path& target, const fs::path& link) {
+  fs::create_directory_symlink(target, link);
+  return true;
+}
+#endif
 
 class HousekeepingTest : public ::testing::Test {
  protected:
@@ -149,6 +188,46 @@ TEST_F(HousekeepingTest, ResetProfileStorageRemovesExactlyTheSelectedCategories)
     MakeTree(user_data_);
     ResetProfileStorage(UserDataDir(), c.selection);
     ExpectRemovedExactly(c.removed);
+  }
+}
+
+// A folder on the way to the targets replaced by a link to another
+// browser's profile, at the first component or deeper: nothing behind the
+// link goes, the link stays, the targets beside it still go.
+TEST_F(HousekeepingTest, LinksOnTheWayAreNeverFollowed) {
+  const std::vector<std::string> tabs = {"Default/Current Tabs", "Default/Current Session", "Default/Last Tabs",
+                                         "Default/Last Session", "Default/Sessions"};
+  auto with_tabs = [&](std::vector<std::string> more) {
+    more.insert(more.end(), tabs.begin(), tabs.end());
+    return more;
+  };
+  struct LinkCase {
+    const char* link;
+    ResetCase reset;
+  };
+  const LinkCase cases[] = {
+      {"Default", {"all", {{"all", true}}, {"ShaderCache", "GraphiteDawnCache"}}},
+      {"Default/Network", {"cookies", {{"cookies", true}}, with_tabs({"Default/Cookies", "Default/Cookies-journal"})}},
+      {"Default/Service Worker",
+       {"cache_storage and local_storage",
+        {{"cache_storage", true}, {"local_storage", true}},
+        with_tabs({"Default/Local Storage"})}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.link);
+    ScopedTempDir fresh;
+    user_data_ = fresh.path() / "profile dir";
+    MakeTree(user_data_);
+    const fs::path other_browser = fresh.path() / "other browser";
+    fs::rename(user_data_ / c.link, other_browser);
+    if (!MakeFolderLink(other_browser, user_data_ / c.link)) {
+      GTEST_SKIP() << "this system cannot make a junction (Wine 8 has no FSCTL_SET_REPARSE_POINT); "
+                      "the Linux suite checks links on the way";
+    }
+    ClosePreviousTabs(UserDataDir());
+    ResetProfileStorage(UserDataDir(), c.reset.selection);
+    ExpectRemovedExactly(c.reset.removed);  // what lies behind the link is looked at through it
+    EXPECT_TRUE(fs::exists(user_data_ / c.link));
   }
 }
 

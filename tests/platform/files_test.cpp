@@ -26,6 +26,10 @@ using test::WriteTextFile;
 class FilesTest : public ::testing::Test {
  protected:
   fs::path At(const char* name) const { return dir_.path() / name; }
+  RemoveResult Remove(const char* name) const {
+    const std::wstring wide = fs::path(name).wstring();
+    return RemoveBelow(dir_.wpath(), {wide}, RemoveKind::kTree);
+  }
   ScopedTempDir dir_;
 };
 
@@ -56,12 +60,16 @@ TEST_F(FilesTest, RemoveTreeRemovesFoldersFilesAndNothingElse) {
   WriteTextFile(At("single"), "x");
   WriteTextFile(At("tree sibling") / "keep", "x");
 
-  RemoveTree(At("tree").wstring());
-  RemoveTree(At("single").wstring());
-  RemoveTree(At("missing").wstring());
+  EXPECT_EQ(Remove("tree"), RemoveResult::kGone);
+  EXPECT_EQ(Remove("single"), RemoveResult::kGone);
+  EXPECT_EQ(Remove("missing"), RemoveResult::kGone);
 
   EXPECT_FALSE(fs::exists(At("tree")));
   EXPECT_FALSE(fs::exists(At("single")));
+  EXPECT_TRUE(fs::exists(At("tree sibling") / "keep"));
+  // A component never leads out of the folder it is named in.
+  EXPECT_EQ(RemoveBelow(At("tree sibling").wstring(), {L"..", L"tree sibling", L"keep"}, RemoveKind::kFile),
+            RemoveResult::kLeft);
   EXPECT_TRUE(fs::exists(At("tree sibling") / "keep"));
 }
 
@@ -92,7 +100,7 @@ TEST_F(FilesTest, RemoveTreeHandlesDeepTrees) {
   ::close(file);
   ::close(fd);
 #endif
-  RemoveTree(At("deep").wstring());
+  EXPECT_EQ(Remove("deep"), RemoveResult::kGone);
   EXPECT_FALSE(fs::exists(At("deep")));
 }
 
@@ -103,9 +111,11 @@ TEST_F(FilesTest, RemoveTreeRemovesLinksWithoutFollowingThem) {
   fs::create_directory_symlink(At("outside"), At("tree") / "dir link");
   fs::create_symlink(At("outside") / "keep", At("tree") / "file link");
   fs::create_directory_symlink(At("outside"), At("top link"));
+  fs::create_directory_symlink(At("outside"), At("outside link"));
 
-  RemoveTree(At("tree").wstring());
-  RemoveTree(At("top link").wstring());
+  Remove("tree");
+  Remove("top link");
+  EXPECT_EQ(RemoveBelow(dir_.wpath(), {L"outside link", L"keep"}, RemoveKind::kFile), RemoveResult::kBehindLink);
 
   EXPECT_FALSE(fs::exists(fs::symlink_status(At("tree"))));
   EXPECT_FALSE(fs::exists(fs::symlink_status(At("top link"))));
@@ -131,11 +141,9 @@ TEST_F(FilesTest, RemoveTreeCarriesOnPastEntriesItCannotRemove) {
   ASSERT_EQ(::chmod((tree / "locked").c_str(), 0555), 0);
   ASSERT_EQ(::chmod((tree / "unreadable").c_str(), 0), 0);
 
-  const std::wstring tree_path = tree.wstring();
-  const std::wstring empty_path = At("empty unreadable").wstring();
   EXPECT_EQ(test::RunUnprivileged([&] {
-              RemoveTree(tree_path);
-              RemoveTree(empty_path);
+              Remove("tree");
+              Remove("empty unreadable");
               return std::string();
             }),
             "");
