@@ -42,7 +42,13 @@ enum class RemoveResult { kGone, kBehindLink, kLeft };
 // itself, never followed. Within a tree, an entry that cannot be removed is
 // left and the rest goes on. A component that is empty, "." or ".." or holds
 // a separator touches nothing.
-RemoveResult RemoveBelow(const std::wstring& root, const std::vector<std::wstring_view>& components, RemoveKind kind);
+//
+// `entered`, when set, is called as the removal of a tree enters each of
+// its folders, with its depth below the target (the target is 0): a seam for
+// tests that change the tree meanwhile. The Windows shell removes a folder's
+// content on its own and calls nothing.
+RemoveResult RemoveBelow(const std::wstring& root, const std::vector<std::wstring_view>& components, RemoveKind kind,
+                         const std::function<void(std::size_t depth)>& entered = {});
 
 // Anything the launcher reads is far smaller; more is treated as unreadable.
 inline constexpr std::size_t kReadLimitBytes = std::size_t{64} << 20;

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <new>
-#include <set>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -31,73 +30,123 @@ constexpr int kOpenToList = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 // Passing through a folder needs no right to read it.
 constexpr int kOpenToPass = O_PATH | O_DIRECTORY | O_CLOEXEC;
 
+// However deep the tree, the walk holds open only the target and this many
+// of the deepest folders on its way; it re-opens the others by name when it
+// comes back to them.
+constexpr std::size_t kOpenFolders = 64;
+
+struct Entry {
+  std::string name;
+  bool folder = false;
+};
+
+// A folder of the tree being removed, on the way from the target down to
+// where the walk is.
+struct WalkFolder {
+  std::string name;  // in the folder above
+  dev_t device = 0;
+  ino_t inode = 0;
+  UniqueFd fd;                 // closed while far above the walk's place
+  std::vector<Entry> entries;  // listed once, when entered
+  std::size_t next = 0;
+};
+
 bool IsPlainName(std::string_view name) {
   return !name.empty() && name != "." && name != ".." && name.find_first_of(std::string_view("/\0", 2)) == name.npos;
 }
 
-// Empties the directory open at `fd` as far as possible. Returns the first
-// subdirectory that is not empty yet and not known to be stuck, or an empty
-// name when nothing is left to descend into.
-std::string EmptyOneLevel(int fd, const std::set<std::pair<dev_t, ino_t>>& stuck) {
+std::vector<Entry> ListFolder(int fd) {
+  std::vector<Entry> entries;
   UniqueFd listing(::dup(fd));
-  if (!listing.valid()) return {};
-  DIR* dir = ::fdopendir(listing.get());
-  if (dir == nullptr) return {};
-  listing.Release();
-  ::rewinddir(dir);
-  std::string descend;
-  while (dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
+  if (!listing.valid()) return entries;
+  UniqueDir dir(::fdopendir(listing.get()));
+  if (!dir.valid()) return entries;
+  listing.Release();  // the listing owns it now
+  while (const dirent* found = ::readdir(dir.get())) {
+    Entry entry{found->d_name, found->d_type == DT_DIR};
+    if (entry.name == "." || entry.name == "..") continue;
     struct stat st {};
-    if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (!S_ISDIR(st.st_mode)) {
-      ::unlinkat(fd, name.c_str(), 0);  // links are removed, never followed
-      continue;
+    if (found->d_type == DT_UNKNOWN && ::fstatat(fd, found->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      entry.folder = S_ISDIR(st.st_mode);
     }
-    if (::unlinkat(fd, name.c_str(), AT_REMOVEDIR) == 0) continue;
-    if (stuck.count({st.st_dev, st.st_ino}) != 0) continue;
-    descend = name;
-    break;
+    entries.push_back(std::move(entry));
   }
-  ::closedir(dir);
-  return descend;
+  return entries;
+}
+
+bool StandsAt(int above, const WalkFolder& folder) {
+  struct stat st {};
+  return ::fstatat(above, folder.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode) &&
+         st.st_dev == folder.device && st.st_ino == folder.inode;
+}
+
+// Opens the folder `name` in the folder open at `above`, lists it and puts
+// it at the end of `way`. When it cannot be opened it goes as it is, if it
+// can: a link or a file that took its place, or an empty folder that cannot
+// be read.
+bool Enter(int above, std::string name, std::vector<WalkFolder>& way, const std::function<void(std::size_t)>& entered) {
+  UniqueFd fd(::openat(above, name.c_str(), kOpenToList));
+  struct stat st {};
+  if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
+    if (::unlinkat(above, name.c_str(), 0) != 0) ::unlinkat(above, name.c_str(), AT_REMOVEDIR);
+    return false;
+  }
+  if (entered) entered(way.size());
+  WalkFolder folder{std::move(name), st.st_dev, st.st_ino, std::move(fd), {}, 0};
+  folder.entries = ListFolder(folder.fd.get());
+  way.push_back(std::move(folder));
+  if (way.size() > kOpenFolders + 1) way[way.size() - 1 - kOpenFolders].fd.Reset();
+  return true;
+}
+
+// Re-opens the last folder of `way` by name from the nearest open one above
+// it, checking that each folder on the way down is the one that was listed.
+// One that is not stands elsewhere now: it is dropped from the way with all
+// below it, left alone, and false returned.
+bool Reopen(std::vector<WalkFolder>& way) {
+  std::size_t open = way.size() - 1;
+  while (!way[open].fd.valid()) --open;  // the target itself is always open
+  for (std::size_t i = open + 1; i < way.size(); ++i) {
+    UniqueFd fd(::openat(way[i - 1].fd.get(), way[i].name.c_str(), kOpenToList));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || st.st_dev != way[i].device || st.st_ino != way[i].inode) {
+      way.resize(i);
+      return false;
+    }
+    way[i].fd = std::move(fd);
+    if (i - 1 > 0 && i - 1 + kOpenFolders < way.size()) way[i - 1].fd.Reset();
+  }
+  return true;
 }
 
 // Empties the folder `name` in the folder open at `parent` and removes it;
-// true when it is gone. Iterative, one descriptor at a time, so neither the
-// stack nor the descriptor table limits the depth of the tree. Folders are
-// entered with O_NOFOLLOW and left through "..".
-bool RemoveFolder(int parent, const std::string& name) {
-  UniqueFd fd(::openat(parent, name.c_str(), kOpenToList));
-  // An unreadable folder may still be empty.
-  if (!fd.valid()) return ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0;
-  std::set<std::pair<dev_t, ino_t>> stuck;  // directories that could not be emptied
-  std::size_t depth = 0;
+// true when it is gone. Iterative, so the depth of the tree costs neither
+// stack nor more than kOpenFolders descriptors. Every folder is listed once
+// and its removal tried once, after its content, however much of it stays.
+// The walk never goes up through "..": it returns to the folders it holds,
+// or re-opens one by name from above, and leaves a folder that no longer
+// stands where it was listed, with everything in it.
+bool RemoveFolder(int parent, const std::string& name, const std::function<void(std::size_t)>& entered) {
+  std::vector<WalkFolder> way;
+  if (!Enter(parent, name, way, entered)) return false;
   for (;;) {
-    const std::string child = EmptyOneLevel(fd.get(), stuck);
-    if (!child.empty()) {
-      UniqueFd next(::openat(fd.get(), child.c_str(), kOpenToList));
-      if (next.valid()) {
-        fd = std::move(next);
-        ++depth;
-        continue;
+    WalkFolder& here = way.back();
+    if (here.next < here.entries.size()) {
+      Entry& entry = here.entries[here.next++];
+      if (!entry.folder) {
+        ::unlinkat(here.fd.get(), entry.name.c_str(), 0);  // a link goes itself
+      } else {
+        Enter(here.fd.get(), std::move(entry.name), way, entered);
       }
-      struct stat st {};
-      if (::fstatat(fd.get(), child.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) stuck.insert({st.st_dev, st.st_ino});
       continue;
     }
-    if (depth == 0) break;
-    // Done with this level: if it is still not empty, never enter it again.
-    struct stat self {};
-    if (::fstat(fd.get(), &self) == 0) stuck.insert({self.st_dev, self.st_ino});
-    UniqueFd up(::openat(fd.get(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!up.valid()) return false;
-    fd = std::move(up);
-    --depth;
+    const WalkFolder done = std::move(here);
+    way.pop_back();
+    if (way.empty()) return StandsAt(parent, done) && ::unlinkat(parent, done.name.c_str(), AT_REMOVEDIR) == 0;
+    if (!way.back().fd.valid() && !Reopen(way)) continue;
+    const int above = way.back().fd.get();
+    if (StandsAt(above, done)) ::unlinkat(above, done.name.c_str(), AT_REMOVEDIR);
   }
-  fd.Reset();
-  return ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0;
 }
 
 }  // namespace
@@ -114,7 +163,8 @@ bool DeleteFileOnly(const std::wstring& path) {
   return ::unlink(native.c_str()) == 0;
 }
 
-RemoveResult RemoveBelow(const std::wstring& root, const std::vector<std::wstring_view>& components, RemoveKind kind) {
+RemoveResult RemoveBelow(const std::wstring& root, const std::vector<std::wstring_view>& components, RemoveKind kind,
+                         const std::function<void(std::size_t depth)>& entered) {
   std::vector<std::string> names;
   for (const std::wstring_view component : components) {
     names.push_back(WideToUtf8(component));
@@ -142,7 +192,7 @@ RemoveResult RemoveBelow(const std::wstring& root, const std::vector<std::wstrin
   }
   if (!S_ISDIR(st.st_mode)) return ::unlinkat(folder.get(), last, 0) == 0 ? RemoveResult::kGone : RemoveResult::kLeft;
   if (kind == RemoveKind::kFile) return RemoveResult::kLeft;
-  return RemoveFolder(folder.get(), names.back()) ? RemoveResult::kGone : RemoveResult::kLeft;
+  return RemoveFolder(folder.get(), names.back(), entered) ? RemoveResult::kGone : RemoveResult::kLeft;
 }
 
 std::optional<std::string> ReadFileBytes(const std::wstring& path, std::size_t at_most) {

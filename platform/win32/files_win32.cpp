@@ -39,7 +39,8 @@ bool PathExists(const std::wstring& path) { return !path.empty() && ::PathFileEx
 
 bool DeleteFileOnly(const std::wstring& path) { return ::DeleteFileW(path.c_str()) != FALSE; }
 
-RemoveResult RemoveBelow(const std::wstring& root, const std::vector<std::wstring_view>& components, RemoveKind kind) {
+RemoveResult RemoveBelow(const std::wstring& root, const std::vector<std::wstring_view>& components, RemoveKind kind,
+                         const std::function<void(std::size_t depth)>& /*entered*/) {
   for (const std::wstring_view component : components) {
     if (!IsPlainName(component)) return RemoveResult::kLeft;
   }

@@ -2,13 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "tests/support/temp_dir.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,9 +29,9 @@ using test::WriteTextFile;
 class FilesTest : public ::testing::Test {
  protected:
   fs::path At(const char* name) const { return dir_.path() / name; }
-  RemoveResult Remove(const char* name) const {
+  RemoveResult Remove(const char* name, const std::function<void(std::size_t)>& entered = {}) const {
     const std::wstring wide = fs::path(name).wstring();
-    return RemoveBelow(dir_.wpath(), {wide}, RemoveKind::kTree);
+    return RemoveBelow(dir_.wpath(), {wide}, RemoveKind::kTree, entered);
   }
   ScopedTempDir dir_;
 };
@@ -99,8 +102,17 @@ TEST_F(FilesTest, RemoveTreeHandlesDeepTrees) {
   EXPECT_GE(file, 0);
   ::close(file);
   ::close(fd);
+  // Far fewer descriptors than levels: the walk must not hold one per level.
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit few = saved;
+  few.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 256);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
 #endif
   EXPECT_EQ(Remove("deep"), RemoveResult::kGone);
+#ifndef _WIN32
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+#endif
   EXPECT_FALSE(fs::exists(At("deep")));
 }
 
@@ -120,6 +132,37 @@ TEST_F(FilesTest, RemoveTreeRemovesLinksWithoutFollowingThem) {
   EXPECT_FALSE(fs::exists(fs::symlink_status(At("tree"))));
   EXPECT_FALSE(fs::exists(fs::symlink_status(At("top link"))));
   EXPECT_EQ(ReadTextFile(At("outside") / "keep"), "x");
+}
+
+// A folder of the tree moved elsewhere while the walk is below it: the walk
+// never comes back up through where it now stands. Below the folders the
+// walk keeps open, the way back is re-opened by name and found gone.
+TEST_F(FilesTest, RemoveTreeLeavesWhatWasMovedAwayDuringTheWalk) {
+  struct MoveCase {
+    const char* tree;
+    int depth;
+    int moved;             // the folder at this depth goes...
+    std::size_t moved_in;  // ...as the walk enters this depth
+  };
+  for (const MoveCase c : {MoveCase{"near", 6, 2, 4}, MoveCase{"far below the open folders", 150, 5, 140}}) {
+    SCOPED_TRACE(c.tree);
+    const fs::path outside = At("outside") / c.tree;
+    fs::path deepest = At(c.tree), moved;
+    for (int level = 1; level <= c.depth; ++level) {
+      deepest /= "d";
+      if (level == c.moved) moved = deepest;
+    }
+    WriteTextFile(deepest / "f", "x");
+    for (const char* beside : {"p/q/beside", "p/beside", "beside"}) WriteTextFile(outside / beside, "x");
+
+    EXPECT_EQ(Remove(c.tree,
+                     [&](std::size_t depth) {
+                       if (depth == c.moved_in) fs::rename(moved, outside / "p" / "q" / "d");
+                     }),
+              RemoveResult::kGone);
+    for (const char* beside : {"p/q/beside", "p/beside", "beside"}) EXPECT_TRUE(fs::exists(outside / beside));
+    EXPECT_TRUE(fs::exists(outside / "p" / "q" / "d"));
+  }
 }
 
 TEST_F(FilesTest, RemoveTreeCarriesOnPastEntriesItCannotRemove) {
