@@ -70,10 +70,6 @@ TEST_F(FilesTest, RemoveTreeRemovesFoldersFilesAndNothingElse) {
   EXPECT_FALSE(fs::exists(At("tree")));
   EXPECT_FALSE(fs::exists(At("single")));
   EXPECT_TRUE(fs::exists(At("tree sibling") / "keep"));
-  // A component never leads out of the folder it is named in.
-  EXPECT_EQ(RemoveBelow(At("tree sibling").wstring(), {L"..", L"tree sibling", L"keep"}, RemoveKind::kFile),
-            RemoveResult::kLeft);
-  EXPECT_TRUE(fs::exists(At("tree sibling") / "keep"));
 }
 
 #ifdef _WIN32
