@@ -191,8 +191,8 @@ const char* ErrorCodeForExit(std::int32_t exit_code, std::string_view output) {
 ProbeOutcome RunCurl(const std::wstring& curl_path, const std::string& curl_proxy, const std::string& proxy,
                      const std::string& url, std::chrono::seconds stop_after) {
   if (!platform::PathExists(curl_path)) return Failed(kCurlNotFound, platform::CurlMissingMessage(curl_path));
-  platform::CapturedRun captured =
-      platform::RunCapturingOutput(CurlLaunch(curl_path, CurlArguments(curl_proxy, url)), kMaxCurlOutput, stop_after);
+  platform::CapturedRun captured = platform::RunCapturingOutput(CurlLaunch(curl_path, CurlArguments(curl_proxy, url)),
+                                                                {}, kMaxCurlOutput, stop_after);
   if (captured.status == platform::CaptureStatus::kPipeFailed) return Failed(kInternal, "CreatePipe failed");
   if (captured.status == platform::CaptureStatus::kStartFailed) {
     return Failed(kInternal, "CreateProcess(curl.exe) failed");

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/process.h"
 
@@ -27,19 +28,25 @@ struct CapturedRun {
   std::int64_t elapsed_ms = 0;    // monotonic, from just before the start to the end
 };
 
-// Starts the program hidden, with empty standard input and standard output
-// and error both writing into one pipe; reads that pipe to its end (past
-// `keep_at_most` bytes too, so the program never blocks on a full pipe),
-// then waits for the program. When the program has not ended and closed its
-// output `limit` after its start, it is ended there (SIGKILL on POSIX,
-// TerminateProcess on Windows), reading stops, and the run reports
-// kStopped; the program is always waited for before this returns. (On
-// Windows the read returns because ending the program closes its end of the
-// pipe; a process it started that keeps a copy of that end is not provided
-// for.) Windows starts the launch's command line, POSIX the program with its
-// argument list (no shell); no other handle or descriptor of the caller
-// reaches the program on POSIX.
-CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_most, std::chrono::milliseconds limit);
+// Starts the program hidden, with standard output and error both writing
+// into one pipe; reads that pipe to its end (past `keep_at_most` bytes too,
+// so the program never blocks on a full pipe), then waits for the program.
+// The program reads `input` on its standard input, then its end; an empty
+// `input` leaves its standard input empty (/dev/null on POSIX, none on
+// Windows). The input is fed while the output is read (POSIX: from the same
+// loop, never blocking; Windows: from a thread of its own), so a program
+// that reads little or none of it holds up neither itself nor the caller.
+// When the program has not ended and closed its output `limit` after its
+// start, it is ended there (SIGKILL on POSIX, TerminateProcess on Windows),
+// reading stops, and the run reports kStopped; the program is always waited
+// for before this returns. (On Windows the read returns because ending the
+// program closes its end of the pipe; a process it started that keeps a
+// copy of that end, or of its standard input while input is still being
+// fed, is not provided for.) Windows starts the launch's command line, POSIX
+// the program with its argument list (no shell); no other handle or
+// descriptor of the caller reaches the program on POSIX.
+CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::string_view input, std::size_t keep_at_most,
+                               std::chrono::milliseconds limit);
 
 // The folder of the system's own programs (GetSystemDirectoryW); nothing when
 // the system cannot say. POSIX has no such folder and always answers nothing.

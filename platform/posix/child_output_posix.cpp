@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "platform/child_output.h"
@@ -37,6 +38,13 @@ bool HasEnded(pid_t pid) {
   return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
 }
 
+// The descriptor moved to 3 or above: the child's standard descriptors are
+// set up one after another, and one of them must not overwrite it first.
+UniqueFd AboveStandardDescriptors(UniqueFd fd) {
+  if (fd.get() > 2) return fd;
+  return UniqueFd(::fcntl(fd.get(), F_DUPFD_CLOEXEC, 3));
+}
+
 std::int32_t ExitCodeFromStatus(int status) {
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
@@ -45,7 +53,8 @@ std::int32_t ExitCodeFromStatus(int status) {
 
 }  // namespace
 
-CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_most, std::chrono::milliseconds limit) {
+CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::string_view input, std::size_t keep_at_most,
+                               std::chrono::milliseconds limit) {
   CapturedRun run;
   int ends[2] = {-1, -1};
   if (::pipe2(ends, O_CLOEXEC) != 0) {
@@ -55,6 +64,27 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_
   }
   UniqueFd read_end(ends[0]);
   UniqueFd write_end(ends[1]);
+
+  // The caller keeps its own copy of the input's read end until the run is
+  // over: a write then never meets a closed pipe (no SIGPIPE in the caller),
+  // and a program that stops reading only leaves the pipe full.
+  UniqueFd input_read;
+  UniqueFd input_write;
+  if (!input.empty()) {
+    int input_ends[2] = {-1, -1};
+    if (::pipe2(input_ends, O_CLOEXEC) != 0) {
+      run.status = CaptureStatus::kPipeFailed;
+      run.reason = Utf8ToWide(std::strerror(errno));
+      return run;
+    }
+    input_read = AboveStandardDescriptors(UniqueFd(input_ends[0]));
+    input_write.Reset(input_ends[1]);
+    if (!input_read.valid() || ::fcntl(input_write.get(), F_SETFL, O_NONBLOCK) != 0) {
+      run.status = CaptureStatus::kPipeFailed;
+      run.reason = Utf8ToWide(std::strerror(errno));
+      return run;
+    }
+  }
 
   SpawnSetup setup;
   if (!setup.ok()) {
@@ -66,7 +96,11 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_
   // caller runs without standard streams.
   ::posix_spawn_file_actions_adddup2(setup.actions(), write_end.get(), 1);
   ::posix_spawn_file_actions_adddup2(setup.actions(), write_end.get(), 2);
-  ::posix_spawn_file_actions_addopen(setup.actions(), 0, "/dev/null", O_RDONLY, 0);
+  if (input_read.valid()) {
+    ::posix_spawn_file_actions_adddup2(setup.actions(), input_read.get(), 0);
+  } else {
+    ::posix_spawn_file_actions_addopen(setup.actions(), 0, "/dev/null", O_RDONLY, 0);
+  }
   ::posix_spawn_file_actions_addclosefrom_np(setup.actions(), 3);
 
   const NativeArgv argv(PosixArgv(launch));
@@ -98,11 +132,23 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_
       break;
     }
     // poll() skips an entry whose descriptor is negative.
-    pollfd watched[2] = {{output_open ? read_end.get() : -1, POLLIN, 0}, {ended ? -1 : end_signal.get(), POLLIN, 0}};
+    pollfd watched[3] = {{output_open ? read_end.get() : -1, POLLIN, 0},
+                         {ended ? -1 : end_signal.get(), POLLIN, 0},
+                         {input_write.get(), POLLOUT, 0}};
     const std::int64_t wait_ms = output_open || end_signal.valid() ? left : std::min<std::int64_t>(left, 10);
-    if (::poll(watched, 2, static_cast<int>(std::min<std::int64_t>(wait_ms, INT_MAX))) < 0 && errno != EINTR) {
+    if (::poll(watched, 3, static_cast<int>(std::min<std::int64_t>(wait_ms, INT_MAX))) < 0 && errno != EINTR) {
       stopped = true;  // nothing can be watched any more: end it rather than wait blind
       break;
+    }
+    if (watched[2].revents != 0) {
+      // As much as the pipe takes now; the rest when it has room again.
+      const ssize_t put = ::write(input_write.get(), input.data(), input.size());
+      if (put > 0) {
+        input.remove_prefix(static_cast<std::size_t>(put));
+      } else if (put < 0 && errno != EAGAIN && errno != EINTR) {
+        input = {};  // it cannot take more: let it see the end
+      }
+      if (input.empty()) input_write.Reset();
     }
     if (watched[0].revents != 0) {
       const ssize_t got = ::read(read_end.get(), chunk, sizeof chunk);

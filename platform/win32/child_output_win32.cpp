@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "platform/child_output.h"
 #include "platform/win32/unique_handle.h"
@@ -35,6 +38,19 @@ struct Watchdog {
   }
 };
 
+// Writes all of `left` into the program's standard input, then closes it.
+// Run on a thread of its own: a write blocks while the pipe is full, and
+// the program may never read. Once the program has ended nobody holds the
+// pipe's read end, and a blocked write returns with an error.
+void FeedInput(UniqueHandle input_write, std::string_view left) {
+  while (!left.empty()) {
+    const DWORD part = static_cast<DWORD>(std::min<std::size_t>(left.size(), 1 << 20));
+    DWORD put = 0;
+    if (!::WriteFile(input_write.get(), left.data(), part, &put, nullptr) || put == 0) return;
+    left.remove_prefix(put);
+  }
+}
+
 DWORD Milliseconds(std::chrono::milliseconds limit) {
   // INFINITE is the largest value and means no limit; stay below it.
   return static_cast<DWORD>(std::clamp<std::int64_t>(limit.count(), 0, INFINITE - 1));
@@ -42,7 +58,8 @@ DWORD Milliseconds(std::chrono::milliseconds limit) {
 
 }  // namespace
 
-CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_most, std::chrono::milliseconds limit) {
+CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::string_view input, std::size_t keep_at_most,
+                               std::chrono::milliseconds limit) {
   CapturedRun run;
   SECURITY_ATTRIBUTES inheritable{};
   inheritable.nLength = sizeof inheritable;
@@ -59,11 +76,27 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_
   // Only the write end may reach the child.
   ::SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
 
+  UniqueHandle input_read;
+  UniqueHandle input_write;
+  if (!input.empty()) {
+    HANDLE input_read_raw = nullptr;
+    HANDLE input_write_raw = nullptr;
+    if (!::CreatePipe(&input_read_raw, &input_write_raw, &inheritable, 65536)) {
+      run.status = CaptureStatus::kPipeFailed;
+      run.reason = LastErrorText(L"CreatePipe");
+      return run;
+    }
+    input_read.Reset(input_read_raw);
+    input_write.Reset(input_write_raw);
+    // Here only the read end may reach the child.
+    ::SetHandleInformation(input_write.get(), HANDLE_FLAG_INHERIT, 0);
+  }
+
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
-  startup.hStdInput = nullptr;
+  startup.hStdInput = input_read.get();
   startup.hStdOutput = write_end.get();
   startup.hStdError = write_end.get();
   // CreateProcessW may write into its command-line buffer.
@@ -73,14 +106,29 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::size_t keep_at_
   const BOOL created = ::CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
                                         nullptr, &startup, &info);
   const std::wstring failure = created ? std::wstring() : LastErrorText(L"CreateProcessW");
-  // Our copy of the write end must go, or the reads below never see the end.
+  // Our copy of the write end must go, or the reads below never see the end;
+  // our copy of the input's read end, or a blocked feed would never return.
   write_end.Reset();
+  input_read.Reset();
   if (!created) {
     run.reason = failure;
     return run;
   }
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);
+  // Joined when this returns, which is after the program has ended.
+  std::jthread feeder;
+  if (input_write.valid()) {
+    try {
+      feeder = std::jthread(FeedInput, std::move(input_write), input);
+    } catch (const std::system_error&) {
+      // Unfed, it might wait for its input for ever: end it now.
+      run.reason = L"no thread to feed standard input";
+      ::TerminateProcess(process.get(), ERROR_CANCELLED);
+      ::WaitForSingleObject(process.get(), INFINITE);
+      return run;
+    }
+  }
   // The wait is declared after the process handle and the watchdog, so it is
   // unregistered before either goes away.
   Watchdog watchdog{process.get()};

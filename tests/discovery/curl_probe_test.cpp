@@ -297,6 +297,22 @@ TEST_F(StandinCurl, OnlyThePrimaryEndpointGetsFailAndTheKey) {
                                                           "socks5h://" + odd.substr(9), kSecondary}));
 }
 
+// Standard input is fed while the output is read: far more than a pipe
+// holds reaches a program that reads it, whole, and a program that reads
+// none of it ends the run when it ends.
+TEST_F(StandinCurl, StandardInputLargerThanAPipeNeverHoldsUpTheRun) {
+  script_.Set("203.0.113.7");
+  std::string input(1 << 20, 'x');
+  for (std::size_t i = 0; i < input.size(); i += 1000) input[i] = static_cast<char>('0' + i / 1000 % 10);
+  for (const std::vector<std::string>& arguments : {std::vector<std::string>{"--config", "-"}, {}}) {
+    const platform::CapturedRun run = platform::RunCapturingOutput(CurlLaunch(curl().wstring(), arguments), input,
+                                                                   kMaxCurlOutput, std::chrono::seconds(20));
+    EXPECT_EQ(run.status, platform::CaptureStatus::kRan);
+    EXPECT_EQ(run.output, "203.0.113.7");
+  }
+  EXPECT_TRUE(ReadTextFile(dir_.path() / "curl-config.txt") == input) << "the input arrived changed or cut";
+}
+
 // Past the cap curl is still read to its end (or it would block on a full
 // pipe), every byte is counted, and nothing beyond the cap is looked at.
 TEST_F(StandinCurl, OutputBeyondTheCapIsCountedNotKept) {

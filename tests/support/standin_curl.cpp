@@ -5,14 +5,17 @@
 //   curl-delay-ms.txt  how long to take before answering, like a slow proxy
 //   curl-linger-ms.txt  how long to stay after answering, its output closed
 // It records what it received beside itself: "curl-args.txt" (each argument
-// followed by a NUL byte, its own name first); on Windows the raw command
-// line in "curl-cmdline.txt"; on Linux "curl-fds.txt", one line per open
-// descriptor with what it refers to, and its process id in "curl-pid.txt".
+// followed by a NUL byte, its own name first); all of its standard input in
+// "curl-config.txt" when told `--config -`, as curl reads it then (else it
+// reads none of it); on Windows the raw command line in "curl-cmdline.txt";
+// on Linux "curl-fds.txt", one line per open descriptor with what it refers
+// to, and its process id in "curl-pid.txt".
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -65,6 +68,7 @@ void WriteFile(const fs::path& path, const std::string& content) {
 
 #ifdef _WIN32
 int wmain() {
+  _setmode(_fileno(stdin), _O_BINARY);
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
   int count = 0;
@@ -84,6 +88,12 @@ int main(int argc, char** argv) {
   std::string record;
   for (const auto& argument : arguments) record += argument + '\0';
   WriteFile(directory / "curl-args.txt", record);
+  for (std::size_t i = 1; i + 1 < arguments.size(); ++i) {
+    if (arguments[i] != "--config" || arguments[i + 1] != "-") continue;
+    std::ostringstream config;
+    config << std::cin.rdbuf();
+    WriteFile(directory / "curl-config.txt", config.str());
+  }
 
   std::string text;
   if (ReadFile(directory / "curl-delay-ms.txt", text)) {
