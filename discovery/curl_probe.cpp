@@ -188,11 +188,19 @@ const char* ErrorCodeForExit(std::int32_t exit_code, std::string_view output) {
   }
 }
 
+// The key header and the proxy (with its password) go where other users
+// cannot read them.
+CurlRequest RequestFor(const std::string& curl_proxy, const std::string& url) {
+  if (platform::CommandLinesArePrivate()) return {CurlArguments(curl_proxy, url), {}};
+  return CurlRequestOutOfSight(curl_proxy, url);
+}
+
 ProbeOutcome RunCurl(const std::wstring& curl_path, const std::string& curl_proxy, const std::string& proxy,
                      const std::string& url, std::chrono::seconds stop_after) {
   if (!platform::PathExists(curl_path)) return Failed(kCurlNotFound, platform::CurlMissingMessage(curl_path));
-  platform::CapturedRun captured = platform::RunCapturingOutput(CurlLaunch(curl_path, CurlArguments(curl_proxy, url)),
-                                                                {}, kMaxCurlOutput, stop_after);
+  const CurlRequest request = RequestFor(curl_proxy, url);
+  platform::CapturedRun captured = platform::RunCapturingOutput(CurlLaunch(curl_path, request.arguments),
+                                                                request.config, kMaxCurlOutput, stop_after);
   if (captured.status == platform::CaptureStatus::kPipeFailed) return Failed(kInternal, "CreatePipe failed");
   if (captured.status == platform::CaptureStatus::kStartFailed) {
     return Failed(kInternal, "CreateProcess(curl.exe) failed");
@@ -229,6 +237,48 @@ std::vector<std::string> CurlArguments(const std::string& curl_proxy, const std:
   if (!curl_proxy.empty()) arguments.insert(arguments.end(), {"-x", curl_proxy});
   arguments.push_back(url);
   return arguments;
+}
+
+CurlRequest CurlRequestOutOfSight(const std::string& curl_proxy, const std::string& url) {
+  CurlRequest request;
+  request.arguments = {"--max-time", "10", "-sS"};
+  if (IsPrimaryUrl(url)) {
+    request.arguments.push_back("--fail");
+    request.config += CurlConfigLine("header", std::string("X-API-Key: ") + kApiKey);
+  }
+  if (!curl_proxy.empty()) request.config += CurlConfigLine("proxy", curl_proxy);
+  if (!request.config.empty()) request.arguments.insert(request.arguments.end(), {"--config", "-"});
+  request.arguments.push_back(url);
+  return request;
+}
+
+std::string CurlConfigLine(std::string_view name, std::string_view value) {
+  value = value.substr(0, value.find('\0'));
+  std::string line(name);
+  line += " = \"";
+  for (const char c : value) {
+    switch (c) {
+      case '\\':
+        line += "\\\\";
+        break;
+      case '"':
+        line += "\\\"";
+        break;
+      case '\n':
+        line += "\\n";
+        break;
+      case '\r':
+        line += "\\r";
+        break;
+      case '\t':
+        line += "\\t";
+        break;
+      default:
+        line += c;
+    }
+  }
+  line += "\"\n";
+  return line;
 }
 
 platform::ProcessLaunch CurlLaunch(const std::wstring& curl_path, const std::vector<std::string>& arguments) {

@@ -51,6 +51,25 @@ std::optional<std::string> CurlProxy(const std::string& proxy);
 // passes no -x.
 std::vector<std::string> CurlArguments(const std::string& curl_proxy, const std::string& url);
 
+// The same request for a system where every local user can read a
+// process's arguments: the key header and the proxy go into curl's
+// configuration, which curl reads on its standard input (`--config -`
+// stands where they stood). With neither, the arguments are CurlArguments'
+// and there is no configuration.
+struct CurlRequest {
+  std::vector<std::string> arguments;
+  std::string config;  // what curl reads on its standard input; empty: nothing
+};
+CurlRequest CurlRequestOutOfSight(const std::string& curl_proxy, const std::string& url);
+
+// One line of curl's configuration, `name = "value"` and a line feed. The
+// value is quoted with every backslash, double quote, line feed, carriage
+// return and tab escaped, so that curl reads back exactly `value` and
+// nothing in it can end the quotes or start another line. It is cut at its
+// first NUL, which curl's line reader cannot hold (as an argument on POSIX
+// ends there too).
+std::string CurlConfigLine(std::string_view name, std::string_view value);
+
 // curl at `curl_path` with those arguments, as the process layer starts it.
 platform::ProcessLaunch CurlLaunch(const std::wstring& curl_path, const std::vector<std::string>& arguments);
 

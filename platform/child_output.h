@@ -62,6 +62,11 @@ struct SystemCurl {
 };
 SystemCurl FindSystemCurl();
 
+// Whether a process's command line is hidden from the other users of the
+// machine. On Windows it is; on POSIX every local user can read it
+// (/proc/PID/cmdline, ps), so nothing secret may travel in it there.
+bool CommandLinesArePrivate();
+
 // What the probe reports when no curl is at `path`.
 std::string CurlMissingMessage(const std::wstring& path);
 

@@ -184,4 +184,6 @@ SystemCurl FindSystemCurl() { return {Utf8ToWide(QUILLWAVE_CURL_PATH), {}}; }
 
 std::string CurlMissingMessage(const std::wstring& path) { return "curl missing at " + WideToUtf8(path); }
 
+bool CommandLinesArePrivate() { return false; }
+
 }  // namespace quillwave::platform

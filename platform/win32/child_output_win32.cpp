@@ -191,4 +191,6 @@ std::string CurlMissingMessage(const std::wstring& /*path*/) {
   return "curl.exe missing from System32 (Windows 10 1803+ ships it)";
 }
 
+bool CommandLinesArePrivate() { return true; }
+
 }  // namespace quillwave::platform

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <regex>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "platform/child_output.h"
 #include "platform/encoding.h"
 #include "tests/support/loopback.h"
+#include "tests/support/temp_dir.h"
 
 namespace quillwave {
 namespace {
@@ -62,11 +64,45 @@ class RealCurl : public ::testing::Test {
   std::vector<std::unique_ptr<test::BackgroundProcess>> proxies_;
 };
 
+// The command line of every process that names `url` in it, as any local
+// user can read it.
+std::vector<std::string> CommandLinesNaming(const std::string& url) {
+  std::vector<std::string> found;
+  std::error_code ignored;
+  for (const auto& entry : fs::directory_iterator("/proc", ignored)) {
+    std::ifstream file(entry.path() / "cmdline", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (text.find(url) != std::string::npos) found.push_back(std::move(text));
+  }
+  return found;
+}
+
+// While curl waits for the answer its command line, open to every local
+// user, holds neither the proxy's password nor the key; both reached curl
+// all the same: the proxy let it in and the endpoint got the key.
 TEST_F(RealCurl, JsonAnswerThroughAProxyWithLogin) {
-  test::LoopbackHttpServer endpoint(
-      200, R"({"ip":"203.0.113.9","country":"JP","timezone":"Asia/Tokyo","latitude":35.6895,"longitude":"139.6917"})");
+  std::mutex mutex;
+  std::vector<std::string> command_lines;
+  test::ServedAnswer answer{
+      200, R"({"ip":"203.0.113.9","country":"JP","timezone":"Asia/Tokyo","latitude":35.6895,"longitude":"139.6917"})"};
+  std::string url;
+  answer.before_answer = [&] {
+    const std::lock_guard lock(mutex);
+    command_lines = CommandLinesNaming(url);
+  };
+  test::LoopbackHttpServer endpoint(std::move(answer));
   const int proxy = StartProxy("quill", "s3cret");
+  {
+    const std::lock_guard lock(mutex);
+    url = PrimaryUrl(endpoint.port());
+  }
   const ProbeOutcome outcome = probe_egress(Proxy(proxy, "quill:s3cret@"), PrimaryUrl(endpoint.port()));
+  {
+    const std::lock_guard lock(mutex);
+    ASSERT_EQ(command_lines.size(), 1u);
+    EXPECT_EQ(command_lines[0].find("s3cret"), std::string::npos) << command_lines[0];
+    EXPECT_EQ(command_lines[0].find("7c3e91f04ab25d68"), std::string::npos) << command_lines[0];
+  }
   EXPECT_EQ(outcome.error_code, "") << outcome.message;
   EXPECT_EQ(outcome.curl_exit_code, 0);
   EXPECT_EQ(outcome.ip, "203.0.113.9");
@@ -118,6 +154,28 @@ TEST_F(RealCurl, ProxyAndEndpointFailures) {
         << c.name;
   }
   EXPECT_TRUE(endpoint.requests().empty());
+}
+
+// A proxy value that closes its quotes and puts a curl option on a line of
+// its own stays one (unusable) proxy value: the option never takes effect.
+// A password with a backslash and a double quote reaches the proxy as it is.
+TEST_F(RealCurl, ProxyTextCannotAddOptionsToCurl) {
+  test::LoopbackHttpServer endpoint(200, "203.0.113.9");
+  const test::ScopedTempDir dir;
+  const fs::path written = dir.path() / "written";
+  const int open = StartProxy();
+  for (const std::string& tail :
+       {"\"\noutput = \"" + written.string(), "\"\nurl = \"" + OtherUrl(endpoint.port()) + "?second"}) {
+    const ProbeOutcome outcome = probe_egress(Proxy(open) + tail, OtherUrl(endpoint.port()));
+    EXPECT_NE(outcome.error_code, "") << tail;
+  }
+  EXPECT_FALSE(fs::exists(written));
+  EXPECT_TRUE(endpoint.requests().empty());
+
+  const int with_login = StartProxy("quill", "pa\\\"ss");
+  const ProbeOutcome outcome = probe_egress(Proxy(with_login, "quill:pa\\\"ss@"), OtherUrl(endpoint.port()));
+  EXPECT_EQ(outcome.error_code, "") << outcome.message;
+  EXPECT_EQ(endpoint.requests().size(), 1u);
 }
 
 // Peak resident memory in KiB; when the system lets us, the peak is reset

@@ -285,16 +285,30 @@ TEST_F(StandinCurl, EveryWayARunEnds) {
 TEST_F(StandinCurl, OnlyThePrimaryEndpointGetsFailAndTheKey) {
   script_.Set("203.0.113.7");
   const std::string own_name = curl().string();
+  const std::string odd = "socks5://us er:p\"a\tss\\@127.0.0.1:1080";
   Probe(kProxy, kPrimary);
+#ifdef _WIN32
   EXPECT_EQ(script_.Received(), (std::vector<std::string>{own_name, "--max-time", "10", "-sS", "--fail", "-H",
                                                           kKeyHeader, "-x", kCurlProxy, kPrimary}));
+#else
+  // Every local user can read curl's arguments here: the key and the proxy
+  // go through its standard input.
+  EXPECT_EQ(script_.Received(),
+            (std::vector<std::string>{own_name, "--max-time", "10", "-sS", "--fail", "--config", "-", kPrimary}));
+  EXPECT_EQ(ReadTextFile(dir_.path() / "curl-config.txt"),
+            "header = \"" + kKeyHeader + "\"\nproxy = \"" + kCurlProxy + "\"\n");
+  Probe(odd, kSecondary);
+  EXPECT_EQ(ReadTextFile(dir_.path() / "curl-config.txt"), R"(proxy = "socks5h://us er:p\"a\tss\\@127.0.0.1:1080")"
+                                                           "\n");
+#endif
   Probe("", kSecondary);
   EXPECT_EQ(script_.Received(), (std::vector<std::string>{own_name, "--max-time", "10", "-sS", kSecondary}));
+#ifdef _WIN32
   // A proxy value with blanks, tabs and quotes is still one argument.
-  const std::string odd = "socks5://us er:p\"a\tss\\@127.0.0.1:1080";
   Probe(odd, kSecondary);
   EXPECT_EQ(script_.Received(), (std::vector<std::string>{own_name, "--max-time", "10", "-sS", "-x",
                                                           "socks5h://" + odd.substr(9), kSecondary}));
+#endif
 }
 
 // Standard input is fed while the output is read: far more than a pipe
@@ -419,8 +433,8 @@ TEST(SystemCurl, IsLookedForInTheSystemDirectoryOnly) {
                 " " + kPrimary);
 }
 #else
-// Standard input is empty, standard output and error share one pipe, and no
-// other descriptor of the launcher reaches curl.
+// Standard input is the configuration's pipe, standard output and error
+// share another, and no other descriptor of the launcher reaches curl.
 TEST_F(StandinCurl, CurlGetsOnlyItsThreeStandardDescriptors) {
   const int stray = ::open("/dev/null", O_RDONLY);  // deliberately inheritable
   ASSERT_GE(stray, 0);
@@ -431,7 +445,8 @@ TEST_F(StandinCurl, CurlGetsOnlyItsThreeStandardDescriptors) {
   std::istringstream fds(ReadTextFile(dir_.path() / "curl-fds.txt"));
   for (std::string line; std::getline(fds, line);) lines.push_back(line);
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0], "0 /dev/null");
+  EXPECT_TRUE(lines[0].starts_with("0 pipe:")) << lines[0];
+  EXPECT_NE(lines[0].substr(2), lines[1].substr(2));
   EXPECT_TRUE(lines[1].starts_with("1 pipe:")) << lines[1];
   EXPECT_EQ(lines[2], "2 " + lines[1].substr(2));
 }

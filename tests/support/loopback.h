@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -41,11 +42,14 @@ class LoopbackPort {
 // An answer the server streams: `piece` sent `repeat` times under one
 // Content-Length (so a huge body costs no memory), and with `cut_after`
 // the connection closes after that many body bytes, mid-answer.
+// `before_answer` runs on the server's thread once a request's head is in,
+// while the client waits for the answer.
 struct ServedAnswer {
   int status = 200;
   std::string piece;
   std::uint64_t repeat = 1;
   std::uint64_t cut_after = UINT64_MAX;
+  std::function<void()> before_answer = nullptr;
 };
 
 // An HTTP server on 127.0.0.1 that gives every request the same answer,

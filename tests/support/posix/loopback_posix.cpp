@@ -118,6 +118,7 @@ void LoopbackHttpServer::Serve() {
       const std::size_t end = head.find("\r\n\r\n");
       requests_.push_back(end == std::string::npos ? head : head.substr(0, end + 2));
     }
+    if (answer_.before_answer) answer_.before_answer();
     const std::uint64_t length = answer_.piece.size() * answer_.repeat;
     const std::string reply_head = "HTTP/1.1 " + std::to_string(answer_.status) +
                                    " Scripted\r\nContent-Type: text/plain\r\nContent-Length: " +
