@@ -27,7 +27,8 @@ std::size_t AfterColon(std::string_view text, std::size_t i) {
 
 // Walks the occurrences of "KEY" in text order (they may overlap) and hands
 // the visitor the index where the value would start, that is just past
-// "KEY"\s*:\s*. The visitor returns true to stop the walk.
+// "KEY"\s*:\s*, and the index of the key's opening quote. The visitor
+// returns true to stop the walk.
 template <typename Visitor>
 void ForEachKeyedValue(std::string_view text, std::string_view key, Visitor&& visit) {
   std::string needle;
@@ -41,7 +42,7 @@ void ForEachKeyedValue(std::string_view text, std::string_view key, Visitor&& vi
     if (found == text.end()) return;
     const auto at = static_cast<std::size_t>(found - text.begin());
     const std::size_t colon_end = AfterColon(text, at + needle.size());
-    if (colon_end != npos && visit(SkipSpace(text, colon_end))) return;
+    if (colon_end != npos && visit(SkipSpace(text, colon_end), at)) return;
     from = found + 1;  // occurrences may overlap
   }
 }
@@ -96,11 +97,11 @@ std::size_t ScanStringValue(std::string_view text, std::size_t body) {
 
 }  // namespace
 
-std::string ReadStringField(std::string_view text, std::string_view key) {
-  std::string result;
+KeyedValue FindStringField(std::string_view text, std::string_view key) {
+  KeyedValue result;
   std::size_t failed_from = npos;
   std::size_t failed_at = 0;
-  ForEachKeyedValue(text, key, [&](std::size_t value) {
+  ForEachKeyedValue(text, key, [&](std::size_t value, std::size_t key_at) {
     if (value >= text.size() || text[value] != '"') return false;
     const std::size_t body = value + 1;
     // A later value that opens inside a failed scan opens at one of its item
@@ -108,7 +109,7 @@ std::string ReadStringField(std::string_view text, std::string_view key) {
     if (failed_from != npos && body >= failed_from && body <= failed_at) return false;
     const std::size_t end = ScanStringValue(text, body);
     if (end < text.size() && text[end] == '"') {
-      result = JsonUnescape(text.substr(body, end - body));
+      result = {key_at, JsonUnescape(text.substr(body, end - body))};
       return true;
     }
     failed_from = body;
@@ -118,14 +119,14 @@ std::string ReadStringField(std::string_view text, std::string_view key) {
   return result;
 }
 
-std::string ReadScalarField(std::string_view text, std::string_view key) {
-  std::string result;
-  ForEachKeyedValue(text, key, [&](std::size_t value) {
+KeyedValue FindScalarField(std::string_view text, std::string_view key) {
+  KeyedValue result;
+  ForEachKeyedValue(text, key, [&](std::size_t value, std::size_t key_at) {
     if (value >= text.size()) return false;
     if (text[value] == '"') {
       const std::size_t close = text.find('"', value + 1);
       if (close != npos) {
-        result = text.substr(value + 1, close - value - 1);
+        result = {key_at, std::string(text.substr(value + 1, close - value - 1))};
         return true;
       }
       // An unclosed quote falls through to the bare form, quote included.
@@ -133,27 +134,51 @@ std::string ReadScalarField(std::string_view text, std::string_view key) {
     std::size_t end = value;
     while (end < text.size() && !IsSpace(text[end]) && text[end] != ',' && text[end] != '}' && text[end] != ']') ++end;
     if (end == value) return false;
-    result = text.substr(value, end - value);
+    result = {key_at, std::string(text.substr(value, end - value))};
     return true;
   });
   return result;
 }
 
-bool HasField(std::string_view text, std::string_view key) {
-  bool found = false;
-  ForEachKeyedValue(text, key, [&](std::size_t) { return found = true; });
+std::string ReadStringField(std::string_view text, std::string_view key) {
+  return std::move(FindStringField(text, key).value);
+}
+
+std::string ReadScalarField(std::string_view text, std::string_view key) {
+  return std::move(FindScalarField(text, key).value);
+}
+
+std::size_t FindField(std::string_view text, std::string_view key) {
+  std::size_t found = npos;
+  ForEachKeyedValue(text, key, [&](std::size_t, std::size_t key_at) {
+    found = key_at;
+    return true;
+  });
   return found;
 }
 
-std::size_t FindObjectValue(std::string_view text, std::string_view key) {
-  std::size_t open = npos;
-  ForEachKeyedValue(text, key, [&](std::size_t value) {
+bool HasField(std::string_view text, std::string_view key) { return FindField(text, key) != npos; }
+
+std::vector<std::size_t> FindEveryField(std::string_view text, std::string_view key) {
+  std::vector<std::size_t> found;
+  ForEachKeyedValue(text, key, [&](std::size_t, std::size_t key_at) {
+    found.push_back(key_at);
+    return false;
+  });
+  return found;
+}
+
+KeyedObject FindObjectField(std::string_view text, std::string_view key) {
+  KeyedObject found;
+  ForEachKeyedValue(text, key, [&](std::size_t value, std::size_t key_at) {
     if (value >= text.size() || text[value] != '{') return false;
-    open = value;
+    found = {key_at, value};
     return true;
   });
-  return open;
+  return found;
 }
+
+std::size_t FindObjectValue(std::string_view text, std::string_view key) { return FindObjectField(text, key).open; }
 
 BoolMap ReadBoolObject(std::string_view text, std::string_view key) {
   BoolMap map;

@@ -23,6 +23,24 @@ using BoolMap = std::map<std::string, bool>;
 std::string ReadStringField(std::string_view text, std::string_view key);
 std::string ReadScalarField(std::string_view text, std::string_view key);
 bool HasField(std::string_view text, std::string_view key);
+
+// The same matches with where they stand, for tools that tell a person
+// which occurrence of a key the launcher reads. `key_at` indexes the key's
+// opening quote; npos when nothing matches.
+struct KeyedValue {
+  std::size_t key_at = std::string_view::npos;
+  std::string value;
+};
+KeyedValue FindStringField(std::string_view text, std::string_view key);
+KeyedValue FindScalarField(std::string_view text, std::string_view key);
+std::size_t FindField(std::string_view text, std::string_view key);
+// Every match of "KEY"\s*:, in text order.
+std::vector<std::size_t> FindEveryField(std::string_view text, std::string_view key);
+struct KeyedObject {
+  std::size_t key_at = std::string_view::npos;
+  std::size_t open = std::string_view::npos;  // the value's '{'
+};
+KeyedObject FindObjectField(std::string_view text, std::string_view key);
 BoolMap ReadBoolObject(std::string_view text, std::string_view key);
 
 // Index of the '{' that ends the leftmost match of "KEY"\s*:\s*\{, or npos.

@@ -96,6 +96,8 @@ bool IsIpv6Literal(std::string_view text) {
   return compressed ? groups <= 7 : groups == 8;
 }
 
+}  // namespace
+
 bool IsUsableIp(std::string_view text) {
   if (text.size() < kShortestIp || text.size() > kLongestIp) return false;
   return IsIpv4Literal(text) || IsIpv6Literal(text);
@@ -136,6 +138,8 @@ bool IsCoordinate(std::string_view text, int limit) {
   }
   return value < limit || fraction.find_first_not_of('0') == std::string_view::npos;
 }
+
+namespace {
 
 bool IsJsonAnswer(std::string_view output) {
   const std::size_t first = output.find_first_not_of(" \t\r\n");

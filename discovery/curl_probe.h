@@ -70,6 +70,14 @@ CurlRequest CurlRequestOutOfSight(const std::string& curl_proxy, const std::stri
 // ends there too).
 std::string CurlConfigLine(std::string_view name, std::string_view value);
 
+// The checks an answer's values pass before they can reach the engine, for
+// tools that take an answer from a person too.
+bool IsUsableIp(std::string_view text);
+// Names like "Europe/Berlin", "America/Argentina/Buenos_Aires", "Etc/GMT+3".
+bool IsTimeZoneName(std::string_view text);
+// A plain decimal number ("-33.8688", "151") no larger than `limit` in size.
+bool IsCoordinate(std::string_view text, int limit);
+
 // curl at `curl_path` with those arguments, as the process layer starts it.
 platform::ProcessLaunch CurlLaunch(const std::wstring& curl_path, const std::vector<std::string>& arguments);
 

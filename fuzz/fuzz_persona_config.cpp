@@ -1,5 +1,6 @@
 // The persona file's settings and the window's summary, read from the same
-// text as the launcher does after loading the file.
+// text as the launcher does after loading the file, and the persona tool's
+// check of it.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -7,6 +8,7 @@
 #include "fuzz/fuzz_check.h"
 #include "persona/persona_config.h"
 #include "persona/settings_summary.h"
+#include "tool/persona_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace quillwave;
@@ -20,5 +22,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   fuzz::Check(ParsePersonaConfig(text) == config, "reading the same text twice differs");
+  // The check reads the persona as the launcher does and places every
+  // finding inside the text; the text doubles as a WebGL profiles file.
+  const PersonaCheck check = CheckPersona(text, text);
+  fuzz::Check(check.persona == config, "the check reads the persona otherwise than the launcher");
+  fuzz::Check(check.fields.size() == 20, "the check does not show every key");
+  std::size_t lines = 1;
+  for (const char c : text) lines += c == '\n';
+  for (const Finding& finding : check.findings) {
+    fuzz::Check(finding.severity == kSeverityError || finding.severity == kSeverityWarning,
+                "a finding without severity");
+    fuzz::Check(finding.line <= lines, "a finding placed after the last line");
+  }
+  PersonaCheckText(check);
+  PersonaCheckJsonMembers(check);
   return 0;
 }

@@ -52,6 +52,12 @@ bool Selected(const StorageResetSelection& selection, std::string_view name) {
 
 }  // namespace
 
+std::vector<std::string_view> StorageKinds() {
+  std::vector<std::string_view> kinds{"all"};
+  for (const Category& category : kCategories) kinds.push_back(category.name);
+  return kinds;
+}
+
 void ResetProfileStorage(const std::wstring& user_data_dir, const StorageResetSelection& selection) {
   if (user_data_dir.empty() || selection.empty()) return;
   const bool all = Selected(selection, "all");

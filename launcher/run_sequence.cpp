@@ -108,7 +108,7 @@ struct Run {
   // request to the running one, so a reset would not even take effect.
   // Returns the record's note.
   std::string_view Housekeeping() const {
-    if (!WantsHousekeeping(persona, user_data_dir)) return {};
+    if (environment.dry_run || !WantsHousekeeping(persona, user_data_dir)) return {};
     if (platform::EngineRunsOn(user_data_dir)) return kProfileInUse;
     DoHousekeeping(persona, user_data_dir);
     return {};
@@ -124,12 +124,13 @@ struct Run {
 
   // The record comes before any deletion here, so the profile is checked first.
   int DegradedLaunch() const {
-    const bool in_use = WantsHousekeeping(persona, user_data_dir) && platform::EngineRunsOn(user_data_dir);
+    const bool in_use = !environment.dry_run && WantsHousekeeping(persona, user_data_dir) &&
+                        platform::EngineRunsOn(user_data_dir);
     WriteResultRecord(result_record_path,
                       LaunchOutcome{"degraded", 0, kDialogInitFailed,
                                     JoinNotes({"CreateProgressDialog returned null; spawned engine without discovery",
                                                in_use ? kProfileInUse : "", start_page_note})});
-    if (!in_use) DoHousekeeping(persona, user_data_dir);
+    if (!in_use && !environment.dry_run) DoHousekeeping(persona, user_data_dir);
     return Launch(DegradedRecipe(persona, ReadMachineValues()));
   }
 
@@ -202,7 +203,11 @@ int RunLauncher(const platform::OwnArguments& own_arguments, const LaunchEnviron
   Run run{environment, own_arguments, engine_path};
   run.user_data_dir = UserDataDirFromArguments(own_arguments.list);
   const std::wstring data_folder = LauncherDataFolderIn(environment.local_app_data);
-  run.result_record_path = RecordPathFor(run.user_data_dir, data_folder, Widen(kResultRecordName));
+  // Records go nowhere in a rehearsal: an empty path writes nothing.
+  const auto record_path = [&](const char* name) {
+    return environment.dry_run ? std::wstring() : RecordPathFor(run.user_data_dir, data_folder, Widen(name));
+  };
+  run.result_record_path = record_path(kResultRecordName);
   // The file is read once; the settings summary, which only the progress
   // window shows, is built from the same text when the window is needed.
   const std::optional<std::string> persona_text =
@@ -217,7 +222,7 @@ int RunLauncher(const platform::OwnArguments& own_arguments, const LaunchEnviron
   }
 
   if (!NeedsDiscovery(run.persona)) return run.DirectLaunch();
-  return run.DiscoveryLaunch(persona_text, RecordPathFor(run.user_data_dir, data_folder, Widen(kErrorRecordName)));
+  return run.DiscoveryLaunch(persona_text, record_path(kErrorRecordName));
 }
 
 }  // namespace quillwave

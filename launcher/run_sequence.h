@@ -31,6 +31,9 @@ struct LaunchEnvironment {
   PauseFunction pause;
   std::function<platform::SpawnResult(const platform::ProcessLaunch&)> start;
   std::chrono::milliseconds worker_wait{6000};
+  // A rehearsal: the profile is left as it is and no record is written;
+  // everything else, the engine start included, goes through `start`.
+  bool dry_run = false;
 };
 
 // `instance` is the launcher's module instance on Windows (for the window),

@@ -23,6 +23,9 @@ inline constexpr wchar_t kPathSeparators[] = L"/";
 // True when something exists at the path (a link counts by its target).
 bool PathExists(const std::wstring& path);
 
+// True when the path names a folder (a link counts by its target).
+bool IsFolder(const std::wstring& path);
+
 // Deletes a single file (or link); never a directory. Result for callers
 // that care; most ignore it.
 bool DeleteFileOnly(const std::wstring& path);

@@ -15,6 +15,14 @@ unsigned long CurrentProcessId();
 // call; empty when the command line cannot be split.
 std::vector<std::wstring> ProcessArguments();
 
+// The arguments a program started with `launch` receives after its own
+// name: on Windows its command line split as CommandLineToArgvW splits it.
+std::vector<std::wstring> ArgumentsAsReceived(const ProcessLaunch& launch);
+
+// The one command line this system hands such a program (Windows), or empty
+// where a program gets a list (POSIX).
+std::wstring SystemCommandLine(const ProcessLaunch& launch);
+
 struct SpawnResult {
   bool started = false;
   std::wstring reason;  // the system's explanation when not started

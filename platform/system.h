@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace quillwave::platform {
 
@@ -16,5 +17,9 @@ struct UtcTime {
   unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
 UtcTime CurrentUtcTime();
+
+// The named time zone's offset from UTC right now, in seconds, or nothing
+// when the system has no data for it (Windows keeps no such names).
+std::optional<long> UtcOffsetNow(const std::string& zone_name);
 
 }  // namespace quillwave::platform

@@ -156,6 +156,11 @@ bool PathExists(const std::wstring& path) {
   return !path.empty() && ::stat(Native(path).c_str(), &st) == 0;
 }
 
+bool IsFolder(const std::wstring& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(Native(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool DeleteFileOnly(const std::wstring& path) {
   const std::string native = Native(path);
   struct stat st {};

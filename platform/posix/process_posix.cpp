@@ -32,6 +32,14 @@ std::vector<std::wstring> ProcessArguments() {
   return arguments;
 }
 
+std::vector<std::wstring> ArgumentsAsReceived(const ProcessLaunch& launch) {
+  std::vector<std::wstring> argv = PosixArgv(launch);
+  argv.erase(argv.begin());
+  return argv;
+}
+
+std::wstring SystemCommandLine(const ProcessLaunch&) { return {}; }
+
 SpawnResult SpawnDetached(const ProcessLaunch& launch) {
   SpawnSetup setup;
   if (!setup.ok()) return {false, L"cannot prepare the process start"};

@@ -1,5 +1,9 @@
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <string>
 
 #include "platform/system.h"
 
@@ -25,6 +29,31 @@ UtcTime CurrentUtcTime() {
   const auto field = [](int value) { return static_cast<unsigned>(value); };
   return UtcTime{field(parts.tm_year + 1900), field(parts.tm_mon + 1), field(parts.tm_mday),
                  field(parts.tm_hour),        field(parts.tm_min),     field(parts.tm_sec)};
+}
+
+std::optional<long> UtcOffsetNow(const std::string& zone_name) {
+  // Without a file of that name the C library would quietly take UTC.
+  if (zone_name.empty() || zone_name.front() == '/' || zone_name.find("..") != std::string::npos) return std::nullopt;
+  struct stat st {};
+  const std::string file = "/usr/share/zoneinfo/" + zone_name;
+  if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  // The zone goes through TZ, the C library's only door to a named zone;
+  // the caller's setting comes back afterwards. Console tools only.
+  const char* previous = ::getenv("TZ");
+  const std::optional<std::string> saved = previous ? std::optional<std::string>(previous) : std::nullopt;
+  ::setenv("TZ", (":" + zone_name).c_str(), 1);
+  ::tzset();
+  const time_t now = ::time(nullptr);
+  tm local{};
+  const bool converted = ::localtime_r(&now, &local) != nullptr;
+  if (saved) {
+    ::setenv("TZ", saved->c_str(), 1);
+  } else {
+    ::unsetenv("TZ");
+  }
+  ::tzset();
+  if (!converted) return std::nullopt;
+  return local.tm_gmtoff;
 }
 
 }  // namespace quillwave::platform

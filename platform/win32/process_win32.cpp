@@ -35,6 +35,18 @@ std::vector<std::wstring> ProcessArguments() {
   return result;
 }
 
+std::vector<std::wstring> ArgumentsAsReceived(const ProcessLaunch& launch) {
+  int count = 0;
+  wchar_t** arguments = ::CommandLineToArgvW(WindowsCommandLine(launch).c_str(), &count);
+  std::vector<std::wstring> result;
+  if (arguments == nullptr) return result;
+  for (int i = 1; i < count; ++i) result.emplace_back(arguments[i]);
+  ::LocalFree(arguments);
+  return result;
+}
+
+std::wstring SystemCommandLine(const ProcessLaunch& launch) { return WindowsCommandLine(launch); }
+
 SpawnResult SpawnDetached(const ProcessLaunch& launch) {
   // CreateProcessW may write into its command-line buffer.
   std::wstring command_line = WindowsCommandLine(launch);

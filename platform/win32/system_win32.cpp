@@ -23,4 +23,6 @@ UtcTime CurrentUtcTime() {
   return UtcTime{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
 }
 
+std::optional<long> UtcOffsetNow(const std::string&) { return std::nullopt; }
+
 }  // namespace quillwave::platform

@@ -72,6 +72,11 @@ TEST_F(DiscoveryBlackBox, SuccessStartsTheEngineWithTheDiscoveredSwitchesAndReco
   EXPECT_FALSE(fs::exists(profile() / "Default" / "Current Tabs"));
   EXPECT_FALSE(fs::exists(profile() / ".corvane-launcher-error.json"));
   EXPECT_EQ(endpoint.requests().size(), 1u);
+  // The persona tool's dry run, given the same answer, names exactly this start.
+  EXPECT_EQ(
+      ToolSwitches({L"--assume-ip", L"203.0.113.9", L"--assume-country", L"DE", L"--assume-timezone", L"Europe/Berlin",
+                    L"--assume-lat", L"52.52", L"--assume-lng", L"13.405", profile().wstring()}),
+      EngineArguments());
 }
 
 // A forged answer: a time zone and a latitude crafted to smuggle in an
@@ -204,6 +209,54 @@ TEST_F(DiscoveryBlackBox, ClosingTheWindowDuringASlowProbeCancelsEverything) {
   EXPECT_FALSE(fs::exists(profile() / ".corvane-launcher-result.json"));
   EXPECT_TRUE(fs::exists(profile() / "Default" / "Current Tabs"));
   EXPECT_FALSE(fs::exists(engine_run()));
+}
+
+// The persona tool's probe: the real discovery through microsocks, then
+// one finding per kind of mismatch between the persona and the egress.
+TEST_F(DiscoveryBlackBox, ProbeTellsWhatASiteCouldNotice) {
+  test::LoopbackHttpServer endpoint(200, kBerlinAnswer, kPrimaryPort);
+  const int proxy = StartProxy();
+  const struct {
+    int proxy_port;
+    std::string values;
+    int exit_code;
+    std::string finding;  // the findings' JSON from its start; empty: none
+  } rows[] = {
+      {proxy, R"(, "webrtc-fake-public-ip": "203.0.113.9", "timezone-override": "Europe/Berlin", "lang": "de-AT",
+         "geo-lat": 52.4, "geo-lng": 13.1)",
+       0, ""},
+      {proxy, R"(, "webrtc-fake-public-ip": "198.51.100.7")", 2,
+       R"({"severity":"error","key":"webrtc-fake-public-ip","line":2,"column":67,"message":"WebRTC shows )"
+       R"(198.51.100.7 while connections come from 203.0.113.9: the page sees two addresses"})"},
+      {proxy, R"(, "timezone-override": "America/New_York")", 1,
+       R"({"severity":"warning","key":"timezone-override","line":2,"column":67,"message":"names America/New_York )"
+       R"(while the egress is in Europe/Berlin; today that is UTC-0)"},
+      {proxy, R"(, "accept-language": "fr-FR,fr;q=0.9")", 1,
+       R"({"severity":"warning","key":"accept-language","line":2,"column":67,"message":"\"fr-FR,fr;q=0.9\" while )"
+       R"(the launcher derives de-DE for the egress country DE"})"},
+      {proxy, R"(, "geo-lat": "48.8566", "geo-lng": "2.3522")", 1,
+       R"({"severity":"warning","key":"geo-lat","line":2,"column":67,"message":"the coordinates 48.8566, 2.3522 lie )"
+       R"(877 km from the egress location 52.52, 13.405"})"},
+      {test::UnusedLoopbackPort(), "", 2,
+       R"({"severity":"error","key":"proxy-server","line":null,"column":null,"message":"discovery failed: )"
+       R"(PROXY_UNREACHABLE: curl exit 7 against https://localhost:9/geoip?format=json via socks5://127.0.0.1:)"},
+  };
+  for (const auto& row : rows) {
+    test::WriteTextFile(profile() / "command-line.json", Persona(row.proxy_port, row.values));
+    platform::ProcessLaunch launch{BuiltFile(QUILLWAVE_PROBE_TOOL_PATH).wstring(),
+                                   {{L"probe"}, {L"--json"}, {profile().wstring()}},
+                                   {}};
+    const platform::CapturedRun run = platform::RunCapturingOutput(launch, "", 1 << 20, 60s);
+    EXPECT_EQ(run.exit_code, row.exit_code) << run.output;
+    const std::string findings = run.output.substr(std::min(run.output.size(), run.output.find("\"findings\":[") + 12));
+    if (row.finding.empty()) {
+      EXPECT_EQ(findings, "]}\n") << run.output;
+    } else {
+      EXPECT_EQ(findings.substr(0, row.finding.size()), row.finding) << run.output;
+    }
+  }
+  EXPECT_FALSE(fs::exists(profile() / ".corvane-launcher-result.json"));
+  EXPECT_FALSE(fs::exists(profile() / ".corvane-launcher-error.json"));
 }
 
 }  // namespace

@@ -65,6 +65,11 @@ TEST_F(DiscoveryBlackBox, SuccessStartsTheEngineWithTheDiscoveredSwitchesAndReco
             "\"message\":\"\",\"launcher_version\":\"" +
                 std::string(kLauncherVersion) + "\"}\n");
   EXPECT_FALSE(fs::exists(profile() / "Default" / "Current Tabs"));
+  // The persona tool's dry run, given the same answer, names exactly this start.
+  EXPECT_EQ(
+      ToolSwitches({L"--assume-ip", L"203.0.113.9", L"--assume-country", L"DE", L"--assume-timezone", L"Europe/Berlin",
+                    L"--assume-lat", L"52.52", L"--assume-lng", L"13.405", profile().wstring()}),
+      EngineArguments());
 }
 
 // A forged answer: a time zone and a latitude crafted to smuggle in an

@@ -55,6 +55,8 @@ TEST_F(LauncherBlackBox, DirectLaunchPassesEverySwitchAsOneArgumentAndRecordsPas
   switches.push_back(L"http://127.0.0.1:8080/?q=a b&x=\" --renderer-cmd-prefix=evil \"");
   EXPECT_EQ(EngineArguments(), Expected({user_data_arg(), L"--no-first-run"}, switches));
   EXPECT_EQ(StripTimestamp(test::ReadTextFile(profile() / ".corvane-launcher-result.json")), kPassthrough);
+  // The persona tool's dry run names exactly this start.
+  EXPECT_EQ(ToolSwitches({profile().wstring(), L"--", L"--no-first-run"}), EngineArguments());
 }
 
 TEST_F(LauncherBlackBox, WithoutPersonaFileTheDefaultsLaunchDirectly) {

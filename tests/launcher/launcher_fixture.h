@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "base/json_readers.h"
 #include "base/version.h"
 #include "launcher/engine_switches.h"
+#include "platform/child_output.h"
 #include "platform/encoding.h"
 #include "platform/paths.h"
 #include "tests/support/child_process.h"
@@ -146,6 +148,29 @@ class LauncherFixture : public ::testing::Test {
     expected.insert(expected.end(), switches.begin(), switches.end());
     return expected;
   }
+
+#ifdef QUILLWAVE_PERSONA_TOOL_PATH
+  // What `quillwave-persona switches --json ...`, put beside the launcher,
+  // says the engine receives: its path, then its arguments.
+  std::vector<std::wstring> ToolSwitches(const std::vector<std::wstring>& options) {
+    const fs::path tool = app() / (std::string("quillwave-persona") + kExe);
+    if (!fs::exists(tool)) fs::copy_file(BuiltFile(QUILLWAVE_PERSONA_TOOL_PATH), tool);
+    platform::ProcessLaunch launch{tool.wstring(), {{L"switches"}, { L"--json" }}, {}};
+    for (const auto& option : options) launch.arguments.push_back({option});
+    const platform::CapturedRun run = platform::RunCapturingOutput(launch, "", 1 << 20, 60s);
+    EXPECT_EQ(run.exit_code, 0) << run.output;
+    std::vector<std::wstring> received{Widen(ReadStringField(run.output, "engine"))};
+    std::size_t at = run.output.find("\"arguments\":[");
+    if (at == std::string::npos) return received;
+    for (at += 13; at < run.output.size() && run.output[at] == '"';) {
+      const std::size_t end = FindStringEnd(run.output, at);
+      if (end == std::string::npos) break;
+      received.push_back(Widen(JsonUnescape(std::string_view(run.output).substr(at + 1, end - at - 1))));
+      at = end + 1 + (end + 1 < run.output.size() && run.output[end + 1] == ',');
+    }
+    return received;
+  }
+#endif
 
   std::vector<std::wstring> MachineSwitches() {
     std::vector<std::wstring> switches;

@@ -1,0 +1,47 @@
+// The persona file as the launcher will read it, and what in it is ignored,
+// read otherwise than written, or makes the launch fail.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "persona/persona_config.h"
+#include "tool/findings.h"
+
+namespace quillwave {
+
+// One key as the launcher reads it: its value as JSON text, and where the
+// occurrence it reads stands (line 0 when it reads none and the default holds).
+struct CheckedField {
+  std::string key;
+  std::string json_value;
+  std::size_t line = 0;
+  std::size_t column = 0;
+};
+
+struct PersonaCheck {
+  PersonaConfig persona;
+  bool discovery = false;
+  std::vector<std::string> reasons;  // why discovery runs; empty when it does not
+  std::vector<CheckedField> fields;  // every key the launcher reads, in a fixed order
+  std::vector<Finding> findings;     // in file order
+};
+
+// `webgl_profiles` is the text of the WebGL profiles file beside the
+// launcher, or nothing when there is none.
+PersonaCheck CheckPersona(std::string_view text, const std::optional<std::string>& webgl_profiles);
+
+// Why the launcher will discover the egress for this persona, one text per
+// reason; empty when it will not.
+std::vector<std::string> DiscoveryReasons(const PersonaConfig& persona);
+
+// The check as one JSON object (without the file member's value, which the
+// caller adds): "discovery", "reasons", "fields", "findings".
+std::string PersonaCheckJsonMembers(const PersonaCheck& check);
+
+// The check for a person: discovery with its reasons, every field, the findings.
+std::string PersonaCheckText(const PersonaCheck& check);
+
+}  // namespace quillwave

@@ -1,0 +1,38 @@
+// The real discovery for a persona, run for a person: which endpoints were
+// asked, what the egress is, and what a site could notice when the
+// persona's own values do not fit it.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "discovery/discovery_worker.h"
+#include "tool/findings.h"
+
+namespace quillwave {
+
+struct AskedEndpoint {
+  std::string url;
+  ProbeOutcome outcome;
+};
+
+struct ProbeReport {
+  std::vector<AskedEndpoint> asked;  // in the order asked
+  bool succeeded = false;
+  ProbeOutcome answer;  // the last outcome: the answer when it succeeded
+  std::string provider;
+  std::vector<Finding> findings;
+};
+
+// Runs the launcher's discovery (its cascade, with `probe` for each
+// endpoint) for the persona in `text`; no record is written.
+ProbeReport ProbePersona(std::string_view text, const ProbeFunction& probe);
+
+// Great-circle distance in kilometres.
+double DistanceKm(double lat1, double lng1, double lat2, double lng2);
+
+std::string ProbeReportJsonMembers(const ProbeReport& report);
+std::string ProbeReportText(const ProbeReport& report);
+
+}  // namespace quillwave

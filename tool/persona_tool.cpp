@@ -1,0 +1,253 @@
+#include "tool/persona_tool.h"
+
+#include <optional>
+
+#include "base/json_writer.h"
+#include "discovery/curl_probe.h"
+#include "launcher/command_line.h"
+#include "persona/persona_config.h"
+#include "persona/webgl_profile.h"
+#include "platform/console.h"
+#include "platform/encoding.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "tool/dry_run.h"
+#include "tool/persona_check.h"
+#include "tool/persona_probe.h"
+
+namespace quillwave {
+namespace {
+
+constexpr char kUsage[] =
+    "usage: quillwave-persona check [--json] PATH\n"
+    "       quillwave-persona switches [--json] [--assume-ip IP] [--assume-timezone TZ] [--assume-country CC]\n"
+    "                                  [--assume-lat LAT] [--assume-lng LNG] USER_DATA_DIR [-- OWN_ARGUMENTS...]\n"
+    "       quillwave-persona probe [--json] USER_DATA_DIR\n";
+
+std::string Quoted(std::string_view value) { return "\"" + EscapeJsonString(value) + "\""; }
+
+class Tool {
+ public:
+  Tool(const std::vector<std::wstring>& arguments, const ToolEnvironment& environment)
+      : arguments_(arguments), environment_(environment) {}
+
+  int Run() {
+    if (arguments_.empty()) return Usage("no command given");
+    command_ = Narrow(arguments_[0]);
+    if (command_ == "--help" || command_ == "-h" || command_ == "help") {
+      environment_.out(kUsage);
+      return 0;
+    }
+    if (command_ != "check" && command_ != "switches" && command_ != "probe") {
+      return Usage("unknown command \"" + command_ + "\"");
+    }
+    if (const int parsed = Parse(); parsed != 0) return parsed;
+    if (command_ == "check") return Check();
+    if (command_ == "switches") return Switches();
+    return Probe();
+  }
+
+ private:
+  int Usage(const std::string& problem) {
+    environment_.err("quillwave-persona: " + problem + "\n" + kUsage);
+    return kToolUsageError;
+  }
+
+  // One line for a bad command line, naming the command.
+  int BadCommandLine(const std::string& problem) {
+    environment_.err("quillwave-persona " + command_ + ": " + problem + "\n");
+    return kToolUsageError;
+  }
+
+  int Parse() {
+    const bool assumptions = command_ == "switches";
+    for (std::size_t i = 1; i < arguments_.size(); ++i) {
+      const std::string argument = Narrow(arguments_[i]);
+      if (argument == "--" && assumptions) {
+        own_.assign(arguments_.begin() + static_cast<std::ptrdiff_t>(i) + 1, arguments_.end());
+        break;
+      }
+      if (argument == "--json") {
+        json_ = true;
+        continue;
+      }
+      std::string* target = nullptr;
+      if (assumptions) {
+        if (argument == "--assume-ip") target = &answer_.ip;
+        if (argument == "--assume-timezone") target = &answer_.timezone;
+        if (argument == "--assume-country") target = &answer_.country;
+        if (argument == "--assume-lat") target = &answer_.lat;
+        if (argument == "--assume-lng") target = &answer_.lng;
+      }
+      if (target != nullptr) {
+        if (i + 1 == arguments_.size()) return BadCommandLine(argument + " needs a value");
+        *target = Narrow(arguments_[++i]);
+        if (const std::string problem = BadAssumption(argument, *target); !problem.empty()) {
+          return BadCommandLine(problem);
+        }
+        if (argument == "--assume-ip") assumed_ = true;
+        continue;
+      }
+      if (argument.size() > 1 && argument[0] == '-') return BadCommandLine("unknown option " + argument);
+      if (!path_.empty()) return BadCommandLine("one path only (\"" + argument + "\" is a second one)");
+      path_ = arguments_[i];
+    }
+    if (path_.empty()) return BadCommandLine(command_ == "check" ? "no PATH given" : "no USER_DATA_DIR given");
+    if (!assumed_ &&
+        (!answer_.timezone.empty() || !answer_.country.empty() || !answer_.lat.empty() || !answer_.lng.empty())) {
+      return BadCommandLine("the other --assume- values need --assume-ip");
+    }
+    return 0;
+  }
+
+  static std::string BadAssumption(const std::string& option, const std::string& value) {
+    bool good = true;
+    if (option == "--assume-ip") good = IsUsableIp(value);
+    if (option == "--assume-timezone") good = IsTimeZoneName(value);
+    if (option == "--assume-country") {
+      good = value.size() == 2 && value[0] >= 'A' && value[0] <= 'Z' && value[1] >= 'A' && value[1] <= 'Z';
+    }
+    if (option == "--assume-lat") good = IsCoordinate(value, 90);
+    if (option == "--assume-lng") good = IsCoordinate(value, 180);
+    if (good) return {};
+    const char* expected = option == "--assume-ip"         ? "an IPv4 or IPv6 address"
+                           : option == "--assume-timezone" ? "a zone name such as Europe/Berlin"
+                           : option == "--assume-country"  ? "a two-letter country code such as DE"
+                           : option == "--assume-lat"      ? "a decimal latitude from -90 to 90"
+                                                           : "a decimal longitude from -180 to 180";
+    return option + " \"" + value + "\" is not " + expected;
+  }
+
+  std::wstring DataFolder() const { return LauncherDataFolderIn(environment_.local_app_data); }
+
+  // The persona file for PATH: the file itself, or as the launcher finds it
+  // for a user-data folder. Empty, with the reason said, when missing.
+  std::optional<std::string> ReadPersona(bool path_may_be_file) {
+    if (!platform::PathExists(path_)) {
+      environment_.err("quillwave-persona " + command_ + ": no such file or folder: " + Narrow(path_) + "\n");
+      return std::nullopt;
+    }
+    file_ = path_;
+    if (platform::IsFolder(path_)) {
+      file_ = LocateConfigFile(path_, DataFolder());
+    } else if (!path_may_be_file) {
+      environment_.err("quillwave-persona " + command_ + ": not a folder: " + Narrow(path_) + "\n");
+      return std::nullopt;
+    }
+    if (file_.empty() || !platform::PathExists(file_)) {
+      environment_.err("quillwave-persona " + command_ + ": no " + kPersonaFileName + " in " + Narrow(path_) +
+                       (file_.empty() ? std::string() : " nor at " + Narrow(file_)) + "\n");
+      return std::nullopt;
+    }
+    std::optional<std::string> text = platform::ReadFileBytes(file_);
+    if (!text) environment_.err("quillwave-persona " + command_ + ": cannot read " + Narrow(file_) + "\n");
+    return text;
+  }
+
+  int Check() {
+    const std::optional<std::string> text = ReadPersona(true);
+    if (!text) return kToolFileMissing;
+    const std::optional<std::string> profiles =
+        platform::ReadFileBytes(environment_.launcher_dir + platform::kPathSeparator + Widen(kWebglProfilesFileName));
+    const PersonaCheck check = CheckPersona(*text, profiles);
+    if (json_) {
+      environment_.out("{\"file\":" + Quoted(Narrow(file_)) + "," + PersonaCheckJsonMembers(check) + "}\n");
+    } else {
+      environment_.out("file: " + Narrow(file_) + "\n" + PersonaCheckText(check));
+    }
+    return ExitCodeFor(check.findings);
+  }
+
+  int Switches() {
+    if (!platform::IsFolder(path_)) {
+      environment_.err("quillwave-persona switches: no such folder: " + Narrow(path_) + "\n");
+      return kToolFileMissing;
+    }
+    // The launcher is started with the profile first, then the caller's own.
+    platform::OwnArguments own;
+    own.list.push_back(L"--user-data-dir=" + path_);
+    own.list.insert(own.list.end(), own_.begin(), own_.end());
+    for (const std::wstring& argument : own.list) {
+      if (!own.text.empty()) own.text += L' ';
+      own.text += platform::QuoteArgumentIfNeeded(argument);
+    }
+    const Rehearsal rehearsal = RehearseLaunch(environment_.launcher_dir, environment_.local_app_data, own,
+                                               assumed_ ? std::optional<AssumedAnswer>(answer_) : std::nullopt);
+    if (rehearsal.exit_code == 42) {
+      environment_.err(
+          "quillwave-persona switches: the launcher would start no engine (exit 42): discovery is needed, "
+          "no answer is assumed (--assume-ip), and on-proxy-fail \"block\" refuses the launch when discovery "
+          "fails\n");
+      return rehearsal.exit_code;
+    }
+    if (rehearsal.exit_code != 0) {
+      const std::wstring& problem = rehearsal.problem;
+      // The launcher's message box text (after its caption) on one line.
+      std::wstring line;
+      for (const wchar_t c : problem.substr(problem.find(L'\n') + 1)) {
+        if (c != L'\n') {
+          line += c;
+        } else if (!line.empty() && line.back() != L' ') {
+          line += L' ';
+        }
+      }
+      environment_.err("quillwave-persona switches: " + Narrow(line) + "\n");
+      return rehearsal.exit_code;
+    }
+    const std::vector<std::wstring> received = platform::ArgumentsAsReceived(rehearsal.launch);
+    if (json_) {
+      std::string json = "{\"engine\":" + Quoted(Narrow(rehearsal.launch.program)) + ",\"arguments\":[";
+      for (std::size_t i = 0; i < received.size(); ++i) json += (i ? "," : "") + Quoted(Narrow(received[i]));
+      environment_.out(json + "]}\n");
+      return 0;
+    }
+    std::string text;
+    for (const std::wstring& argument : received) text += Narrow(argument) + "\n";
+    if (const std::wstring line = platform::SystemCommandLine(rehearsal.launch); !line.empty()) {
+      text += "\ncommand line:\n" + Narrow(line) + "\n";
+    }
+    environment_.out(text);
+    return 0;
+  }
+
+  int Probe() {
+    const std::optional<std::string> text = ReadPersona(false);
+    if (!text) return kToolFileMissing;
+    const ProbeReport report = ProbePersona(*text, environment_.probe);
+    if (json_) {
+      environment_.out("{\"file\":" + Quoted(Narrow(file_)) + "," + ProbeReportJsonMembers(report) + "}\n");
+    } else {
+      environment_.out("file: " + Narrow(file_) + "\n" + ProbeReportText(report));
+    }
+    return ExitCodeFor(report.findings);
+  }
+
+  const std::vector<std::wstring>& arguments_;
+  const ToolEnvironment& environment_;
+  std::string command_;
+  bool json_ = false;
+  bool assumed_ = false;
+  AssumedAnswer answer_;
+  std::wstring path_;
+  std::wstring file_;
+  std::vector<std::wstring> own_;
+};
+
+}  // namespace
+
+ToolEnvironment SystemToolEnvironment() {
+  ToolEnvironment environment;
+  environment.launcher_dir = platform::LauncherDirectory();
+  environment.local_app_data = platform::LocalAppDataFolder();
+  environment.probe = probe_egress;
+  environment.out = platform::WriteStandardOutput;
+  environment.err = platform::WriteStandardError;
+  return environment;
+}
+
+int RunPersonaTool(const std::vector<std::wstring>& arguments, const ToolEnvironment& environment) {
+  return Tool(arguments, environment).Run();
+}
+
+}  // namespace quillwave
