@@ -23,6 +23,7 @@ class LauncherBlackBox : public LauncherFixture {
 
 TEST_F(LauncherBlackBox, MissingEngineExitsWithOneAndTouchesNoRecord) {
   fs::remove(engine());
+  records_are_the_launchers_ = false;
   test::WriteTextFile(profile() / ".corvane-launcher-result.json", "old");
   test::WriteTextFile(profile() / "command-line.json", R"({"close-previous-tabs": true})");
   test::WriteTextFile(profile() / "Default" / "Current Tabs", "tabs");

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -96,6 +97,30 @@ class LauncherFixture : public ::testing::Test {
   fs::path data_backup() const { return data_folder().parent_path() / "Corvane.quillwave-test-backup"; }
 #endif
 
+#ifdef QUILLWAVE_RECORDS_DIR
+  // The records the launch left, kept under the test's name for the schema
+  // check of the records (tests/schemas).
+  void TearDown() override {
+    if (!records_are_the_launchers_) return;
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(test->test_suite_name()) + "." + test->name();
+    std::replace(name.begin(), name.end(), '/', '_');
+    KeepRecords(profile(), name);
+    KeepRecords(data_folder(), name + ".data");
+  }
+
+  static void KeepRecords(const fs::path& folder, const std::string& name) {
+    for (const std::string kind : {"result", "error"}) {
+      const fs::path record = folder / (".corvane-launcher-" + kind + ".json");
+      std::error_code ignored;
+      if (!fs::is_regular_file(record, ignored)) continue;
+      fs::create_directories(QUILLWAVE_RECORDS_DIR, ignored);
+      fs::copy_file(record, fs::path(QUILLWAVE_RECORDS_DIR) / (name + "." + kind + ".json"),
+                    fs::copy_options::overwrite_existing, ignored);
+    }
+  }
+#endif
+
   fs::path app() const { return dir_.path() / "app dir"; }
   fs::path profile() const { return dir_.path() / "profile"; }
   fs::path launcher() const { return app() / (std::string("quillwave-launcher") + kExe); }
@@ -182,6 +207,8 @@ class LauncherFixture : public ::testing::Test {
   }
 
   test::ScopedTempDir dir_;
+  // False when the records in the folders are the test's own, not the launcher's.
+  bool records_are_the_launchers_ = true;
 };
 
 }  // namespace quillwave
