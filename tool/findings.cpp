@@ -23,12 +23,19 @@ std::pair<std::size_t, std::size_t> TextPositions::At(std::size_t offset) const 
   if (offset >= text_.size()) return {0, 0};
   const auto after = std::upper_bound(line_starts_.begin(), line_starts_.end(), offset);
   const std::size_t line = static_cast<std::size_t>(after - line_starts_.begin());
-  const std::size_t start = line == 0 ? 0 : line_starts_[line - 1];
+  std::size_t start = line == 0 ? 0 : line_starts_[line - 1];
   std::size_t column = 1;
+  if (line == last_line_ && offset >= last_offset_ && last_offset_ >= start) {
+    start = last_offset_;
+    column = last_column_;
+  }
   // A character is counted at its first byte; continuation bytes are not.
   for (std::size_t i = start; i < offset; ++i) {
     if ((static_cast<unsigned char>(text_[i]) & 0xC0) != 0x80) ++column;
   }
+  last_line_ = line;
+  last_offset_ = offset;
+  last_column_ = column;
   return {std::max<std::size_t>(line, 1), column};
 }
 

@@ -34,6 +34,11 @@ class TextPositions {
  private:
   std::string_view text_;
   std::vector<std::size_t> line_starts_;
+  // The last answer: offsets asked in increasing order along one long line
+  // are counted on from there, so placing every member stays linear.
+  mutable std::size_t last_offset_ = 0;
+  mutable std::size_t last_line_ = 0;
+  mutable std::size_t last_column_ = 0;
 };
 
 // The findings as JSON: a list of objects with severity, key, line, column
