@@ -72,16 +72,7 @@ TEST_F(DiscoveryBlackBox, SuccessStartsTheEngineWithTheDiscoveredSwitchesAndReco
   EXPECT_FALSE(fs::exists(profile() / "Default" / "Current Tabs"));
   EXPECT_FALSE(fs::exists(profile() / ".corvane-launcher-error.json"));
   EXPECT_EQ(endpoint.requests().size(), 1u);
-  // The persona tool's dry run, given the same answer, names exactly this
-  // start, and neither clears the tabs nor writes a record.
-  test::WriteTextFile(profile() / "Default" / "Current Tabs", "tabs");
-  const std::string record = test::ReadTextFile(profile() / ".corvane-launcher-result.json");
-  EXPECT_EQ(
-      ToolSwitches({L"--assume-ip", L"203.0.113.9", L"--assume-country", L"DE", L"--assume-timezone", L"Europe/Berlin",
-                    L"--assume-lat", L"52.52", L"--assume-lng", L"13.405", profile().wstring()}),
-      EngineArguments());
-  EXPECT_TRUE(fs::exists(profile() / "Default" / "Current Tabs"));
-  EXPECT_EQ(test::ReadTextFile(profile() / ".corvane-launcher-result.json"), record);
+  ExpectDryRunOfTheBerlinLaunch();
 }
 
 // A forged answer: a time zone and a latitude crafted to smuggle in an

@@ -195,6 +195,20 @@ class LauncherFixture : public ::testing::Test {
     }
     return received;
   }
+
+  // After a launch given kBerlinAnswer: the persona tool's dry run, given
+  // the same answer, names exactly the start the engine got, and neither
+  // clears the tabs nor writes a record.
+  void ExpectDryRunOfTheBerlinLaunch() {
+    test::WriteTextFile(profile() / "Default" / "Current Tabs", "tabs");
+    const std::string record = test::ReadTextFile(profile() / ".corvane-launcher-result.json");
+    EXPECT_EQ(
+        ToolSwitches({L"--assume-ip", L"203.0.113.9", L"--assume-country", L"DE", L"--assume-timezone",
+                      L"Europe/Berlin", L"--assume-lat", L"52.52", L"--assume-lng", L"13.405", profile().wstring()}),
+        EngineArguments());
+    EXPECT_TRUE(fs::exists(profile() / "Default" / "Current Tabs"));
+    EXPECT_EQ(test::ReadTextFile(profile() / ".corvane-launcher-result.json"), record);
+  }
 #endif
 
   std::vector<std::wstring> MachineSwitches() {
