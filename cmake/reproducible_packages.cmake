@@ -40,7 +40,7 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
       COMMAND tar --sort=name --format=gnu --mtime=@${CPACK_QUILLWAVE_EPOCH} --owner=0 --group=0 --numeric-owner
               -C ${work}/tree -cf - ${top}
       COMMAND gzip -9n
-      OUTPUT_FILE ${work}/out RESULT_VARIABLE failed)
+      OUTPUT_FILE ${work}/${name} RESULT_VARIABLE failed)
   elseif(name MATCHES "\\.zip$")
     run(unzip -q ${package} -d ${work}/tree)
     normalise(${work}/tree)
@@ -48,14 +48,14 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
     execute_process(
       COMMAND find . -mindepth 1
       COMMAND sort
-      COMMAND zip -q -X -9 -@ ${work}/out
+      COMMAND zip -q -X -9 -@ ${work}/${name}
       WORKING_DIRECTORY ${work}/tree RESULT_VARIABLE failed)
   elseif(name MATCHES "\\.deb$")
     run(dpkg-deb -R ${package} ${work}/tree)
     normalise(${work}/tree)
     # dpkg-deb sorts the entries and takes their times from SOURCE_DATE_EPOCH;
     # one compressor thread, since the split into blocks follows the count.
-    run(dpkg-deb --root-owner-group -Zxz --threads-max=1 --build ${work}/tree ${work}/out)
+    run(dpkg-deb --root-owner-group -Zxz --threads-max=1 --build ${work}/tree ${work}/${name})
     set(failed 0)
   else()
     message(FATAL_ERROR "no reproducible form known for ${name}")
@@ -63,6 +63,6 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
   if(failed)
     message(FATAL_ERROR "packing ${name} again failed (${failed})")
   endif()
-  file(RENAME ${work}/out ${package})
+  file(RENAME ${work}/${name} ${package})
   file(REMOVE_RECURSE ${work})
 endforeach()
