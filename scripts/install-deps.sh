@@ -11,9 +11,11 @@ if [[ "${1:-}" != "--linux" ]]; then
   # tools they inspect it with, curl and a SOCKS5 proxy for the discovery
   # tests, the Windows cross build with Wine to run its tests, clang with its
   # runtime for the fuzz targets, and Chromium as the real engine of the
-  # end-to-end tests, and clang-format for the style check.
+  # end-to-end tests, clang-format for the style check, and what the release
+  # packs, signs and checks with.
   packages+=(libgtk-3-dev xvfb x11-utils xdotool imagemagick curl microsocks
-             g++-mingw-w64-x86-64-posix wine64 clang-14 libclang-rt-14-dev chromium clang-format-14)
+             g++-mingw-w64-x86-64-posix wine64 clang-14 libclang-rt-14-dev chromium clang-format-14
+             zip unzip osslsigncode openssl lintian)
 fi
 
 missing=()

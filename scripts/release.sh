@@ -57,12 +57,16 @@ if [[ -n "$cert" ]]; then
     [[ -n "${QUILLWAVE_SIGN_TIMESTAMP_URL:-}" ]] && arguments+=(-t "$QUILLWAVE_SIGN_TIMESTAMP_URL")
     rm -f "$exe.signed"
     if [[ -n "${QUILLWAVE_SIGN_PASSWORD:-}" ]]; then
-      # On standard input, out of the process list.
-      printf '%s' "$QUILLWAVE_SIGN_PASSWORD" |
-        osslsigncode "${arguments[@]}" -readpass - -in "$exe" -out "$exe.signed" >/dev/null
-    else
-      osslsigncode "${arguments[@]}" -in "$exe" -out "$exe.signed" >/dev/null
+      # From a private file, out of the process list.
+      secret=$(mktemp)
+      chmod 600 "$secret"
+      printf '%s' "$QUILLWAVE_SIGN_PASSWORD" >"$secret"
+      arguments+=(-readpass "$secret")
     fi
+    signed=0
+    osslsigncode "${arguments[@]}" -in "$exe" -out "$exe.signed" >/dev/null || signed=$?
+    [[ -n "${secret:-}" ]] && rm -f "$secret"
+    ((signed == 0)) || { echo "osslsigncode could not sign $exe" >&2; exit 1; }
     # The signed file is newer than its objects, so packing does not relink it.
     mv -f "$exe.signed" "$exe"
   done
