@@ -32,6 +32,7 @@ if(TARGET quillwave-persona)
   install(TARGETS quillwave-persona RUNTIME DESTINATION ${quillwave_program_dir})
   if(NOT WIN32)
     # Relative, so the tree works wherever it is unpacked.
+    file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/install)
     file(CREATE_LINK ../${quillwave_program_dir}/quillwave-persona ${CMAKE_BINARY_DIR}/install/quillwave-persona
       SYMBOLIC)
     install(FILES ${CMAKE_BINARY_DIR}/install/quillwave-persona DESTINATION bin)
@@ -52,12 +53,12 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "launcher of the Quillwave browser engine"
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/cpack_per_generator.cmake)
 # Every time inside the packages is the commit's: SOURCE_DATE_EPOCH when set,
-# else the time of the checked-out commit.
+# else the time of the checked-out commit, else (no git) the time of configuring.
 if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
   execute_process(COMMAND git -C ${CMAKE_SOURCE_DIR} log -1 --format=%ct
     OUTPUT_VARIABLE quillwave_commit_time OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET RESULT_VARIABLE failed)
   if(failed OR NOT quillwave_commit_time MATCHES "^[0-9]+$")
-    set(quillwave_commit_time 0)
+    string(TIMESTAMP quillwave_commit_time "%s" UTC)
   endif()
   # string(TIMESTAMP) below reads it too.
   set(ENV{SOURCE_DATE_EPOCH} ${quillwave_commit_time})
