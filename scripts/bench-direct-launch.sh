@@ -3,8 +3,13 @@
 # runs it, against the same launch with the GTK toolkit loaded and initialised
 # first: the price every direct launch would pay if the toolkit were linked or
 # initialised on that path.
-#   scripts/bench-direct-launch.sh [BUILD-DIR] [RUNS]
-# BUILD-DIR defaults to build/linux (the Linux preset); RUNS to 300. Needs a
+# Then, side by side in one run, the release launcher and the launcher of
+# BUILD-DIR against the floor: a static program that only starts the same
+# stand-in engine as the launcher does (posix_spawn in a new session) and
+# exits. It prints each one's time as a multiple of the floor's.
+#   scripts/bench-direct-launch.sh [BUILD-DIR] [RUNS] [RELEASE-DIR]
+# BUILD-DIR defaults to build/linux (the Linux preset); RUNS to 300;
+# RELEASE-DIR to build/linux-release (skipped when not built). Needs a
 # display for the toolkit to initialise; without one it starts a private Xvfb.
 # Uses hyperfine when installed, else a plain timing loop.
 set -euo pipefail
@@ -12,9 +17,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/linux}" && pwd)
 runs=${2:-300}
+release=${3:-$root/build/linux-release}
 
 if [[ -z "${DISPLAY:-}" ]]; then
-  exec /bin/bash "$root/tests/support/with-xvfb.sh" "$0" "$build" "$runs"
+  exec /bin/bash "$root/tests/support/with-xvfb.sh" "$0" "$build" "$runs" "$release"
 fi
 
 for file in bin/quillwave-launcher bin/quillwave-progress-gtk.so tests/quillwave-standin-engine; do
@@ -76,3 +82,125 @@ else
   measure "${direct[@]}"
   measure "${toolkit[@]}"
 fi
+
+release_launcher=$release/bin/quillwave-launcher
+if [[ ! -x "$release_launcher" ]]; then
+  echo "No release launcher at $release_launcher (cmake --preset linux-release && cmake --build --preset linux-release)"
+  exit 0
+fi
+mkdir -p "$work/release"
+cp "$release_launcher" "$work/release/"
+cp "$build/tests/quillwave-standin-engine" "$work/release/quillwave-engine"
+
+# The floor: what any launcher has to do at the least.
+cat >"$work/floor.c" <<'EOF'
+#define _GNU_SOURCE
+#include <spawn.h>
+
+extern char** environ;
+
+int main(int argc, char** argv) {
+  if (argc < 2) return 2;
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  pid_t pid;
+  return posix_spawn(&pid, argv[1], &actions, &attributes, argv + 1, environ) == 0 ? 0 : 1;
+}
+EOF
+cc -O2 -static "$work/floor.c" -o "$work/floor"
+
+# Runs the commands (NAME PROGRAM ARGUMENT..., separated by ---) in turn,
+# RUNS rounds after 20 to warm up, each as its own child with its output
+# discarded, and prints each one's median wall time and its multiple of the
+# first one's, then the same for the CPU time the program itself used, which
+# other load on the machine disturbs less. The engines a launch leaves behind
+# are adopted (subreaper) and waited for outside the timed span, so no run
+# pays for the one before.
+cat >"$work/alternate.c" <<'EOF'
+#define _GNU_SOURCE
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+
+extern char** environ;
+
+static int ascending(const void* a, const void* b) {
+  const double x = *(const double*)a, y = *(const double*)b;
+  return (x > y) - (x < y);
+}
+
+int main(int argc, char** argv) {
+  if (argc < 4) return 2;
+  const int runs = atoi(argv[1]);
+  const char* names[16];
+  char** commands[16];
+  int count = 0;
+  for (int i = 2; i + 1 < argc && count < 16;) {
+    names[count] = argv[i];
+    commands[count++] = &argv[i + 1];
+    while (i < argc && strcmp(argv[i], "---") != 0) ++i;
+    if (i < argc) argv[i++] = NULL;  // ends this command's argument list
+  }
+  if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) return 2;
+  double* times = calloc((size_t)count * (size_t)runs, sizeof(double));
+  double* cpu = calloc((size_t)count * (size_t)runs, sizeof(double));
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  for (int round = -20; round < runs; ++round) {
+    for (int c = 0; c < count; ++c) {
+      struct timespec start, end;
+      pid_t pid;
+      int status = 0;
+      struct rusage usage;
+      clock_gettime(CLOCK_MONOTONIC, &start);
+      if (posix_spawn(&pid, commands[c][0], &actions, NULL, commands[c], environ) != 0) return 3;
+      wait4(pid, &status, 0, &usage);
+      clock_gettime(CLOCK_MONOTONIC, &end);
+      while (waitpid(-1, NULL, 0) > 0) {
+      }
+      if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        fprintf(stderr, "%s failed\n", names[c]);
+        return 4;
+      }
+      if (round >= 0) {
+        times[c * runs + round] = (end.tv_sec - start.tv_sec) * 1e3 + (end.tv_nsec - start.tv_nsec) / 1e6;
+        cpu[c * runs + round] = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+                                (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
+      }
+    }
+  }
+  const char* kinds[2] = {"wall time", "CPU time"};
+  double* series[2] = {times, cpu};
+  for (int k = 0; k < 2; ++k) {
+    printf("  %s\n", kinds[k]);
+    double floor_ms = 0;
+    for (int c = 0; c < count; ++c) {
+      qsort(&series[k][c * runs], (size_t)runs, sizeof(double), ascending);
+      const double median = series[k][c * runs + runs / 2];
+      if (c == 0) floor_ms = median;
+      printf("    %-40s %7.3f ms  %5.2fx the floor\n", names[c], median, median / floor_ms);
+    }
+  }
+  return 0;
+}
+EOF
+cc -O2 "$work/alternate.c" -o "$work/alternate"
+
+echo
+echo "Direct launch against the floor: median of $runs alternating runs"
+"$work/alternate" "$runs" \
+  "floor (static, only starts the engine)" "$work/floor" "$work/release/quillwave-engine" \
+  "--user-data-dir=$work/profile" --- \
+  "release launcher" "$work/release/quillwave-launcher" "--user-data-dir=$work/profile" --- \
+  "launcher of ${build#"$root/"}" "${direct[@]}"

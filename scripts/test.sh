@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks the format, builds both presets and runs every test: natively on Linux, the Windows
-# build under Wine, the Linux suite under ASan/UBSan, the threaded tests
-# under ThreadSanitizer and every fuzz target for a bounded time. Exits
-# non-zero when anything fails.
+# build under Wine, the release packages (built twice and compared), the Linux
+# suite under ASan/UBSan, the threaded tests under ThreadSanitizer and every
+# fuzz target for a bounded time. Exits non-zero when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -18,6 +18,12 @@ for preset in linux windows; do
   echo "=== ${preset}: test"
   ctest --preset "$preset" || status=1
 done
+# The release: built twice from clones of the commit and compared byte for
+# byte, its contents checked, its installed tree run (with the stand-in
+# engines and the Wine prefix of the builds above), and a signed build verified.
+echo "=== release: reproducible packages, installed tree, signing"
+scripts/check-release.sh || status=1
+
 # The whole Linux suite once more under AddressSanitizer and
 # UndefinedBehaviorSanitizer, then the worker, its thread and the GTK window
 # under ThreadSanitizer.
