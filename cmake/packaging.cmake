@@ -4,7 +4,8 @@
 # engine, with the notices and the documentation.
 # Linux: the programs in lib/quillwave/ (the launcher finds the engine and its
 # window module beside itself), the persona tool also as bin/quillwave-persona,
-# a relative link, and the documentation in share/doc/quillwave-launcher/.
+# a relative link with its manual page, and the documentation in
+# share/doc/quillwave-launcher/.
 #
 # Included at the end of the top-level CMakeLists.txt: programs added anywhere
 # before it, the persona tool too, are installed when their target exists.
@@ -36,6 +37,16 @@ if(TARGET quillwave-persona)
     file(CREATE_LINK ../${quillwave_program_dir}/quillwave-persona ${CMAKE_BINARY_DIR}/install/quillwave-persona
       SYMBOLIC)
     install(FILES ${CMAKE_BINARY_DIR}/install/quillwave-persona DESTINATION bin)
+    # Its manual page, compressed without a name or time in the header so the
+    # bytes depend on the text only.
+    set(quillwave_manual ${CMAKE_SOURCE_DIR}/packaging/quillwave-persona.1)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${quillwave_manual})
+    execute_process(COMMAND gzip -9n -c ${quillwave_manual} OUTPUT_FILE ${CMAKE_BINARY_DIR}/install/quillwave-persona.1.gz
+      RESULT_VARIABLE quillwave_gzip_failed)
+    if(quillwave_gzip_failed)
+      message(FATAL_ERROR "gzip failed on the manual page")
+    endif()
+    install(FILES ${CMAKE_BINARY_DIR}/install/quillwave-persona.1.gz DESTINATION share/man/man1)
   endif()
 endif()
 
