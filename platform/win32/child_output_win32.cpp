@@ -56,11 +56,9 @@ DWORD Milliseconds(std::chrono::milliseconds limit) {
   return static_cast<DWORD>(std::clamp<std::int64_t>(limit.count(), 0, INFINITE - 1));
 }
 
-}  // namespace
-
-CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::string_view input, std::size_t keep_at_most,
-                               std::chrono::milliseconds limit) {
-  CapturedRun run;
+// A pipe whose ends can be inherited; false, with the run marked, when the
+// system gives none.
+bool OpenInheritablePipe(UniqueHandle& read_end, UniqueHandle& write_end, CapturedRun& run) {
   SECURITY_ATTRIBUTES inheritable{};
   inheritable.nLength = sizeof inheritable;
   inheritable.bInheritHandle = TRUE;
@@ -69,25 +67,28 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::string_view inp
   if (!::CreatePipe(&read_raw, &write_raw, &inheritable, 65536)) {
     run.status = CaptureStatus::kPipeFailed;
     run.reason = LastErrorText(L"CreatePipe");
-    return run;
+    return false;
   }
-  UniqueHandle read_end(read_raw);
-  UniqueHandle write_end(write_raw);
+  read_end.Reset(read_raw);
+  write_end.Reset(write_raw);
+  return true;
+}
+
+}  // namespace
+
+CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::string_view input, std::size_t keep_at_most,
+                               std::chrono::milliseconds limit) {
+  CapturedRun run;
+  UniqueHandle read_end;
+  UniqueHandle write_end;
+  if (!OpenInheritablePipe(read_end, write_end, run)) return run;
   // Only the write end may reach the child.
   ::SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
 
   UniqueHandle input_read;
   UniqueHandle input_write;
   if (!input.empty()) {
-    HANDLE input_read_raw = nullptr;
-    HANDLE input_write_raw = nullptr;
-    if (!::CreatePipe(&input_read_raw, &input_write_raw, &inheritable, 65536)) {
-      run.status = CaptureStatus::kPipeFailed;
-      run.reason = LastErrorText(L"CreatePipe");
-      return run;
-    }
-    input_read.Reset(input_read_raw);
-    input_write.Reset(input_write_raw);
+    if (!OpenInheritablePipe(input_read, input_write, run)) return run;
     // Here only the read end may reach the child.
     ::SetHandleInformation(input_write.get(), HANDLE_FLAG_INHERIT, 0);
   }
