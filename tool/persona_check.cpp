@@ -186,7 +186,9 @@ class Checker {
     const std::vector<std::size_t> every = FindEveryField(text_, key);
     if (every.size() > 1 && read_at != npos) {
       const auto [line, column] = positions_.At(read_at);
-      Add(kSeverityWarning, key, every[every.size() > 1 && every[0] == read_at ? 1 : 0],
+      // Placed at the first occurrence the launcher passes over.
+      const std::size_t ignored = every[0] == read_at ? every[1] : every[0];
+      Add(kSeverityWarning, key, ignored,
           "written " + std::to_string(every.size()) + " times; the launcher reads only the one at line " +
               std::to_string(line) + ", column " + std::to_string(column));
     }
