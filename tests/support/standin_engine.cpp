@@ -33,10 +33,16 @@ std::filesystem::path OwnDirectory() {
 #endif
 }
 
-// Written under a temporary name and renamed, so a reader sees all or nothing.
+// Written under a temporary name of this process and renamed, so a reader
+// sees all or nothing, also when several engines start from one folder.
 void WriteRecord(const std::filesystem::path& path, const std::string& content) {
+#ifdef _WIN32
+  const unsigned long process = ::GetCurrentProcessId();
+#else
+  const long process = ::getpid();
+#endif
   auto temporary = path;
-  temporary += ".part";
+  temporary += "." + std::to_string(process) + ".part";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << content;
