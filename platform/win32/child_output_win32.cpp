@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/child_output.h"
+#include "platform/win32/create_process.h"
 #include "platform/win32/unique_handle.h"
 
 namespace quillwave::platform {
@@ -104,8 +105,8 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::string_view inp
   std::wstring command_line = WindowsCommandLine(launch);
   PROCESS_INFORMATION info{};
   const ULONGLONG started_at = ::GetTickCount64();
-  const BOOL created = ::CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                        nullptr, &startup, &info);
+  const BOOL created =
+      CreateProcessStartingAgainIfLost(nullptr, command_line.data(), TRUE, CREATE_NO_WINDOW, nullptr, &startup, &info);
   const std::wstring failure = created ? std::wstring() : LastErrorText(L"CreateProcessW");
   // Our copy of the write end must go, or the reads below never see the end;
   // our copy of the input's read end, or a blocked feed would never return.

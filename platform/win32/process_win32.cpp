@@ -2,6 +2,7 @@
 #include <shellapi.h>
 
 #include "platform/process.h"
+#include "platform/win32/create_process.h"
 #include "platform/win32/unique_handle.h"
 
 namespace quillwave::platform {
@@ -53,8 +54,8 @@ SpawnResult SpawnDetached(const ProcessLaunch& launch) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(launch.program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &info)) {
+  if (!CreateProcessStartingAgainIfLost(launch.program.c_str(), command_line.data(), FALSE, 0, nullptr, &startup,
+                                        &info)) {
     return {false, SystemErrorText(::GetLastError())};
   }
   UniqueHandle process(info.hProcess);

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "platform/command_line.h"
+#include "platform/win32/create_process.h"
 #include "platform/win32/unique_handle.h"
 #include "tests/support/child_process.h"
 
@@ -42,18 +43,9 @@ ChildResult RunChild(const std::filesystem::path& program, const std::vector<std
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
-  // Wine now and then loses a new process while it is still being set up
-  // and reports ERROR_INTERNAL_ERROR before any of the child's own code ran;
-  // starting it again is safe then. Every other failure is the test's.
-  for (int attempt = 1;; ++attempt) {
-    if (::CreateProcessW(program.wstring().c_str(), command_line.data(), nullptr, nullptr, FALSE,
-                         CREATE_UNICODE_ENVIRONMENT, block.data(), nullptr, &startup, &info)) {
-      break;
-    }
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_INTERNAL_ERROR || attempt == 3) {
-      throw std::runtime_error("cannot start child, error " + std::to_string(error));
-    }
+  if (!platform::CreateProcessStartingAgainIfLost(program.wstring().c_str(), command_line.data(), FALSE,
+                                                  CREATE_UNICODE_ENVIRONMENT, block.data(), &startup, &info)) {
+    throw std::runtime_error("cannot start child, error " + std::to_string(::GetLastError()));
   }
   platform::UniqueHandle process(info.hProcess);
   platform::UniqueHandle thread(info.hThread);
