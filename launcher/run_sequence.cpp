@@ -109,7 +109,7 @@ struct Run {
   // Returns the record's note.
   std::string_view Housekeeping() const {
     if (environment.dry_run || !WantsHousekeeping(persona, user_data_dir)) return {};
-    if (platform::EngineRunsOn(user_data_dir)) return kProfileInUse;
+    if (platform::EngineRunsOn(user_data_dir, engine_path)) return kProfileInUse;
     DoHousekeeping(persona, user_data_dir);
     return {};
   }
@@ -125,7 +125,7 @@ struct Run {
   // The record comes before any deletion here, so the profile is checked first.
   int DegradedLaunch() const {
     const bool in_use = !environment.dry_run && WantsHousekeeping(persona, user_data_dir) &&
-                        platform::EngineRunsOn(user_data_dir);
+                        platform::EngineRunsOn(user_data_dir, engine_path);
     WriteResultRecord(result_record_path,
                       LaunchOutcome{"degraded", 0, kDialogInitFailed,
                                     JoinNotes({"CreateProgressDialog returned null; spawned engine without discovery",

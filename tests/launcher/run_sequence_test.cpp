@@ -82,7 +82,11 @@ TEST(RunLauncher, TakesEachEndWithItsExitCodeRecordAndEngineStart) {
     test::ScopedTempDir dir;
     const fs::path app = dir.path() / "app", profile = dir.path() / "profile";
     fs::create_directories(app);
-    if (end.engine_present) test::WriteTextFile(app / fs::path(platform::kEngineFileName), "engine");
+    if (end.engine_runs) {
+      test::PlaceEngineOfThisProcess(app / fs::path(platform::kEngineFileName));
+    } else if (end.engine_present) {
+      test::WriteTextFile(app / fs::path(platform::kEngineFileName), "engine");
+    }
     test::WriteTextFile(profile / "command-line.json", end.persona);
     test::WriteTextFile(profile / "Default" / "Cookies", "kept while an engine runs");
     std::optional<test::ProfileHolder> engine;
