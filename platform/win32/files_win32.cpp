@@ -45,12 +45,16 @@ bool IsFolder(const std::wstring& path) {
 
 bool DeleteFileOnly(const std::wstring& path) { return ::DeleteFileW(path.c_str()) != FALSE; }
 
-RemoveResult RemoveBelow(const std::wstring& root, const std::vector<std::wstring_view>& components, RemoveKind kind,
-                         const std::function<void(std::size_t depth)>& /*entered*/) {
+Removal RemoveBelow(const std::wstring& root, const std::vector<std::wstring_view>& components, RemoveKind kind,
+                    const std::function<void(std::size_t depth)>& /*entered*/) {
   for (const std::wstring_view component : components) {
-    if (!IsPlainName(component)) return RemoveResult::kLeft;
+    if (!IsPlainName(component)) return Removal{RemoveResult::kLeft};
   }
-  if (root.empty() || components.empty()) return RemoveResult::kLeft;
+  if (root.empty() || components.empty()) return Removal{RemoveResult::kLeft};
+  std::wstring target;
+  for (const std::wstring_view component : components) (target += target.empty() ? L"" : L"/") += component;
+  // The shell tells nothing about what it left: the target counts as one.
+  const Removal left{RemoveResult::kLeft, 1, target};
   // Each folder on the way stays open without delete sharing until the end,
   // so none of them can be renamed or replaced by a link meanwhile.
   std::vector<UniqueFileHandle> way;
@@ -61,31 +65,31 @@ RemoveResult RemoveBelow(const std::wstring& root, const std::vector<std::wstrin
     UniqueFileHandle folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!folder.valid()) return NotFound(::GetLastError()) ? RemoveResult::kGone : RemoveResult::kLeft;
+    if (!folder.valid()) return NotFound(::GetLastError()) ? Removal{} : left;
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!::GetFileInformationByHandle(folder.get(), &info)) return RemoveResult::kLeft;
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return RemoveResult::kBehindLink;
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return RemoveResult::kGone;
+    if (!::GetFileInformationByHandle(folder.get(), &info)) return left;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return Removal{RemoveResult::kBehindLink};
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return Removal{};
     way.push_back(std::move(folder));
   }
   path += L'\\';
   path += components.back();
   const DWORD attributes = ::GetFileAttributesW(path.c_str());  // a link's own, not its target's
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    return NotFound(::GetLastError()) ? RemoveResult::kGone : RemoveResult::kLeft;
-  }
+  if (attributes == INVALID_FILE_ATTRIBUTES) return NotFound(::GetLastError()) ? Removal{} : left;
   const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  bool removed = false;
   if (kind == RemoveKind::kFile) {
-    removed = !folder && ::DeleteFileW(path.c_str());
-  } else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    if (folder) return Removal{RemoveResult::kLeft};  // a folder is not what was asked for
+    return ::DeleteFileW(path.c_str()) ? Removal{} : left;
+  }
+  bool removed = false;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     // A junction or a link goes itself; what it points to stays.
     removed = folder ? ::RemoveDirectoryW(path.c_str()) : ::DeleteFileW(path.c_str());
   } else {
     ShellDelete(path);
     removed = ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
   }
-  return removed ? RemoveResult::kGone : RemoveResult::kLeft;
+  return removed ? Removal{} : left;
 }
 
 std::optional<std::string> ReadFileBytes(const std::wstring& path, std::size_t at_most) {

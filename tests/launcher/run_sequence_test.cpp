@@ -11,10 +11,23 @@
 #include <vector>
 
 #include "platform/encoding.h"
+#include "platform/files.h"
 #include "platform/paths.h"
+#include "report/result_record.h"
 #include "tests/support/profile_holder.h"
 #include "tests/support/temp_dir.h"
 #include "ui/null_progress_window.h"
+
+#ifndef _WIN32
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "tests/support/posix/unprivileged.h"
+#endif
 
 namespace quillwave {
 namespace {
@@ -134,6 +147,72 @@ TEST(RunLauncher, TakesEachEndWithItsExitCodeRecordAndEngineStart) {
     }
   }
 }
+
+#ifndef _WIN32
+// A direct launch of the engine at `app` on `user_data`, the start only
+// recorded; the result record's message.
+std::string MessageOfDirectLaunch(const fs::path& app, const std::wstring& user_data) {
+  LaunchEnvironment environment;
+  environment.launcher_dir = app.wstring();
+  environment.window = NullProgressWindow({}, std::make_shared<NullWindowLog>());
+  environment.start = [](const platform::ProcessLaunch&) { return platform::SpawnResult{true, L""}; };
+  const std::wstring argument = L"--user-data-dir=" + user_data;
+  if (RunLauncher({argument, {argument}}, environment) != 0) return "the launch failed";
+  const auto record = platform::ReadFileBytes(user_data + platform::kPathSeparator + Widen(kResultRecordName));
+  if (!record) return "no record";
+  const std::size_t from = record->find("\"message\":\"") + 11, to = record->find("\",\"launcher_version\"");
+  return from < to && to != std::string::npos ? record->substr(from, to - from) : std::string();
+}
+
+constexpr char kResetsIndexedDb[] = R"({"granular-storage-reset": {"indexeddb": true}})";
+
+// What the reset has to leave is named in the record: a folder nobody may
+// remove, and file systems mounted inside the profile, which the reset never
+// enters (a tmpfs, and a folder of the same file system bound in).
+TEST(RunLauncher, AnIncompleteResetIsNamedInTheRecord) {
+  test::ScopedTempDir dir;
+  const fs::path app = dir.path() / "app", profile = dir.path() / "profile", outside = dir.path() / "outside";
+  const fs::path indexed_db = profile / "Default" / "IndexedDB";
+  test::WriteTextFile(app / fs::path(platform::kEngineFileName), "engine");
+  test::WriteTextFile(profile / "command-line.json", kResetsIndexedDb);
+  for (const char* folder : {"a", "locked", "mnt-bound", "mnt-tmpfs"})
+    test::WriteTextFile(indexed_db / folder / "LOG", "x");
+  test::WriteTextFile(outside / "keep", "x");
+  // Root ignores permission bits: the launch runs as nobody, in nobody's tree.
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(dir.path().c_str(), test::kNobody, test::kNobody), 0);
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
+      ASSERT_EQ(::lchown(entry.path().c_str(), test::kNobody, test::kNobody), 0);
+    }
+  }
+  ASSERT_EQ(::chmod((indexed_db / "locked").c_str(), 0), 0);
+  bool mounted = false;  // in the child, in a mount namespace of its own that ends with it
+  const auto mount_inside = [&] {
+    mounted = ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+              ::mount(outside.c_str(), (indexed_db / "mnt-bound").c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+              ::mount("tmpfs", (indexed_db / "mnt-tmpfs").c_str(), "tmpfs", 0, "uid=65534,gid=65534") == 0;
+    if (mounted) test::WriteTextFile(indexed_db / "mnt-tmpfs" / "keep", "x");
+    return std::string();
+  };
+  const std::string report = test::RunUnprivileged(
+      [&] {
+        std::string seen = MessageOfDirectLaunch(app, profile.wstring());
+        if (fs::exists(indexed_db / "a")) seen += "; a removable folder stayed";
+        if (mounted && !fs::exists(indexed_db / "mnt-tmpfs" / "keep")) seen += "; the tmpfs was emptied";
+        return (mounted ? "mounted: " : "") + seen;
+      },
+      std::chrono::seconds(10), mount_inside);
+  if (report.rfind("mounted: ", 0) == 0) {
+    EXPECT_EQ(report, "mounted: storage reset incomplete: 3 kept, first Default/IndexedDB/locked");
+  } else {
+    std::printf("no mount allowed here: file systems inside the profile go unchecked\n");
+    EXPECT_EQ(report, "storage reset incomplete: 1 kept, first Default/IndexedDB/locked");
+  }
+  EXPECT_TRUE(fs::exists(outside / "keep"));
+  fs::permissions(indexed_db / "locked", fs::perms::owner_all, fs::perm_options::add);
+  EXPECT_TRUE(fs::exists(indexed_db / "locked" / "LOG"));
+}
+#endif
 
 }  // namespace
 }  // namespace quillwave
