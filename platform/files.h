@@ -35,8 +35,9 @@ bool DeleteFileOnly(const std::wstring& path);
 enum class RemoveKind { kFile, kTree };
 
 // kGone: nothing is at the target any more (or never was). kBehindLink: a
-// folder on the way is a link (Windows: any reparse point), so nothing was
-// touched. kLeft: something stays, or the way could not be opened.
+// folder on the way is a link (Windows: a symbolic link, a junction or a
+// mount point), so nothing was touched. kLeft: something stays, or the way
+// could not be opened.
 enum class RemoveResult { kGone, kBehindLink, kLeft };
 
 // What a removal came to, and what it left of what it was asked to remove.
@@ -52,7 +53,8 @@ struct Removal {
   // not count.
   std::size_t kept = 0;
   // The first entry kept, in the walk's order (each folder's entries in
-  // order of their names), relative to `root`, names joined by '/'.
+  // order of their names), relative to `root`, names joined by '/'. (Windows:
+  // a name Win32 cannot pass on appears as the short name it was reached by.)
   std::wstring first_kept{};
 };
 
@@ -60,15 +62,15 @@ struct Removal {
 // caller's own folder and is reached as named; every component below it is
 // reached without following a link, and a link at the target is removed
 // itself, never followed. A folder on another file system than `root`
-// (Linux: another device, or the root of a mount) is never entered. Within a
-// tree, an entry that cannot be removed is left and the rest goes on. A
-// component that is empty, "." or ".." or holds a separator touches nothing.
-// The Windows shell, which removes a folder's content on its own, tells
-// nothing of what it left: a target that stays counts as one entry kept.
+// (Linux: another device, or the root of a mount; Windows: a volume mount
+// point) is never entered. Within a tree, an entry that cannot be removed is
+// left and the rest goes on; read-only attributes (Windows) are cleared on
+// what is removed. A component that is empty, "." or ".." or holds a
+// separator touches nothing.
 //
 // `entered`, when set, is called as the removal of a tree enters each of
 // its folders, with its depth below the target (the target is 0): a seam for
-// tests that change the tree meanwhile. The Windows shell calls nothing.
+// tests that change the tree meanwhile.
 Removal RemoveBelow(const std::wstring& root, const std::vector<std::wstring_view>& components, RemoveKind kind,
                     const std::function<void(std::size_t depth)>& entered = {});
 
