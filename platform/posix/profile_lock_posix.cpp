@@ -1,4 +1,5 @@
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <string_view>
 
 #include "platform/encoding.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/profile_lock.h"
 
 namespace quillwave::platform {
@@ -21,6 +23,14 @@ std::string LinkTarget(const std::string& link) {
   const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
   if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) return {};
   return std::string(target, static_cast<std::size_t>(length));
+}
+
+// A script that starts the engine (Debian's /usr/bin/chromium is one) is
+// never the program of the process it started.
+bool IsScript(const std::string& path) {
+  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  char start[2] = {};
+  return file.valid() && ::read(file.get(), start, sizeof start) == 2 && start[0] == '#' && start[1] == '!';
 }
 
 // Whether the live process `pid` runs the engine. Its program is compared
@@ -41,15 +51,16 @@ bool RunsTheEngine(long pid, const std::string& engine) {
   // kernel names the file it started from, marked as deleted.
   constexpr std::string_view kDeleted = " (deleted)";
   std::string started_from = LinkTarget(exe);
-  if (started_from.size() <= kDeleted.size() ||
-      started_from.compare(started_from.size() - kDeleted.size(), kDeleted.size(), kDeleted) != 0) {
-    return false;
+  if (started_from.size() > kDeleted.size() &&
+      started_from.compare(started_from.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0) {
+    started_from.resize(started_from.size() - kDeleted.size());
+    char* resolved = ::realpath(engine.c_str(), nullptr);
+    const bool same = resolved != nullptr && started_from == resolved;
+    std::free(resolved);
+    if (same) return true;
   }
-  started_from.resize(started_from.size() - kDeleted.size());
-  char* resolved = ::realpath(engine.c_str(), nullptr);
-  const bool same = resolved != nullptr && started_from == resolved;
-  std::free(resolved);
-  return same;
+  // Behind a script any process may be the engine: it cannot be told apart.
+  return IsScript(engine);
 }
 
 }  // namespace

@@ -51,18 +51,19 @@ TEST(EngineRunsOn, ReadsTheSingletonLockAsTheEngineDoes) {
   struct Case {
     const char* name;
     std::string target;  // empty: a plain file instead of a link
-    bool engine_is_this_program;
+    const char* engine;  // its content; null: a link to this test program
     bool in_use;
   };
   const std::string this_process = ThisHost() + "-" + std::to_string(::getpid());
   const Case cases[] = {
-      {"live engine of this host", this_process, true, true},
+      {"live engine of this host", this_process, nullptr, true},
       // A crashed engine's number, now taken by another program.
-      {"live process of this host that is not the engine", this_process, false, false},
-      {"ended process of this host", ThisHost() + "-" + std::to_string(EndedProcess()), true, false},
-      {"another host", "elsewhere.example-12345", false, true},
-      {"a plain file", "", true, false},
-      {"a link to no host and pid", "nothing", true, false},
+      {"live process of this host that is not the engine", this_process, "another program", false},
+      {"live process of this host, the engine a script", this_process, "#!/bin/sh\n", true},
+      {"ended process of this host", ThisHost() + "-" + std::to_string(EndedProcess()), nullptr, false},
+      {"another host", "elsewhere.example-12345", "another program", true},
+      {"a plain file", "", nullptr, false},
+      {"a link to no host and pid", "nothing", nullptr, false},
   };
   for (const Case& c : cases) {
     test::ScopedTempDir dir;
@@ -72,10 +73,10 @@ TEST(EngineRunsOn, ReadsTheSingletonLockAsTheEngineDoes) {
       fs::create_symlink(c.target, dir.path() / "SingletonLock");
     }
     const fs::path engine = dir.path() / "quillwave-engine";
-    if (c.engine_is_this_program) {
+    if (c.engine == nullptr) {
       test::PlaceEngineOfThisProcess(engine);
     } else {
-      test::WriteTextFile(engine, "another program");
+      test::WriteTextFile(engine, c.engine);
     }
     EXPECT_EQ(EngineRunsOn(dir.wpath(), engine.wstring()), c.in_use) << c.name;
     EXPECT_TRUE(fs::exists(fs::symlink_status(dir.path() / "SingletonLock"))) << c.name;
