@@ -58,12 +58,13 @@ std::vector<std::string_view> StorageKinds() {
   return kinds;
 }
 
-void ResetProfileStorage(const std::wstring& user_data_dir, const StorageResetSelection& selection) {
-  if (user_data_dir.empty() || selection.empty()) return;
+StorageResetResult ResetProfileStorage(const std::wstring& user_data_dir, const StorageResetSelection& selection) {
+  StorageResetResult result;
+  if (user_data_dir.empty() || selection.empty()) return result;
   const bool all = Selected(selection, "all");
   bool any = all;
   for (const auto& [name, on] : selection) any = any || on;
-  if (!any) return;
+  if (!any) return result;
 
   for (const Category& category : kCategories) {
     bool process = all || Selected(selection, category.name);
@@ -78,9 +79,12 @@ void ResetProfileStorage(const std::wstring& user_data_dir, const StorageResetSe
       components.push_back(target.first);
       if (!target.second.empty()) components.push_back(target.second);
       // Each target is tried on its own: one that stays never stops the rest.
-      platform::RemoveBelow(user_data_dir, components, category.kind);
+      const platform::Removal removal = platform::RemoveBelow(user_data_dir, components, category.kind);
+      if (result.kept == 0) result.first_kept = removal.first_kept;
+      result.kept += removal.kept;
     }
   }
+  return result;
 }
 
 }  // namespace quillwave

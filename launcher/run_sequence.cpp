@@ -41,9 +41,13 @@ bool WantsHousekeeping(const PersonaConfig& persona, const std::wstring& user_da
   return false;
 }
 
-void DoHousekeeping(const PersonaConfig& persona, const std::wstring& user_data_dir) {
+// Returns the record's note on what the storage reset had to keep, or
+// nothing when it removed all it was asked to.
+std::string DoHousekeeping(const PersonaConfig& persona, const std::wstring& user_data_dir) {
   if (persona.closePreviousTabs) ClosePreviousTabs(user_data_dir);
-  ResetProfileStorage(user_data_dir, persona.granularStorageReset);
+  const StorageResetResult reset = ResetProfileStorage(user_data_dir, persona.granularStorageReset);
+  if (reset.kept == 0) return {};
+  return "storage reset incomplete: " + std::to_string(reset.kept) + " kept, first " + Narrow(reset.first_kept);
 }
 
 // Notes for the record's message, in the order they arose; empty ones are left out.
@@ -107,30 +111,36 @@ struct Run {
   // under it loses its data, and the engine started now only hands its
   // request to the running one, so a reset would not even take effect.
   // Returns the record's note.
-  std::string_view Housekeeping() const {
+  std::string Housekeeping() const {
     if (environment.dry_run || !WantsHousekeeping(persona, user_data_dir)) return {};
-    if (platform::EngineRunsOn(user_data_dir)) return kProfileInUse;
-    DoHousekeeping(persona, user_data_dir);
-    return {};
+    if (platform::EngineRunsOn(user_data_dir, engine_path)) return kProfileInUse;
+    return DoHousekeeping(persona, user_data_dir);
   }
 
   int DirectLaunch() const {
-    const std::string_view housekeeping = Housekeeping();
+    const std::string housekeeping = Housekeeping();
     const EngineSwitches switches = DirectRecipe(persona, ReadMachineValues(), WebglItems(), own_arguments.text);
     WriteResultRecord(result_record_path,
                       LaunchOutcome{"passthrough", 0, "", JoinNotes({housekeeping, start_page_note})});
     return Launch(switches);
   }
 
-  // The record comes before any deletion here, so the profile is checked first.
+  // The record comes before any deletion here, so the profile is checked
+  // first; a reset that has to keep something replaces it with the note.
   int DegradedLaunch() const {
     const bool in_use = !environment.dry_run && WantsHousekeeping(persona, user_data_dir) &&
-                        platform::EngineRunsOn(user_data_dir);
-    WriteResultRecord(result_record_path,
-                      LaunchOutcome{"degraded", 0, kDialogInitFailed,
-                                    JoinNotes({"CreateProgressDialog returned null; spawned engine without discovery",
-                                               in_use ? kProfileInUse : "", start_page_note})});
-    if (!in_use && !environment.dry_run) DoHousekeeping(persona, user_data_dir);
+                        platform::EngineRunsOn(user_data_dir, engine_path);
+    const auto record = [&](std::string_view reset_note) {
+      WriteResultRecord(result_record_path,
+                        LaunchOutcome{"degraded", 0, kDialogInitFailed,
+                                      JoinNotes({"CreateProgressDialog returned null; spawned engine without discovery",
+                                                 in_use ? kProfileInUse : "", reset_note, start_page_note})});
+    };
+    record({});
+    if (!in_use && !environment.dry_run) {
+      const std::string reset_note = DoHousekeeping(persona, user_data_dir);
+      if (!reset_note.empty()) record(reset_note);
+    }
     return Launch(DegradedRecipe(persona, ReadMachineValues()));
   }
 
@@ -165,7 +175,7 @@ struct Run {
       return kExitBlocked;
     }
     EngineSwitches switches = ProfileAndDiscoveredSwitches(persona, WebglItems(), found);
-    const std::string_view housekeeping = Housekeeping();
+    const std::string housekeeping = Housekeeping();
     AppendMachineDebuggingAndStartUrl(switches, persona, ReadMachineValues(), own_arguments.text);
     WriteResultRecord(result_record_path,
                       DiscoveredOutcome("ok", found, "", JoinNotes({housekeeping, start_page_note})));

@@ -35,23 +35,44 @@ bool DeleteFileOnly(const std::wstring& path);
 enum class RemoveKind { kFile, kTree };
 
 // kGone: nothing is at the target any more (or never was). kBehindLink: a
-// folder on the way is a link (Windows: any reparse point), so nothing was
-// touched. kLeft: something stays, or the way could not be opened.
+// folder on the way is a link (Windows: a symbolic link, a junction or a
+// mount point), so nothing was touched. kLeft: something stays, or the way
+// could not be opened.
 enum class RemoveResult { kGone, kBehindLink, kLeft };
+
+// What a removal came to, and what it left of what it was asked to remove.
+struct Removal {
+  RemoveResult result = RemoveResult::kGone;
+  // Entries that stay: each file or link that could not be removed; each
+  // folder that was not entered (on another file system or device, a mount
+  // point, or not readable) and could not go as it was; each folder that
+  // stays although nothing counted lies in it. A folder that stays only for
+  // what stays inside it is not counted again. A target behind a link or
+  // another file system on the way counts once when something is there; a
+  // folder where a file was asked for is not what was asked for and does
+  // not count.
+  std::size_t kept = 0;
+  // The first entry kept, in the walk's order (each folder's entries in
+  // order of their names), relative to `root`, names joined by '/'. (Windows:
+  // a name Win32 cannot pass on appears as the short name it was reached by.)
+  std::wstring first_kept{};
+};
 
 // Removes `root` / components... permanently and silently. `root` is the
 // caller's own folder and is reached as named; every component below it is
 // reached without following a link, and a link at the target is removed
-// itself, never followed. Within a tree, an entry that cannot be removed is
-// left and the rest goes on. A component that is empty, "." or ".." or holds
-// a separator touches nothing.
+// itself, never followed. A folder on another file system than `root`
+// (Linux: another device, or the root of a mount; Windows: a volume mount
+// point) is never entered. Within a tree, an entry that cannot be removed is
+// left and the rest goes on; read-only attributes (Windows) are cleared on
+// what is removed. A component that is empty, "." or ".." or holds a
+// separator touches nothing.
 //
 // `entered`, when set, is called as the removal of a tree enters each of
 // its folders, with its depth below the target (the target is 0): a seam for
-// tests that change the tree meanwhile. The Windows shell removes a folder's
-// content on its own and calls nothing.
-RemoveResult RemoveBelow(const std::wstring& root, const std::vector<std::wstring_view>& components, RemoveKind kind,
-                         const std::function<void(std::size_t depth)>& entered = {});
+// tests that change the tree meanwhile.
+Removal RemoveBelow(const std::wstring& root, const std::vector<std::wstring_view>& components, RemoveKind kind,
+                    const std::function<void(std::size_t depth)>& entered = {});
 
 // Anything the launcher reads is far smaller; more is treated as unreadable.
 inline constexpr std::size_t kReadLimitBytes = std::size_t{64} << 20;

@@ -47,14 +47,40 @@ struct WalkFolder {
   dev_t device = 0;
   ino_t inode = 0;
   UniqueFd fd;                 // closed while far above the walk's place
-  std::vector<Entry> entries;  // listed once, when entered
+  std::vector<Entry> entries;  // listed once, when entered, in name order
   std::size_t next = 0;
+  std::size_t kept_before = 0;  // what was kept when the walk entered it
+};
+
+// What stays of a removal, and the name of the first of it.
+struct Kept {
+  std::string above_target;  // the folders from the root down to the target's, each with its '/'
+  std::size_t count = 0;
+  std::string first;
+
+  void Add(const std::vector<WalkFolder>& way, std::string_view name) {
+    if (count++ > 0) return;
+    first = above_target;
+    for (const WalkFolder& folder : way) first.append(folder.name).push_back('/');
+    first.append(name);
+  }
 };
 
 bool IsPlainName(std::string_view name) {
   return !name.empty() && name != "." && name != ".." && name.find_first_of(std::string_view("/\0", 2)) == name.npos;
 }
 
+// Another device, or the root of a mount: a folder bound in from the same
+// device has the device of its surroundings, but is still a mount of its own.
+bool OnOtherFileSystem(int fd, const struct stat& st, dev_t device) {
+  if (st.st_dev != device) return true;
+  struct statx mount {};
+  return ::statx(fd, "", AT_EMPTY_PATH, 0, &mount) == 0 && (mount.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0 &&
+         (mount.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+}
+
+// Sorted, so that the walk's order, and with it the first entry it keeps,
+// does not depend on the file system's.
 std::vector<Entry> ListFolder(int fd) {
   std::vector<Entry> entries;
   UniqueFd listing(::dup(fd));
@@ -71,6 +97,7 @@ std::vector<Entry> ListFolder(int fd) {
     }
     entries.push_back(std::move(entry));
   }
+  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
   return entries;
 }
 
@@ -83,16 +110,25 @@ bool StandsAt(int above, const WalkFolder& folder) {
 // Opens the folder `name` in the folder open at `above`, lists it and puts
 // it at the end of `way`. When it cannot be opened it goes as it is, if it
 // can: a link or a file that took its place, or an empty folder that cannot
-// be read.
-bool Enter(int above, std::string name, std::vector<WalkFolder>& way, const std::function<void(std::size_t)>& entered) {
+// be read. A folder on another file system is neither entered nor removed.
+// What stays is kept.
+bool Enter(int above, std::string name, dev_t device, std::vector<WalkFolder>& way, Kept& kept,
+           const std::function<void(std::size_t)>& entered) {
   UniqueFd fd(::openat(above, name.c_str(), kOpenToList));
   struct stat st {};
   if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
-    if (::unlinkat(above, name.c_str(), 0) != 0) ::unlinkat(above, name.c_str(), AT_REMOVEDIR);
+    if (::unlinkat(above, name.c_str(), 0) != 0 && ::unlinkat(above, name.c_str(), AT_REMOVEDIR) != 0 &&
+        errno != ENOENT) {
+      kept.Add(way, name);
+    }
+    return false;
+  }
+  if (OnOtherFileSystem(fd.get(), st, device)) {
+    kept.Add(way, name);
     return false;
   }
   if (entered) entered(way.size());
-  WalkFolder folder{std::move(name), st.st_dev, st.st_ino, std::move(fd), {}, 0};
+  WalkFolder folder{std::move(name), st.st_dev, st.st_ino, std::move(fd), {}, 0, kept.count};
   folder.entries = ListFolder(folder.fd.get());
   way.push_back(std::move(folder));
   if (way.size() > kOpenFolders + 1) way[way.size() - 1 - kOpenFolders].fd.Reset();
@@ -125,27 +161,35 @@ bool Reopen(std::vector<WalkFolder>& way) {
 // and its removal tried once, after its content, however much of it stays.
 // The walk never goes up through "..": it returns to the folders it holds,
 // or re-opens one by name from above, and leaves a folder that no longer
-// stands where it was listed, with everything in it.
-bool RemoveFolder(int parent, const std::string& name, const std::function<void(std::size_t)>& entered) {
+// stands where it was listed, with everything in it. It never enters a
+// folder on another device than `device`.
+bool RemoveFolder(int parent, const std::string& name, dev_t device, Kept& kept,
+                  const std::function<void(std::size_t)>& entered) {
   std::vector<WalkFolder> way;
-  if (!Enter(parent, name, way, entered)) return false;
+  if (!Enter(parent, name, device, way, kept, entered)) return false;
   for (;;) {
     WalkFolder& here = way.back();
     if (here.next < here.entries.size()) {
       Entry& entry = here.entries[here.next++];
       if (!entry.folder) {
-        ::unlinkat(here.fd.get(), entry.name.c_str(), 0);  // a link goes itself
+        // A link goes itself.
+        if (::unlinkat(here.fd.get(), entry.name.c_str(), 0) != 0 && errno != ENOENT) kept.Add(way, entry.name);
       } else {
-        Enter(here.fd.get(), std::move(entry.name), way, entered);
+        Enter(here.fd.get(), std::move(entry.name), device, way, kept, entered);
       }
       continue;
     }
     const WalkFolder done = std::move(here);
     way.pop_back();
-    if (way.empty()) return StandsAt(parent, done) && ::unlinkat(parent, done.name.c_str(), AT_REMOVEDIR) == 0;
-    if (!way.back().fd.valid() && !Reopen(way)) continue;
-    const int above = way.back().fd.get();
-    if (StandsAt(above, done)) ::unlinkat(above, done.name.c_str(), AT_REMOVEDIR);
+    if (!way.empty() && !way.back().fd.valid() && !Reopen(way)) continue;
+    const int above = way.empty() ? parent : way.back().fd.get();
+    bool gone = false;
+    if (StandsAt(above, done)) {
+      gone = ::unlinkat(above, done.name.c_str(), AT_REMOVEDIR) == 0;
+      // Counted only when nothing kept inside explains why it stays.
+      if (!gone && errno != ENOENT && kept.count == done.kept_before) kept.Add(way, done.name);
+    }
+    if (way.empty()) return gone;
   }
 }
 
@@ -168,36 +212,57 @@ bool DeleteFileOnly(const std::wstring& path) {
   return ::unlink(native.c_str()) == 0;
 }
 
-RemoveResult RemoveBelow(const std::wstring& root, const std::vector<std::wstring_view>& components, RemoveKind kind,
-                         const std::function<void(std::size_t depth)>& entered) {
+Removal RemoveBelow(const std::wstring& root, const std::vector<std::wstring_view>& components, RemoveKind kind,
+                    const std::function<void(std::size_t depth)>& entered) {
   std::vector<std::string> names;
   for (const std::wstring_view component : components) {
     names.push_back(WideToUtf8(component));
-    if (!IsPlainName(names.back())) return RemoveResult::kLeft;
+    if (!IsPlainName(names.back())) return Removal{RemoveResult::kLeft};
   }
-  if (root.empty() || names.empty()) return RemoveResult::kLeft;
-  UniqueFd folder(::open(Native(root).c_str(), kOpenToPass));
-  if (!folder.valid()) return errno == ENOENT || errno == ENOTDIR ? RemoveResult::kGone : RemoveResult::kLeft;
-  for (std::size_t i = 0; i + 1 < names.size(); ++i) {
-    UniqueFd next(::openat(folder.get(), names[i].c_str(), kOpenToPass | O_NOFOLLOW));
-    if (!next.valid()) {
-      struct stat st {};
-      if (::fstatat(folder.get(), names[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        return errno == ENOENT ? RemoveResult::kGone : RemoveResult::kLeft;
-      }
-      if (S_ISLNK(st.st_mode)) return RemoveResult::kBehindLink;
-      return S_ISDIR(st.st_mode) ? RemoveResult::kLeft : RemoveResult::kGone;
-    }
-    folder = std::move(next);
-  }
-  const char* last = names.back().c_str();
+  if (root.empty() || names.empty()) return Removal{RemoveResult::kLeft};
+  Kept kept;
+  for (std::size_t i = 0; i + 1 < names.size(); ++i) kept.above_target.append(names[i]).push_back('/');
+  const std::string& last = names.back();
+  const auto left = [&] {
+    kept.Add({}, last);
+    return Removal{RemoveResult::kLeft, kept.count, Utf8ToWide(kept.first)};
+  };
+
+  const UniqueFd root_fd(::open(Native(root).c_str(), kOpenToPass));
   struct stat st {};
-  if (::fstatat(folder.get(), last, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    return errno == ENOENT ? RemoveResult::kGone : RemoveResult::kLeft;
+  if (!root_fd.valid() || ::fstat(root_fd.get(), &st) != 0) {
+    return errno == ENOENT || errno == ENOTDIR ? Removal{} : left();
   }
-  if (!S_ISDIR(st.st_mode)) return ::unlinkat(folder.get(), last, 0) == 0 ? RemoveResult::kGone : RemoveResult::kLeft;
-  if (kind == RemoveKind::kFile) return RemoveResult::kLeft;
-  return RemoveFolder(folder.get(), names.back(), entered) ? RemoveResult::kGone : RemoveResult::kLeft;
+  const dev_t device = st.st_dev;
+  // Where the walk does not go, the target counts when something is there.
+  const auto not_reached = [&](RemoveResult result) {
+    const std::string target = kept.above_target + last;
+    if (::fstatat(root_fd.get(), target.c_str(), &st, 0) == 0 || (errno != ENOENT && errno != ENOTDIR)) {
+      kept.Add({}, last);
+    }
+    return Removal{result, kept.count, Utf8ToWide(kept.first)};
+  };
+  UniqueFd way_fd;  // the deepest folder on the way, once below the root
+  const auto folder = [&] { return way_fd.valid() ? way_fd.get() : root_fd.get(); };
+  for (std::size_t i = 0; i + 1 < names.size(); ++i) {
+    UniqueFd next(::openat(folder(), names[i].c_str(), kOpenToPass | O_NOFOLLOW));
+    if (!next.valid()) {
+      if (::fstatat(folder(), names[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT ? Removal{} : left();
+      }
+      if (S_ISLNK(st.st_mode)) return not_reached(RemoveResult::kBehindLink);
+      return S_ISDIR(st.st_mode) ? left() : Removal{};
+    }
+    if (::fstat(next.get(), &st) != 0 || OnOtherFileSystem(next.get(), st, device)) {
+      return not_reached(RemoveResult::kLeft);
+    }
+    way_fd = std::move(next);
+  }
+  if (::fstatat(folder(), last.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT ? Removal{} : left();
+  if (!S_ISDIR(st.st_mode)) return ::unlinkat(folder(), last.c_str(), 0) == 0 || errno == ENOENT ? Removal{} : left();
+  if (kind == RemoveKind::kFile) return Removal{RemoveResult::kLeft};  // a folder is not what was asked for
+  if (RemoveFolder(folder(), last, device, kept, entered)) return Removal{};
+  return Removal{RemoveResult::kLeft, kept.count, Utf8ToWide(kept.first)};
 }
 
 std::optional<std::string> ReadFileBytes(const std::wstring& path, std::size_t at_most) {

@@ -1,22 +1,74 @@
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "platform/encoding.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/profile_lock.h"
 
 namespace quillwave::platform {
+namespace {
 
-bool EngineRunsOn(const std::wstring& user_data_dir) {
-  if (user_data_dir.empty()) return false;
-  const std::string lock = WideToUtf8(user_data_dir) + "/SingletonLock";
+// The target of a link, or nothing.
+std::string LinkTarget(const std::string& link) {
   char target[PATH_MAX];
-  const ssize_t length = ::readlink(lock.c_str(), target, sizeof target - 1);
-  if (length <= 0) return false;  // no lock, or not a link: nobody holds the profile
-  const std::string owner(target, static_cast<std::size_t>(length));
+  const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
+  if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) return {};
+  return std::string(target, static_cast<std::size_t>(length));
+}
+
+// A script that starts the engine (Debian's /usr/bin/chromium is one) is
+// never the program of the process it started.
+bool IsScript(const std::string& path) {
+  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  char start[2] = {};
+  return file.valid() && ::read(file.get(), start, sizeof start) == 2 && start[0] == '#' && start[1] == '!';
+}
+
+// Whether the live process `pid` runs the engine. Its program is compared
+// by identity, so an engine reached through a link is recognised.
+bool RunsTheEngine(long pid, const std::string& engine) {
+  struct stat self {};
+  // Without /proc nothing can be told apart: every live process counts.
+  if (::stat("/proc/self/exe", &self) != 0) return true;
+  const std::string exe = "/proc/" + std::to_string(pid) + "/exe";
+  struct stat running {};
+  // Another user's process: its program stays hidden, so it may be the engine.
+  if (::stat(exe.c_str(), &running) != 0) return errno == EACCES || errno == EPERM;
+  struct stat file {};
+  if (::stat(engine.c_str(), &file) == 0 && file.st_dev == running.st_dev && file.st_ino == running.st_ino) {
+    return true;
+  }
+  // An engine still running from a program an upgrade has replaced: the
+  // kernel names the file it started from, marked as deleted.
+  constexpr std::string_view kDeleted = " (deleted)";
+  std::string started_from = LinkTarget(exe);
+  if (started_from.size() > kDeleted.size() &&
+      started_from.compare(started_from.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0) {
+    started_from.resize(started_from.size() - kDeleted.size());
+    char* resolved = ::realpath(engine.c_str(), nullptr);
+    const bool same = resolved != nullptr && started_from == resolved;
+    std::free(resolved);
+    if (same) return true;
+  }
+  // Behind a script any process may be the engine: it cannot be told apart.
+  return IsScript(engine);
+}
+
+}  // namespace
+
+bool EngineRunsOn(const std::wstring& user_data_dir, const std::wstring& engine_path) {
+  if (user_data_dir.empty()) return false;
+  const std::string owner = LinkTarget(WideToUtf8(user_data_dir) + "/SingletonLock");
+  if (owner.empty()) return false;  // no lock, or not a link: nobody holds the profile
   const std::size_t dash = owner.rfind('-');
   if (dash == std::string::npos || dash == 0 || dash + 1 == owner.size()) return false;
   const std::string host = owner.substr(0, dash);
@@ -31,8 +83,10 @@ bool EngineRunsOn(const std::wstring& user_data_dir) {
   if (::gethostname(this_host, sizeof this_host - 1) != 0) return true;  // cannot tell: keep the profile
   // Another machine's engine on a shared folder cannot be checked from here.
   if (host != this_host) return true;
-  // A process of this machine that is gone left a stale lock.
-  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+  // A process of this machine that is gone left a stale lock; so did one
+  // that is not the engine: it holds the number of an engine that ended.
+  if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) return false;
+  return RunsTheEngine(pid, WideToUtf8(engine_path));
 }
 
 }  // namespace quillwave::platform

@@ -5,7 +5,7 @@
 
 namespace quillwave::platform {
 
-bool EngineRunsOn(const std::wstring& user_data_dir) {
+bool EngineRunsOn(const std::wstring& user_data_dir, const std::wstring& /*engine_path*/) {
   if (user_data_dir.empty()) return false;
   const std::wstring lock = user_data_dir + L"\\lockfile";
   // Write and delete access with full sharing: refused with a sharing

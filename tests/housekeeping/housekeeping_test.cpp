@@ -254,9 +254,8 @@ TEST_F(HousekeepingTest, LinksAreRemovedButTheirTargetsSurvive) {
   EXPECT_TRUE(fs::exists(other_outside / "leveldb" / "CURRENT"));
 }
 #else
-// A file the running engine holds open without delete sharing stays (the
-// shell may give up on the rest of its folder too); the housekeeping goes on
-// with the next targets, and nothing waits for the file.
+// A file the running engine holds open without delete sharing stays; the
+// housekeeping goes on with the next targets, and nothing waits for the file.
 TEST_F(HousekeepingTest, FileInUseStaysAndTheRestIsRemoved) {
   int held = -1;
   ASSERT_EQ(_wsopen_s(&held, (user_data_ / "Default/Sessions/nested/Tabs_1").c_str(), _O_RDONLY, _SH_DENYRW, _S_IREAD),

@@ -11,10 +11,29 @@
 #include <vector>
 
 #include "platform/encoding.h"
+#include "platform/files.h"
 #include "platform/paths.h"
+#include "report/result_record.h"
 #include "tests/support/profile_holder.h"
 #include "tests/support/temp_dir.h"
 #include "ui/null_progress_window.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <cstdio>
+
+#include "platform/win32/unique_handle.h"
+#else
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "tests/support/posix/unprivileged.h"
+#endif
 
 namespace quillwave {
 namespace {
@@ -82,7 +101,11 @@ TEST(RunLauncher, TakesEachEndWithItsExitCodeRecordAndEngineStart) {
     test::ScopedTempDir dir;
     const fs::path app = dir.path() / "app", profile = dir.path() / "profile";
     fs::create_directories(app);
-    if (end.engine_present) test::WriteTextFile(app / fs::path(platform::kEngineFileName), "engine");
+    if (end.engine_runs) {
+      test::PlaceEngineOfThisProcess(app / fs::path(platform::kEngineFileName));
+    } else if (end.engine_present) {
+      test::WriteTextFile(app / fs::path(platform::kEngineFileName), "engine");
+    }
     test::WriteTextFile(profile / "command-line.json", end.persona);
     test::WriteTextFile(profile / "Default" / "Cookies", "kept while an engine runs");
     std::optional<test::ProfileHolder> engine;
@@ -130,6 +153,131 @@ TEST(RunLauncher, TakesEachEndWithItsExitCodeRecordAndEngineStart) {
     }
   }
 }
+
+// A direct launch of the engine at `app` on `user_data`, the start only
+// recorded; the result record's message.
+std::string MessageOfDirectLaunch(const fs::path& app, const std::wstring& user_data) {
+  LaunchEnvironment environment;
+  environment.launcher_dir = app.wstring();
+  environment.window = NullProgressWindow({}, std::make_shared<NullWindowLog>());
+  environment.start = [](const platform::ProcessLaunch&) { return platform::SpawnResult{true, L""}; };
+  const std::wstring argument = L"--user-data-dir=" + user_data;
+  if (RunLauncher({argument, {argument}}, environment) != 0) return "the launch failed";
+  const auto record = platform::ReadFileBytes(user_data + platform::kPathSeparator + Widen(kResultRecordName));
+  if (!record) return "no record";
+  const std::size_t from = record->find("\"message\":\"") + 11, to = record->find("\",\"launcher_version\"");
+  return from < to && to != std::string::npos ? record->substr(from, to - from) : std::string();
+}
+
+constexpr char kResetsIndexedDb[] = R"({"granular-storage-reset": {"indexeddb": true}})";
+
+#ifndef _WIN32
+// What the reset has to leave is named in the record: a folder nobody may
+// remove, and file systems mounted inside the profile, which the reset never
+// enters (a tmpfs, and a folder of the same file system bound in).
+TEST(RunLauncher, AnIncompleteResetIsNamedInTheRecord) {
+  test::ScopedTempDir dir;
+  const fs::path app = dir.path() / "app", profile = dir.path() / "profile", outside = dir.path() / "outside";
+  const fs::path indexed_db = profile / "Default" / "IndexedDB";
+  test::WriteTextFile(app / fs::path(platform::kEngineFileName), "engine");
+  test::WriteTextFile(profile / "command-line.json", kResetsIndexedDb);
+  for (const char* folder : {"a", "locked", "mnt-bound", "mnt-tmpfs"})
+    test::WriteTextFile(indexed_db / folder / "LOG", "x");
+  test::WriteTextFile(outside / "keep", "x");
+  // Root ignores permission bits: the launch runs as nobody, in nobody's tree.
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(dir.path().c_str(), test::kNobody, test::kNobody), 0);
+    for (const auto& entry : fs::recursive_directory_iterator(dir.path())) {
+      ASSERT_EQ(::lchown(entry.path().c_str(), test::kNobody, test::kNobody), 0);
+    }
+  }
+  ASSERT_EQ(::chmod((indexed_db / "locked").c_str(), 0), 0);
+  bool mounted = false;  // in the child, in a mount namespace of its own that ends with it
+  const auto mount_inside = [&] {
+    mounted = ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+              ::mount(outside.c_str(), (indexed_db / "mnt-bound").c_str(), nullptr, MS_BIND, nullptr) == 0 &&
+              ::mount("tmpfs", (indexed_db / "mnt-tmpfs").c_str(), "tmpfs", 0, "uid=65534,gid=65534") == 0;
+    if (mounted) test::WriteTextFile(indexed_db / "mnt-tmpfs" / "keep", "x");
+    return std::string();
+  };
+  const std::string report = test::RunUnprivileged(
+      [&] {
+        std::string seen = MessageOfDirectLaunch(app, profile.wstring());
+        if (fs::exists(indexed_db / "a")) seen += "; a removable folder stayed";
+        if (mounted && !fs::exists(indexed_db / "mnt-tmpfs" / "keep")) seen += "; the tmpfs was emptied";
+        return (mounted ? "mounted: " : "") + seen;
+      },
+      std::chrono::seconds(10), mount_inside);
+  if (report.rfind("mounted: ", 0) == 0) {
+    EXPECT_EQ(report, "mounted: storage reset incomplete: 3 kept, first Default/IndexedDB/locked");
+  } else {
+    std::printf("no mount allowed here: file systems inside the profile go unchecked\n");
+    EXPECT_EQ(report, "storage reset incomplete: 1 kept, first Default/IndexedDB/locked");
+  }
+  EXPECT_TRUE(fs::exists(outside / "keep"));
+  fs::permissions(indexed_db / "locked", fs::perms::owner_all, fs::perm_options::add);
+  EXPECT_TRUE(fs::exists(indexed_db / "locked" / "LOG"));
+}
+#else
+// A name Windows refuses but a Unix folder holds ("a*b"), made where Wine
+// runs the test: its "\\?\unix\" paths name Unix files as they are. False
+// elsewhere.
+bool MakeUnixOnlyName(const std::wstring& folder, std::wstring_view name) {
+  using UnixFileName = char*(CDECL*)(const wchar_t*);
+  const auto unix_file_name = reinterpret_cast<UnixFileName>(
+      reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+  char* unix_folder = unix_file_name != nullptr ? unix_file_name(folder.c_str()) : nullptr;
+  if (unix_folder == nullptr) return false;
+  std::wstring path = L"\\\\?\\unix" + Widen(unix_folder) + L"/" + std::wstring(name);
+  ::HeapFree(::GetProcessHeap(), 0, unix_folder);
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  return platform::UniqueFileHandle(
+             ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr))
+      .valid();
+}
+
+// The reset reaches a user-data folder of 300 characters and every name the
+// file system holds, clears read-only attributes, and names the file that
+// another program holds open without delete sharing.
+TEST(RunLauncher, TheResetReachesLongPathsAndEveryName) {
+  test::ScopedTempDir dir;
+  const fs::path app = dir.path() / "app";
+  test::WriteTextFile(app / fs::path(platform::kEngineFileName), "engine");
+  std::wstring profile = dir.wpath();
+  std::replace(profile.begin(), profile.end(), L'/', L'\\');
+  profile += L'\\';
+  profile.append(300 - profile.size(), L'p');
+  const auto at = [&](std::wstring_view below) { return L"\\\\?\\" + profile + std::wstring(below); };
+  for (const wchar_t* folder : {L"", L"\\Default", L"\\Default\\IndexedDB"}) {
+    ASSERT_TRUE(::CreateDirectoryW(at(folder).c_str(), nullptr)) << Narrow(folder);
+  }
+  const auto make_file = [&](std::wstring_view below, std::string_view content, DWORD attributes) {
+    platform::UniqueFileHandle file(
+        ::CreateFileW(at(below).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr));
+    DWORD written = 0;
+    return file.valid() &&
+           ::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+  };
+  ASSERT_TRUE(make_file(L"\\command-line.json", kResetsIndexedDb, FILE_ATTRIBUTE_NORMAL));
+  for (const wchar_t* name : {L"aux", L"con.txt", L"nul", L"held"}) {
+    ASSERT_TRUE(make_file(L"\\Default\\IndexedDB\\" + std::wstring(name), "x", FILE_ATTRIBUTE_NORMAL)) << Narrow(name);
+  }
+  ASSERT_TRUE(make_file(L"\\Default\\IndexedDB\\read-only", "x", FILE_ATTRIBUTE_READONLY));
+  if (!MakeUnixOnlyName(at(L"\\Default\\IndexedDB"), L"a*b")) std::printf("not under Wine: a*b not checked\n");
+  platform::UniqueFileHandle held(::CreateFileW(at(L"\\Default\\IndexedDB\\held").c_str(), GENERIC_READ,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(held.valid());
+
+  EXPECT_EQ(MessageOfDirectLaunch(app, profile), "storage reset incomplete: 1 kept, first Default/IndexedDB/held");
+  std::vector<std::wstring> left;
+  platform::ForEachFolderEntry(at(L"\\Default\\IndexedDB"), [&](const std::wstring& name) { left.push_back(name); });
+  EXPECT_EQ(left, std::vector<std::wstring>{L"held"});
+  held.Reset();
+  platform::RemoveBelow(dir.wpath(), {std::wstring_view(profile).substr(profile.rfind(L'\\') + 1)},
+                        platform::RemoveKind::kTree);
+}
+#endif
 
 }  // namespace
 }  // namespace quillwave

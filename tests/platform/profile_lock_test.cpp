@@ -9,8 +9,11 @@
 #include "tests/support/temp_dir.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "tests/support/posix/unprivileged.h"
 #endif
 
 namespace quillwave::platform {
@@ -21,12 +24,12 @@ namespace fs = std::filesystem;
 #ifdef _WIN32
 TEST(EngineRunsOn, OnlyWhileLockfileIsHeldWithoutSharing) {
   test::ScopedTempDir dir;
-  EXPECT_FALSE(EngineRunsOn(dir.wpath()));  // no lockfile
+  EXPECT_FALSE(EngineRunsOn(dir.wpath(), L""));  // no lockfile
   {
     test::ProfileHolder engine(dir.path());
-    EXPECT_TRUE(EngineRunsOn(dir.wpath()));
+    EXPECT_TRUE(EngineRunsOn(dir.wpath(), L""));
   }
-  EXPECT_FALSE(EngineRunsOn(dir.wpath()));  // left behind by an engine that ended
+  EXPECT_FALSE(EngineRunsOn(dir.wpath(), L""));  // left behind by an engine that ended
   EXPECT_TRUE(fs::exists(dir.path() / "lockfile")) << "the check must never delete the lock";
 }
 #else
@@ -48,14 +51,19 @@ TEST(EngineRunsOn, ReadsTheSingletonLockAsTheEngineDoes) {
   struct Case {
     const char* name;
     std::string target;  // empty: a plain file instead of a link
+    const char* engine;  // its content; null: a link to this test program
     bool in_use;
   };
+  const std::string this_process = ThisHost() + "-" + std::to_string(::getpid());
   const Case cases[] = {
-      {"live process of this host", ThisHost() + "-" + std::to_string(::getpid()), true},
-      {"ended process of this host", ThisHost() + "-" + std::to_string(EndedProcess()), false},
-      {"another host", "elsewhere.example-12345", true},
-      {"a plain file", "", false},
-      {"a link to no host and pid", "nothing", false},
+      {"live engine of this host", this_process, nullptr, true},
+      // A crashed engine's number, now taken by another program.
+      {"live process of this host that is not the engine", this_process, "another program", false},
+      {"live process of this host, the engine a script", this_process, "#!/bin/sh\n", true},
+      {"ended process of this host", ThisHost() + "-" + std::to_string(EndedProcess()), nullptr, false},
+      {"another host", "elsewhere.example-12345", "another program", true},
+      {"a plain file", "", nullptr, false},
+      {"a link to no host and pid", "nothing", nullptr, false},
   };
   for (const Case& c : cases) {
     test::ScopedTempDir dir;
@@ -64,12 +72,42 @@ TEST(EngineRunsOn, ReadsTheSingletonLockAsTheEngineDoes) {
     } else {
       fs::create_symlink(c.target, dir.path() / "SingletonLock");
     }
-    EXPECT_EQ(EngineRunsOn(dir.wpath()), c.in_use) << c.name;
+    const fs::path engine = dir.path() / "quillwave-engine";
+    if (c.engine == nullptr) {
+      test::PlaceEngineOfThisProcess(engine);
+    } else {
+      test::WriteTextFile(engine, c.engine);
+    }
+    EXPECT_EQ(EngineRunsOn(dir.wpath(), engine.wstring()), c.in_use) << c.name;
     EXPECT_TRUE(fs::exists(fs::symlink_status(dir.path() / "SingletonLock"))) << c.name;
   }
   test::ScopedTempDir empty;
-  EXPECT_FALSE(EngineRunsOn(empty.wpath()));
-  EXPECT_FALSE(EngineRunsOn(L""));
+  EXPECT_FALSE(EngineRunsOn(empty.wpath(), L""));
+  EXPECT_FALSE(EngineRunsOn(L"", L""));
+}
+
+// An upgrade replaces the engine's program while it runs: the running engine
+// still holds the profile, although its program is no longer the file there.
+TEST(EngineRunsOn, AnEngineWhoseProgramWasReplacedStillCounts) {
+  test::ScopedTempDir dir;
+  const fs::path engine = dir.path() / "quillwave-engine";
+  fs::copy_file("/bin/sleep", engine);
+  int ends[2];
+  ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+  UniqueFd read_end(ends[0]), write_end(ends[1]);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::execl(engine.c_str(), "quillwave-engine", "60", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  test::ForkedChild child(pid);
+  write_end.Reset();
+  char ignored;
+  ASSERT_EQ(::read(read_end.get(), &ignored, 1), 0);  // the pipe closes once the program runs
+  fs::remove(engine);
+  fs::copy_file("/bin/sleep", engine);
+  fs::create_symlink(ThisHost() + "-" + std::to_string(pid), dir.path() / "SingletonLock");
+  EXPECT_TRUE(EngineRunsOn(dir.wpath(), engine.wstring()));
 }
 #endif
 

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 
+#include "tests/support/temp_dir.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -14,6 +16,17 @@
 #endif
 
 namespace quillwave::test {
+
+// Puts an engine at `engine` that a ProfileHolder's process runs: on Linux
+// a link to this test program, as the lock must name a live engine there;
+// on Windows, where only the held lockfile counts, any file.
+inline void PlaceEngineOfThisProcess(const std::filesystem::path& engine) {
+#ifdef _WIN32
+  WriteTextFile(engine, "engine");
+#else
+  std::filesystem::create_symlink(std::filesystem::read_symlink("/proc/self/exe"), engine);
+#endif
+}
 
 class ProfileHolder {
  public:

@@ -55,9 +55,12 @@ class ForkedChild {
 // Runs `check` in a forked child that, when the suite runs as root, first
 // drops to nobody (groups, then gid, then uid). Returns what `check`
 // returned ("" meaning success) or why the child did not report; a child
-// that takes longer than `limit` is killed.
+// that takes longer than `limit` is killed. `prepare`, when given, runs in
+// the child before it drops its rights (a mount in a mount namespace of
+// its own, say); what it returns other than "" is reported instead.
 inline std::string RunUnprivileged(const std::function<std::string()>& check,
-                                   std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+                                   std::chrono::milliseconds limit = std::chrono::seconds(10),
+                                   const std::function<std::string()>& prepare = {}) {
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) return "no pipe";
   platform::UniqueFd read_end(ends[0]);
@@ -66,11 +69,11 @@ inline std::string RunUnprivileged(const std::function<std::string()>& check,
   if (pid < 0) return "no fork";
   if (pid == 0) {
     read_end.Reset();
-    std::string report;
-    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
-      report = "cannot drop to nobody";
-    } else {
-      report = check();
+    std::string report = prepare ? prepare() : std::string();
+    if (report.empty()) {
+      const bool dropped = ::geteuid() != 0 ||
+                           (::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0);
+      report = dropped ? check() : "cannot drop to nobody";
     }
     report.insert(0, "R");  // marks a report that arrived, even an empty one
     for (std::size_t sent = 0; sent < report.size();) {
