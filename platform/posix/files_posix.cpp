@@ -17,7 +17,8 @@
 namespace quillwave::platform {
 namespace {
 
-std::string Native(const std::wstring& path) { return WideToUtf8(path); }
+// The path as the system knows it, byte for byte as it was handed over.
+std::string Native(const std::wstring& path) { return WideToBytes(path); }
 
 struct DirTraits {
   using Value = DIR*;
@@ -172,7 +173,7 @@ RemoveResult RemoveBelow(const std::wstring& root, const std::vector<std::wstrin
                          const std::function<void(std::size_t depth)>& entered) {
   std::vector<std::string> names;
   for (const std::wstring_view component : components) {
-    names.push_back(WideToUtf8(component));
+    names.push_back(WideToBytes(component));
     if (!IsPlainName(names.back())) return RemoveResult::kLeft;
   }
   if (root.empty() || names.empty()) return RemoveResult::kLeft;
@@ -234,7 +235,7 @@ void ForEachFolderEntry(const std::wstring& folder, const std::function<void(con
   while (const dirent* entry = ::readdir(dir.get())) {
     const std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
-    visit(Utf8ToWide(name));
+    visit(BytesToWide(name));
   }
 }
 

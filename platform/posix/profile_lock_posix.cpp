@@ -12,7 +12,7 @@ namespace quillwave::platform {
 
 bool EngineRunsOn(const std::wstring& user_data_dir) {
   if (user_data_dir.empty()) return false;
-  const std::string lock = WideToUtf8(user_data_dir) + "/SingletonLock";
+  const std::string lock = WideToBytes(user_data_dir) + "/SingletonLock";
   char target[PATH_MAX];
   const ssize_t length = ::readlink(lock.c_str(), target, sizeof target - 1);
   if (length <= 0) return false;  // no lock, or not a link: nobody holds the profile

@@ -121,6 +121,30 @@ TEST_F(LauncherFaults, PersonaThatIsNoRegularFileGivesTheDefaults) {
 }
 
 #ifndef _WIN32
+// Linux folder names are bytes: a profile ending in byte E9 is not the one
+// ending in the bytes of U+FFFD beside it. The engine gets the caller's
+// bytes, and the other folder's persona, files and record stay untouched.
+TEST_F(LauncherFaults, ProfileNamedInBytesThatAreNoUtf8IsThatFolder) {
+  const fs::path named = profile().string() + "\xE9";
+  const fs::path lookalike = profile().string() + "\xEF\xBF\xBD";
+  for (const fs::path& folder : {named, lookalike}) {
+    test::WriteTextFile(folder / "command-line.json", R"({"start-page": "about:)" +
+                                                          std::string(folder == named ? "named" : "lookalike") +
+                                                          R"(", "granular-storage-reset": {"cookies": true}})");
+    test::WriteTextFile(folder / "Default" / "Cookies", "x");
+  }
+  const std::string argument = "--user-data-dir=" + named.string();
+  EXPECT_EQ(Run({platform::BytesToWide(argument)}).exit_code, 0);
+  EngineArguments();
+  const std::string received = test::ReadFileOnceReadable(engine_run(), 5s);
+  EXPECT_NE(received.find('\0' + argument + '\0'), std::string::npos) << received;
+  EXPECT_TRUE(received.ends_with("\0about:named\0"s)) << received;
+  EXPECT_FALSE(fs::exists(named / "Default" / "Cookies"));
+  EXPECT_EQ(StripTimestamp(test::ReadTextFile(named / ".corvane-launcher-result.json")), kPassthrough);
+  EXPECT_TRUE(fs::exists(lookalike / "Default" / "Cookies"));
+  EXPECT_FALSE(fs::exists(lookalike / ".corvane-launcher-result.json"));
+}
+
 // The launcher itself may be handed stray descriptors; the engine gets none
 // of them, only standard input, output and error.
 TEST_F(LauncherFaults, EngineInheritsOnlyTheThreeStandardDescriptors) {

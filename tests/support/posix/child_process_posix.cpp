@@ -28,15 +28,15 @@ ChildResult RunChild(const std::filesystem::path& program, const std::vector<std
   }
   for (const auto& [name, value] : options.environment) {
     if (value.empty()) {
-      environment.erase(platform::WideToUtf8(name));
+      environment.erase(platform::WideToBytes(name));
     } else {
-      environment[platform::WideToUtf8(name)] = platform::WideToUtf8(value);
+      environment[platform::WideToBytes(name)] = platform::WideToBytes(value);
     }
   }
   std::vector<std::string> env_storage;
   for (const auto& [name, value] : environment) env_storage.push_back(name + "=" + value);
   std::vector<std::string> arg_storage{program.string()};
-  for (const auto& argument : arguments) arg_storage.push_back(platform::WideToUtf8(argument));
+  for (const auto& argument : arguments) arg_storage.push_back(platform::WideToBytes(argument));
   std::vector<char*> argv, envp;
   for (auto& a : arg_storage) argv.push_back(a.data());
   argv.push_back(nullptr);
