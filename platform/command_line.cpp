@@ -1,6 +1,57 @@
 #include "platform/command_line.h"
 
+#include <algorithm>
+
 namespace quillwave::platform {
+namespace {
+
+#ifdef _WIN32
+// Unicode's White_Space characters, the set the engine trims on Windows.
+bool IsTrimmed(wchar_t c) {
+  return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+}
+// Switch names are compared after ASCII letters are made lower case.
+wchar_t SwitchNameCase(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+#else
+// POSIX arguments are bytes; the engine trims ASCII white space only.
+bool IsTrimmed(wchar_t c) { return (c >= 0x09 && c <= 0x0D) || c == 0x20; }
+wchar_t SwitchNameCase(wchar_t c) { return c; }
+#endif
+
+}  // namespace
+
+std::wstring_view AsEngineReads(std::wstring_view argument) {
+  while (!argument.empty() && IsTrimmed(argument.front())) argument.remove_prefix(1);
+  while (!argument.empty() && IsTrimmed(argument.back())) argument.remove_suffix(1);
+  return argument;
+}
+
+bool EndsSwitches(std::wstring_view argument) { return AsEngineReads(argument) == L"--"; }
+
+std::size_t FirstSwitchEnd(const std::vector<std::wstring>& arguments) {
+  return static_cast<std::size_t>(std::find_if(arguments.begin(), arguments.end(),
+                                               [](const std::wstring& argument) { return EndsSwitches(argument); }) -
+                                  arguments.begin());
+}
+
+std::optional<std::wstring> EngineSwitchValue(std::wstring_view argument, std::wstring_view name) {
+  const std::wstring_view read = AsEngineReads(argument);
+  std::size_t prefix = 0;
+  if (read.starts_with(L"--")) {
+    prefix = 2;
+  } else if (!read.empty() && kSwitchPrefixes.find(read.front()) != std::wstring_view::npos) {
+    prefix = 1;
+  }
+  if (prefix == 0 || prefix == read.size()) return std::nullopt;
+  const std::size_t equals = read.find(L'=');
+  const std::wstring_view key = read.substr(prefix, equals == std::wstring_view::npos ? equals : equals - prefix);
+  if (key.size() != name.size() ||
+      !std::equal(key.begin(), key.end(), name.begin(), [](wchar_t a, wchar_t b) { return SwitchNameCase(a) == b; })) {
+    return std::nullopt;
+  }
+  return std::wstring(equals == std::wstring_view::npos ? std::wstring_view() : read.substr(equals + 1));
+}
 
 std::wstring WindowsCommandLine(const ProcessLaunch& launch) {
   std::wstring command_line = L"\"" + launch.program + L"\"";

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,23 @@ inline constexpr std::wstring_view kSwitchPrefixes = L"-/";
 #else
 inline constexpr std::wstring_view kSwitchPrefixes = L"-";
 #endif
+
+// How such a program reads one argument: it trims white space from both
+// ends (on Windows Unicode's, elsewhere ASCII's) first.
+std::wstring_view AsEngineReads(std::wstring_view argument);
+
+// True for "--" as the engine reads it: every argument after the first one
+// is a page to open, never a switch.
+bool EndsSwitches(std::wstring_view argument);
+
+// The position of the first argument that ends the switches, or the size.
+std::size_t FirstSwitchEnd(const std::vector<std::wstring>& arguments);
+
+// When the engine reads the argument as the switch `name` (given in lower
+// case), its value: the argument is "--", "-" (on Windows also "/"), the
+// name (on Windows in any letter case), then "=" and the value, or nothing
+// more for an empty value. Nothing when it is another argument.
+std::optional<std::wstring> EngineSwitchValue(std::wstring_view argument, std::wstring_view name);
 
 // The launcher's own arguments as the system hands them over. `text` is the
 // command-line tail after the program name (verbatim on Windows; on POSIX the

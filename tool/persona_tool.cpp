@@ -164,9 +164,10 @@ class Tool {
       environment_.err("quillwave-persona switches: no such folder: " + Narrow(path_) + "\n");
       return kToolFileMissing;
     }
-    // The launcher is started with the profile first, then the caller's own.
+    // The launcher is started with the profile first, then the caller's own;
+    // a copied command line that names its profile itself is taken as it is.
     platform::OwnArguments own;
-    own.list.push_back(L"--user-data-dir=" + path_);
+    if (UserDataDirFromArguments(own_).empty()) own.list.push_back(L"--user-data-dir=" + path_);
     own.list.insert(own.list.end(), own_.begin(), own_.end());
     for (const std::wstring& argument : own.list) {
       if (!own.text.empty()) own.text += L' ';
