@@ -36,6 +36,19 @@ std::size_t FirstSwitchEnd(const std::vector<std::wstring>& arguments);
 // more for an empty value. Nothing when it is another argument.
 std::optional<std::wstring> EngineSwitchValue(std::wstring_view argument, std::wstring_view name);
 
+// A command-line tail (what follows the program name) split the way
+// CommandLineToArgvW splits it: each argument with the position in the text
+// where it begins, and whether the text ends inside a quoted section.
+struct TailArgument {
+  std::size_t start = 0;
+  std::wstring text;
+};
+struct TailSplit {
+  std::vector<TailArgument> arguments;
+  bool ends_quoted = false;
+};
+TailSplit SplitCommandLineTail(std::wstring_view tail);
+
 // The launcher's own arguments as the system hands them over. `text` is the
 // command-line tail after the program name (verbatim on Windows; on POSIX the
 // arguments joined by single blanks, for substring checks only). `list` holds
@@ -56,6 +69,9 @@ struct ProcessArgument {
 // What a new process is started with: the program, its arguments, and the
 // caller's own arguments, which go before `arguments[own_arguments_at]`.
 // Windows passes their text on verbatim, POSIX each of them as it came.
+// From the caller's first "--" on they go after all the arguments instead,
+// so that those stay switches. On Windows a text that would leave the next
+// argument inside its open quotes is written anew from its own split.
 struct ProcessLaunch {
   std::wstring program;
   std::vector<ProcessArgument> arguments;
@@ -64,7 +80,7 @@ struct ProcessLaunch {
 };
 
 // The Windows command line: the program in double quotes, then every piece
-// after a single blank, the own arguments' text (when not empty) in its place.
+// after a single blank, the own arguments' text (when not empty) in its places.
 std::wstring WindowsCommandLine(const ProcessLaunch& launch);
 
 // The POSIX argument list: the program, then every piece as it is.

@@ -64,5 +64,50 @@ TEST(QuoteArgument, LeavesPlainArgumentsAloneAndQuotesTheRest) {
   EXPECT_EQ(QuoteArgument(L"chrome://version"), L"\"chrome://version\"");
 }
 
+// Whatever tail the caller gives, the engine's split of its command line
+// (the system's own on Windows) is the caller's own split, with the
+// launcher's arguments before its first "--", never inside its quotes.
+TEST(WindowsCommandLine, LaunchersArgumentsStayOutsideTheCallersQuotesAndBeforeItsDoubleDash) {
+  std::mt19937 random(20261219);
+  const std::wstring alphabet = L"a--  \t\"\"\\";
+  for (int round = 0; round < 4000; ++round) {
+    std::wstring tail;
+    const int length = static_cast<int>(random() % 14);
+    for (int k = 0; k < length; ++k) tail += alphabet[random() % alphabet.size()];
+    std::vector<std::wstring> own = test::SplitWindowsCommandLine(L"p " + tail);
+    own.erase(own.begin());
+    const auto end = own.begin() + static_cast<std::ptrdiff_t>(platform::FirstSwitchEnd(own));
+    std::vector<std::wstring> expected{L"e.exe", L"--fixed"};
+    expected.insert(expected.end(), own.begin(), end);
+    expected.insert(expected.end(), {L"--lang=de", L"chrome://version"});
+    expected.insert(expected.end(), end, own.end());
+    const platform::ProcessLaunch launch{L"e.exe",
+                                         {{L"--fixed"}, {L"--lang=de"}, {L"chrome://version", true}},
+                                         {tail, {}},
+                                         1};
+    ASSERT_EQ(test::SplitWindowsCommandLine(platform::WindowsCommandLine(launch)), expected) << Narrow(tail);
+  }
+}
+
+// Whatever an argument holds, the split gives it back (against the system's
+// own splitter on Windows).
+TEST(QuoteArgument, RoundTripsRandomArgumentLists) {
+  std::mt19937 random(20261208);
+  const std::wstring alphabet = L"ab \t\"\\=-x\u00e9";
+  for (int round = 0; round < 2000; ++round) {
+    std::vector<std::wstring> arguments{L"prog.exe"};
+    std::wstring command_line = L"\"prog.exe\"";
+    const int count = 1 + static_cast<int>(random() % 4);
+    for (int i = 0; i < count; ++i) {
+      std::wstring argument;
+      const int length = static_cast<int>(random() % 8);
+      for (int k = 0; k < length; ++k) argument += alphabet[random() % alphabet.size()];
+      arguments.push_back(argument);
+      command_line += L" " + QuoteArgumentIfNeeded(argument);
+    }
+    ASSERT_EQ(test::SplitWindowsCommandLine(command_line), arguments) << command_line;
+  }
+}
+
 }  // namespace
 }  // namespace quillwave

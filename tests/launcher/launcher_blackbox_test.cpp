@@ -93,8 +93,9 @@ TEST_F(LauncherBlackBox, PersonaIsTakenFromTheLauncherDataFolderWhenTheProfileHa
 }
 
 // The profile is read as the engine reads it: persona, record and reset
-// are at the folder the engine opens. The persona tool rehearses a copied
-// command line as it stands.
+// are at the folder the engine opens, and the launcher's switches come
+// before the caller's "--", after which the engine would open them as pages.
+// The persona tool rehearses a copied command line as it stands.
 TEST_F(LauncherBlackBox, PersonaRecordAndResetAreAtTheFolderTheEngineOpens) {
   const fs::path other = dir_.path() / "other";
   test::WriteTextFile(other / "command-line.json", R"({"start-page": "about:other", "device-memory": 1})");
@@ -103,7 +104,8 @@ TEST_F(LauncherBlackBox, PersonaRecordAndResetAreAtTheFolderTheEngineOpens) {
                       R"({"start-page": "about:blank", "granular-storage-reset": {"cookies": true}})");
   const std::wstring p = profile().wstring();
   std::vector<std::vector<std::wstring>> rows = {{L"-user-data-dir=" + p},
-                                                 {L"--user-data-dir=" + other.wstring(), L"--user-data-dir=" + p}};
+                                                 {L"--user-data-dir=" + other.wstring(), L"--user-data-dir=" + p},
+                                                 {L"--user-data-dir=" + p, L"--", L"https://example.org"}};
 #ifdef _WIN32
   rows.push_back({L"/User-Data-Dir=" + p});
 #endif

@@ -78,7 +78,8 @@ ChildResult RunChild(const std::filesystem::path& program, const std::vector<std
 // tab unless quoted (quotes only group it, backslashes are literal); then
 // 2N backslashes + quote -> N backslashes and a quote toggles quoting,
 // 2N+1 backslashes + quote -> N backslashes and a literal quote, other
-// backslashes are literal, and inside quotes "" yields a literal quote.
+// backslashes are literal, and inside quotes "" yields a literal quote and
+// ends the quoted section.
 std::vector<std::wstring> SplitWindowsCommandLine(const std::wstring& command_line) {
   std::vector<std::wstring> result;
   std::size_t i = 0;
@@ -117,6 +118,7 @@ std::vector<std::wstring> SplitWindowsCommandLine(const std::wstring& command_li
       if (c == L'"') {
         if (quoted && i + 1 < n && command_line[i + 1] == L'"') {
           argument += L'"';
+          quoted = false;
           i += 2;
           continue;
         }
