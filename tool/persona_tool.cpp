@@ -135,7 +135,8 @@ class Tool {
       environment_.err("quillwave-persona " + command_ + ": not a folder: " + Narrow(path_) + "\n");
       return std::nullopt;
     }
-    if (file_.empty() || !platform::PathExists(file_)) {
+    // A link to nothing in the folder is its persona too, one that cannot be read.
+    if (file_.empty() || platform::NothingAt(file_)) {
       environment_.err("quillwave-persona " + command_ + ": no " + kPersonaFileName + " in " + Narrow(path_) +
                        (file_.empty() ? std::string() : " nor at " + Narrow(file_)) + "\n");
       return std::nullopt;

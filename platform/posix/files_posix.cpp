@@ -157,6 +157,11 @@ bool PathExists(const std::wstring& path) {
   return !path.empty() && ::stat(Native(path).c_str(), &st) == 0;
 }
 
+bool NothingAt(const std::wstring& path) {
+  struct stat st {};
+  return path.empty() || (::lstat(Native(path).c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR));
+}
+
 bool IsFolder(const std::wstring& path) {
   struct stat st {};
   return !path.empty() && ::stat(Native(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
