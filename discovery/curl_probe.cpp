@@ -233,24 +233,27 @@ std::optional<std::string> CurlProxy(const std::string& proxy) {
   return std::string(kCurlScheme) + proxy.substr(kAcceptedScheme.size());
 }
 
+// -q only counts as curl's first argument: no configuration file of the
+// user is read, which could send the request around the proxy.
 std::vector<std::string> CurlArguments(const std::string& curl_proxy, const std::string& url) {
-  std::vector<std::string> arguments{"--max-time", "10", "-sS"};
+  std::vector<std::string> arguments{"-q", "--max-time", "10", "-sS"};
   if (IsPrimaryUrl(url)) {
     arguments.insert(arguments.end(), {"--fail", "-H", std::string("X-API-Key: ") + kApiKey});
   }
-  if (!curl_proxy.empty()) arguments.insert(arguments.end(), {"-x", curl_proxy});
+  // An empty list of hosts reached directly overrides NO_PROXY and no_proxy.
+  if (!curl_proxy.empty()) arguments.insert(arguments.end(), {"-x", curl_proxy, "--noproxy", ""});
   arguments.push_back(url);
   return arguments;
 }
 
 CurlRequest CurlRequestOutOfSight(const std::string& curl_proxy, const std::string& url) {
   CurlRequest request;
-  request.arguments = {"--max-time", "10", "-sS"};
+  request.arguments = {"-q", "--max-time", "10", "-sS"};
   if (IsPrimaryUrl(url)) {
     request.arguments.push_back("--fail");
     request.config += CurlConfigLine("header", std::string("X-API-Key: ") + kApiKey);
   }
-  if (!curl_proxy.empty()) request.config += CurlConfigLine("proxy", curl_proxy);
+  if (!curl_proxy.empty()) request.config += CurlConfigLine("proxy", curl_proxy) + CurlConfigLine("noproxy", "");
   if (!request.config.empty()) request.arguments.insert(request.arguments.end(), {"--config", "-"});
   request.arguments.push_back(url);
   return request;

@@ -47,15 +47,17 @@ ProbeOutcome ProbeEgressWith(const std::wstring& curl_path, const std::string& p
 // Nothing when the value does not begin with exactly "socks5://".
 std::optional<std::string> CurlProxy(const std::string& proxy);
 
-// curl's arguments after its own name, one piece each; an empty proxy
-// passes no -x.
+// curl's arguments after its own name, one piece each: -q first, so that
+// no curl configuration of the user is read, and with a proxy -x and
+// --noproxy "", so that NO_PROXY cannot send the request around it; an
+// empty proxy passes neither.
 std::vector<std::string> CurlArguments(const std::string& curl_proxy, const std::string& url);
 
 // The same request for a system where every local user can read a
-// process's arguments: the key header and the proxy go into curl's
-// configuration, which curl reads on its standard input (`--config -`
-// stands where they stood). With neither, the arguments are CurlArguments'
-// and there is no configuration.
+// process's arguments: the key header and the proxy (with its noproxy) go
+// into curl's configuration, which curl reads on its standard input
+// (`--config -` stands where they stood). With neither, the arguments are
+// CurlArguments' and there is no configuration.
 struct CurlRequest {
   std::vector<std::string> arguments;
   std::string config;  // what curl reads on its standard input; empty: nothing

@@ -67,10 +67,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::vector<Option> expected;
   if (primary) expected.emplace_back("header", "X-API-Key: 7c3e91f04ab25d68e0b7f1a9c4d2e8356b0a9f1e");
-  if (!proxy.empty()) expected.emplace_back("proxy", proxy.substr(0, proxy.find('\0')));
-  Check(ReadConfig(request.config) == expected, "the configuration does not read back as the header and the proxy");
+  if (!proxy.empty()) {
+    expected.emplace_back("proxy", proxy.substr(0, proxy.find('\0')));
+    expected.emplace_back("noproxy", "");
+  }
+  Check(ReadConfig(request.config) == expected,
+        "the configuration does not read back as the header, the proxy and its empty noproxy");
 
-  std::vector<std::string> arguments{"--max-time", "10", "-sS"};
+  std::vector<std::string> arguments{"-q", "--max-time", "10", "-sS"};
   if (primary) arguments.push_back("--fail");
   if (!expected.empty()) arguments.insert(arguments.end(), {"--config", "-"});
   arguments.push_back(url);

@@ -1,19 +1,20 @@
 #include "launcher/command_line.h"
 
-#include <string_view>
+#include <utility>
 
+#include "platform/command_line.h"
 #include "platform/files.h"
 
 namespace quillwave {
 
 std::wstring UserDataDirFromArguments(const std::vector<std::wstring>& arguments) {
-  static constexpr std::wstring_view kPrefix = L"--user-data-dir=";
-  for (const auto& argument : arguments) {
-    if (argument.size() > kPrefix.size() && argument.compare(0, kPrefix.size(), kPrefix) == 0) {
-      return argument.substr(kPrefix.size());
-    }
+  // The engine keeps the last value of a switch given more than once.
+  std::wstring folder;
+  const std::size_t end = platform::FirstSwitchEnd(arguments);
+  for (std::size_t i = 0; i < end; ++i) {
+    if (auto value = platform::EngineSwitchValue(arguments[i], L"user-data-dir")) folder = std::move(*value);
   }
-  return {};
+  return folder;
 }
 
 std::wstring LauncherDataFolderIn(const std::wstring& local_app_data) {

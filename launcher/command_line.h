@@ -7,8 +7,10 @@
 
 namespace quillwave {
 
-// The first argument longer than 16 characters that starts with
-// "--user-data-dir=" (case-sensitive) gives the rest of it; else empty.
+// The user-data folder the engine will open with these arguments: the
+// value of the last user-data-dir switch as the engine reads switches
+// (before the first "--"; "--" or "-", on Windows also "/"; on Windows in
+// any letter case). Empty when there is none or its value is empty.
 std::wstring UserDataDirFromArguments(const std::vector<std::wstring>& arguments);
 
 // The launcher data folder: "Corvane" under the local application-data

@@ -15,7 +15,9 @@ inline constexpr const wchar_t* kFixedEngineSwitches[] = {
 };
 
 // The engine with the fixed switches, the own arguments (verbatim on
-// Windows, as they came on POSIX) and the launcher's switches, in that order.
+// Windows, as they came on POSIX) and the launcher's switches, in that order;
+// own arguments from a first "--" on come last, after which the engine reads
+// no switches.
 platform::ProcessLaunch EngineLaunch(const std::wstring& engine_path, const platform::OwnArguments& own_arguments,
                                      const EngineSwitches& switches);
 

@@ -24,8 +24,11 @@ std::wstring DefaultConfigPath(const std::wstring& data_folder) {
 
 std::wstring LocateConfigFile(const std::wstring& user_data_dir, const std::wstring& data_folder) {
   if (!user_data_dir.empty()) {
+    // Whatever stands there is this profile's persona, even a link to
+    // nothing: when it cannot be read the defaults apply, never the
+    // persona other profiles share.
     std::wstring path = user_data_dir + platform::kPathSeparator + Widen(kPersonaFileName);
-    if (platform::PathExists(path)) return path;
+    if (!platform::NothingAt(path)) return path;
   }
   return DefaultConfigPath(data_folder);
 }

@@ -35,8 +35,8 @@ struct PersonaConfig {
   bool operator==(const PersonaConfig&) const = default;
 };
 
-// The persona file in the user-data directory when it exists there, else
-// DefaultConfigPath(data_folder).
+// The persona file in the user-data directory when anything of that name is
+// there (a link to nothing included), else DefaultConfigPath(data_folder).
 std::wstring LocateConfigFile(const std::wstring& user_data_dir, const std::wstring& data_folder);
 
 // "command-line.json" in the launcher data folder (given with its trailing

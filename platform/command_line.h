@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,36 @@ inline constexpr std::wstring_view kSwitchPrefixes = L"-/";
 #else
 inline constexpr std::wstring_view kSwitchPrefixes = L"-";
 #endif
+
+// How such a program reads one argument: it trims white space from both
+// ends (on Windows Unicode's, elsewhere ASCII's) first.
+std::wstring_view AsEngineReads(std::wstring_view argument);
+
+// True for "--" as the engine reads it: every argument after the first one
+// is a page to open, never a switch.
+bool EndsSwitches(std::wstring_view argument);
+
+// The position of the first argument that ends the switches, or the size.
+std::size_t FirstSwitchEnd(const std::vector<std::wstring>& arguments);
+
+// When the engine reads the argument as the switch `name` (given in lower
+// case), its value: the argument is "--", "-" (on Windows also "/"), the
+// name (on Windows in any letter case), then "=" and the value, or nothing
+// more for an empty value. Nothing when it is another argument.
+std::optional<std::wstring> EngineSwitchValue(std::wstring_view argument, std::wstring_view name);
+
+// A command-line tail (what follows the program name) split the way
+// CommandLineToArgvW splits it: each argument with the position in the text
+// where it begins, and whether the text ends inside a quoted section.
+struct TailArgument {
+  std::size_t start = 0;
+  std::wstring text;
+};
+struct TailSplit {
+  std::vector<TailArgument> arguments;
+  bool ends_quoted = false;
+};
+TailSplit SplitCommandLineTail(std::wstring_view tail);
 
 // The launcher's own arguments as the system hands them over. `text` is the
 // command-line tail after the program name (verbatim on Windows; on POSIX the
@@ -38,6 +69,9 @@ struct ProcessArgument {
 // What a new process is started with: the program, its arguments, and the
 // caller's own arguments, which go before `arguments[own_arguments_at]`.
 // Windows passes their text on verbatim, POSIX each of them as it came.
+// From the caller's first "--" on they go after all the arguments instead,
+// so that those stay switches. On Windows a text that would leave the next
+// argument inside its open quotes is written anew from its own split.
 struct ProcessLaunch {
   std::wstring program;
   std::vector<ProcessArgument> arguments;
@@ -46,7 +80,7 @@ struct ProcessLaunch {
 };
 
 // The Windows command line: the program in double quotes, then every piece
-// after a single blank, the own arguments' text (when not empty) in its place.
+// after a single blank, the own arguments' text (when not empty) in its places.
 std::wstring WindowsCommandLine(const ProcessLaunch& launch);
 
 // The POSIX argument list: the program, then every piece as it is.

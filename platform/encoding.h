@@ -11,6 +11,17 @@ namespace quillwave::platform {
 std::wstring Utf8ToWide(std::string_view utf8);
 std::string WideToUtf8(std::wstring_view wide);
 
+#ifndef _WIN32
+// The bytes POSIX hands over and takes (arguments, paths, environment
+// values), which need not be UTF-8, as wide strings and back without loss:
+// UTF-8 decodes as usual and each byte of an ill-formed sequence becomes
+// U+DC80 to U+DCFF, which no UTF-8 decodes to, so WideToBytes gives every
+// byte back. Text for people or records still goes through Narrow, which
+// shows such a byte as U+FFFD.
+std::wstring BytesToWide(std::string_view bytes);
+std::string WideToBytes(std::wstring_view wide);
+#endif
+
 }  // namespace quillwave::platform
 
 namespace quillwave {

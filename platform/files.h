@@ -23,6 +23,10 @@ inline constexpr wchar_t kPathSeparators[] = L"/";
 // True when something exists at the path (a link counts by its target).
 bool PathExists(const std::wstring& path);
 
+// True only when the system says that nothing is at the path. A link is
+// something, whether its target exists or not.
+bool NothingAt(const std::wstring& path);
+
 // True when the path names a folder (a link counts by its target).
 bool IsFolder(const std::wstring& path);
 

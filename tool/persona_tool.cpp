@@ -135,7 +135,8 @@ class Tool {
       environment_.err("quillwave-persona " + command_ + ": not a folder: " + Narrow(path_) + "\n");
       return std::nullopt;
     }
-    if (file_.empty() || !platform::PathExists(file_)) {
+    // A link to nothing in the folder is its persona too, one that cannot be read.
+    if (file_.empty() || platform::NothingAt(file_)) {
       environment_.err("quillwave-persona " + command_ + ": no " + kPersonaFileName + " in " + Narrow(path_) +
                        (file_.empty() ? std::string() : " nor at " + Narrow(file_)) + "\n");
       return std::nullopt;
@@ -164,9 +165,10 @@ class Tool {
       environment_.err("quillwave-persona switches: no such folder: " + Narrow(path_) + "\n");
       return kToolFileMissing;
     }
-    // The launcher is started with the profile first, then the caller's own.
+    // The launcher is started with the profile first, then the caller's own;
+    // a copied command line that names its profile itself is taken as it is.
     platform::OwnArguments own;
-    own.list.push_back(L"--user-data-dir=" + path_);
+    if (UserDataDirFromArguments(own_).empty()) own.list.push_back(L"--user-data-dir=" + path_);
     own.list.insert(own.list.end(), own_.begin(), own_.end());
     for (const std::wstring& argument : own.list) {
       if (!own.text.empty()) own.text += L' ';

@@ -104,7 +104,7 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::string_view inp
   ::posix_spawn_file_actions_addclosefrom_np(setup.actions(), 3);
 
   const NativeArgv argv(PosixArgv(launch));
-  const std::string program = WideToUtf8(launch.program);
+  const std::string program = WideToBytes(launch.program);
 
   const std::int64_t started_at = MonotonicMilliseconds();
   pid_t pid = 0;

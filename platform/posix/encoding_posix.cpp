@@ -25,11 +25,17 @@ void AppendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-}  // namespace
+// How an ill-formed piece of UTF-8 is decoded: as one U+FFFD, or byte by
+// byte into U+DC80 to U+DCFF so that nothing is lost.
+enum class IllFormed { kReplace, kKeepBytes };
 
-// Decodes with the "maximal subpart" rule that Windows and the Unicode
+constexpr char32_t kKeptByteBase = 0xDC00;
+
+bool IsKeptByte(char32_t cp) { return cp >= kKeptByteBase + 0x80 && cp <= kKeptByteBase + 0xFF; }
+
+// Replacing follows the "maximal subpart" rule that Windows and the Unicode
 // standard recommend: each ill-formed piece becomes exactly one U+FFFD.
-std::wstring Utf8ToWide(std::string_view utf8) {
+std::wstring Decode(std::string_view utf8, IllFormed ill_formed) {
   std::wstring out;
   out.reserve(utf8.size());
   const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
@@ -58,14 +64,10 @@ std::wstring Utf8ToWide(std::string_view utf8) {
       cp = b0 & 0x07;
       if (b0 == 0xF0) lo = 0x90;
       if (b0 == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
-    } else {
-      out += static_cast<wchar_t>(kReplacement);
-      ++i;
-      continue;
     }
     std::size_t j = i + 1;
-    bool ok = true;
-    for (int k = 0; k < need; ++k, ++j) {
+    bool ok = need > 0;
+    for (int k = 0; ok && k < need; ++k, ++j) {
       const unsigned char lower = k == 0 ? lo : 0x80;
       const unsigned char upper = k == 0 ? hi : 0xBF;
       if (j >= n || p[j] < lower || p[j] > upper) {
@@ -74,21 +76,44 @@ std::wstring Utf8ToWide(std::string_view utf8) {
       }
       cp = (cp << 6) | (p[j] & 0x3F);
     }
-    out += static_cast<wchar_t>(ok ? cp : kReplacement);
-    i = j;
+    if (ok) {
+      out += static_cast<wchar_t>(cp);
+      i = j;
+    } else if (ill_formed == IllFormed::kReplace) {
+      out += static_cast<wchar_t>(kReplacement);
+      i = j;
+    } else {
+      // The rest of the piece are continuation bytes, each ill-formed alone.
+      out += static_cast<wchar_t>(kKeptByteBase + b0);
+      ++i;
+    }
   }
   return out;
 }
 
-std::string WideToUtf8(std::wstring_view wide) {
+std::string Encode(std::wstring_view wide, IllFormed ill_formed) {
   std::string out;
   out.reserve(wide.size());
   for (wchar_t wc : wide) {
     auto cp = static_cast<char32_t>(wc);
+    if (ill_formed == IllFormed::kKeepBytes && IsKeptByte(cp)) {
+      out += static_cast<char>(cp - kKeptByteBase);
+      continue;
+    }
     if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = kReplacement;
     AppendUtf8(out, cp);
   }
   return out;
 }
+
+}  // namespace
+
+std::wstring Utf8ToWide(std::string_view utf8) { return Decode(utf8, IllFormed::kReplace); }
+
+std::string WideToUtf8(std::wstring_view wide) { return Encode(wide, IllFormed::kReplace); }
+
+std::wstring BytesToWide(std::string_view bytes) { return Decode(bytes, IllFormed::kKeepBytes); }
+
+std::string WideToBytes(std::wstring_view wide) { return Encode(wide, IllFormed::kKeepBytes); }
 
 }  // namespace quillwave::platform

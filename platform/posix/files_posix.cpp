@@ -17,7 +17,8 @@
 namespace quillwave::platform {
 namespace {
 
-std::string Native(const std::wstring& path) { return WideToUtf8(path); }
+// The path as the system knows it, byte for byte as it was handed over.
+std::string Native(const std::wstring& path) { return WideToBytes(path); }
 
 struct DirTraits {
   using Value = DIR*;
@@ -200,6 +201,11 @@ bool PathExists(const std::wstring& path) {
   return !path.empty() && ::stat(Native(path).c_str(), &st) == 0;
 }
 
+bool NothingAt(const std::wstring& path) {
+  struct stat st {};
+  return path.empty() || (::lstat(Native(path).c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR));
+}
+
 bool IsFolder(const std::wstring& path) {
   struct stat st {};
   return !path.empty() && ::stat(Native(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -216,7 +222,7 @@ Removal RemoveBelow(const std::wstring& root, const std::vector<std::wstring_vie
                     const std::function<void(std::size_t depth)>& entered) {
   std::vector<std::string> names;
   for (const std::wstring_view component : components) {
-    names.push_back(WideToUtf8(component));
+    names.push_back(WideToBytes(component));
     if (!IsPlainName(names.back())) return Removal{RemoveResult::kLeft};
   }
   if (root.empty() || names.empty()) return Removal{RemoveResult::kLeft};
@@ -225,7 +231,7 @@ Removal RemoveBelow(const std::wstring& root, const std::vector<std::wstring_vie
   const std::string& last = names.back();
   const auto left = [&] {
     kept.Add({}, last);
-    return Removal{RemoveResult::kLeft, kept.count, Utf8ToWide(kept.first)};
+    return Removal{RemoveResult::kLeft, kept.count, BytesToWide(kept.first)};
   };
 
   const UniqueFd root_fd(::open(Native(root).c_str(), kOpenToPass));
@@ -240,7 +246,7 @@ Removal RemoveBelow(const std::wstring& root, const std::vector<std::wstring_vie
     if (::fstatat(root_fd.get(), target.c_str(), &st, 0) == 0 || (errno != ENOENT && errno != ENOTDIR)) {
       kept.Add({}, last);
     }
-    return Removal{result, kept.count, Utf8ToWide(kept.first)};
+    return Removal{result, kept.count, BytesToWide(kept.first)};
   };
   UniqueFd way_fd;  // the deepest folder on the way, once below the root
   const auto folder = [&] { return way_fd.valid() ? way_fd.get() : root_fd.get(); };
@@ -262,7 +268,7 @@ Removal RemoveBelow(const std::wstring& root, const std::vector<std::wstring_vie
   if (!S_ISDIR(st.st_mode)) return ::unlinkat(folder(), last.c_str(), 0) == 0 || errno == ENOENT ? Removal{} : left();
   if (kind == RemoveKind::kFile) return Removal{RemoveResult::kLeft};  // a folder is not what was asked for
   if (RemoveFolder(folder(), last, device, kept, entered)) return Removal{};
-  return Removal{RemoveResult::kLeft, kept.count, Utf8ToWide(kept.first)};
+  return Removal{RemoveResult::kLeft, kept.count, BytesToWide(kept.first)};
 }
 
 std::optional<std::string> ReadFileBytes(const std::wstring& path, std::size_t at_most) {
@@ -299,7 +305,7 @@ void ForEachFolderEntry(const std::wstring& folder, const std::function<void(con
   while (const dirent* entry = ::readdir(dir.get())) {
     const std::string_view name = entry->d_name;
     if (name == "." || name == "..") continue;
-    visit(Utf8ToWide(name));
+    visit(BytesToWide(name));
   }
 }
 

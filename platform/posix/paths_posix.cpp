@@ -25,7 +25,7 @@ std::wstring LauncherDirectory() {
   std::string path(buffer, static_cast<std::size_t>(length));
   const auto slash = path.rfind('/');
   path.resize(slash == 0 ? 1 : slash);
-  return Utf8ToWide(path);
+  return BytesToWide(path);
 }
 
 // XDG's data home is the Linux counterpart of the local application-data folder.
@@ -37,7 +37,7 @@ std::wstring LocalAppDataFolder() {
     folder = home + (home.back() == '/' ? "" : "/") + ".local/share";
   }
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  return Utf8ToWide(folder);
+  return BytesToWide(folder);
 }
 
 }  // namespace quillwave::platform

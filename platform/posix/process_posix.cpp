@@ -25,7 +25,7 @@ std::vector<std::wstring> ProcessArguments() {
   while (start < raw->size()) {
     std::size_t end = raw->find('\0', start);
     if (end == std::string::npos) end = raw->size();
-    if (!first) arguments.push_back(Utf8ToWide(std::string_view(*raw).substr(start, end - start)));
+    if (!first) arguments.push_back(BytesToWide(std::string_view(*raw).substr(start, end - start)));
     first = false;
     start = end + 1;
   }
@@ -49,7 +49,7 @@ SpawnResult SpawnDetached(const ProcessLaunch& launch) {
   ::posix_spawn_file_actions_addclosefrom_np(setup.actions(), 3);
   const NativeArgv argv(PosixArgv(launch));
 
-  const std::string program = WideToUtf8(launch.program);
+  const std::string program = WideToBytes(launch.program);
   pid_t pid = 0;
   const int error = ::posix_spawn(&pid, program.c_str(), setup.actions(), setup.attributes(), argv.get(), environ);
   if (error != 0) return {false, Utf8ToWide(std::strerror(error))};

@@ -67,7 +67,7 @@ bool RunsTheEngine(long pid, const std::string& engine) {
 
 bool EngineRunsOn(const std::wstring& user_data_dir, const std::wstring& engine_path) {
   if (user_data_dir.empty()) return false;
-  const std::string owner = LinkTarget(WideToUtf8(user_data_dir) + "/SingletonLock");
+  const std::string owner = LinkTarget(WideToBytes(user_data_dir) + "/SingletonLock");
   if (owner.empty()) return false;  // no lock, or not a link: nobody holds the profile
   const std::size_t dash = owner.rfind('-');
   if (dash == std::string::npos || dash == 0 || dash + 1 == owner.size()) return false;
@@ -86,7 +86,7 @@ bool EngineRunsOn(const std::wstring& user_data_dir, const std::wstring& engine_
   // A process of this machine that is gone left a stale lock; so did one
   // that is not the engine: it holds the number of an engine that ended.
   if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) return false;
-  return RunsTheEngine(pid, WideToUtf8(engine_path));
+  return RunsTheEngine(pid, WideToBytes(engine_path));
 }
 
 }  // namespace quillwave::platform

@@ -55,7 +55,7 @@ class NativeArgv {
  public:
   explicit NativeArgv(const std::vector<std::wstring>& arguments) {
     storage_.reserve(arguments.size());
-    for (const auto& argument : arguments) storage_.push_back(WideToUtf8(argument));
+    for (const auto& argument : arguments) storage_.push_back(WideToBytes(argument));
     for (auto& argument : storage_) pointers_.push_back(argument.data());
     pointers_.push_back(nullptr);
   }

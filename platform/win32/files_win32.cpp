@@ -224,6 +224,11 @@ bool RemoveTree(std::wstring path, DWORD attributes, Kept& kept, const std::func
 
 bool PathExists(const std::wstring& path) { return !path.empty() && ::PathFileExistsW(path.c_str()) != FALSE; }
 
+bool NothingAt(const std::wstring& path) {
+  // A link's own attributes, not its target's.
+  return path.empty() || (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES && NotFound(::GetLastError()));
+}
+
 bool IsFolder(const std::wstring& path) {
   if (path.empty()) return false;
   const DWORD attributes = ::GetFileAttributesW(path.c_str());

@@ -63,15 +63,15 @@ ProbeOutcome ReadAnswer(const std::string& answer) {
 TEST(CurlProbeSteps, WindowsCommandLineQuotesOnlyWhatNeedsIt) {
   const std::wstring curl = L"C:\\Windows\\system32\\curl.exe";
   EXPECT_EQ(platform::WindowsCommandLine(CurlLaunch(curl, CurlArguments(kCurlProxy, kPrimary))),
-            L"\"C:\\Windows\\system32\\curl.exe\" --max-time 10 -sS --fail -H \"" + Widen(kKeyHeader) + L"\" -x " +
-                Widen(kCurlProxy) + L" " + Widen(kPrimary));
+            L"\"C:\\Windows\\system32\\curl.exe\" -q --max-time 10 -sS --fail -H \"" + Widen(kKeyHeader) + L"\" -x " +
+                Widen(kCurlProxy) + L" --noproxy \"\" " + Widen(kPrimary));
   EXPECT_EQ(platform::WindowsCommandLine(CurlLaunch(curl, CurlArguments("", kSecondary))),
-            L"\"C:\\Windows\\system32\\curl.exe\" --max-time 10 -sS " + Widen(kSecondary));
+            L"\"C:\\Windows\\system32\\curl.exe\" -q --max-time 10 -sS " + Widen(kSecondary));
   const std::string hostile = "socks5h://u:p\"a ss\\\"\t--output=x@h:1 http://evil/";
   const auto split =
       test::SplitWindowsCommandLine(platform::WindowsCommandLine(CurlLaunch(curl, CurlArguments(hostile, kSecondary))));
-  EXPECT_EQ(split,
-            (std::vector<std::wstring>{curl, L"--max-time", L"10", L"-sS", L"-x", Widen(hostile), Widen(kSecondary)}));
+  EXPECT_EQ(split, (std::vector<std::wstring>{curl, L"-q", L"--max-time", L"10", L"-sS", L"-x", Widen(hostile),
+                                              L"--noproxy", L"", Widen(kSecondary)}));
 }
 
 // What the answer may carry into the engine's switches: only values of
@@ -288,26 +288,26 @@ TEST_F(StandinCurl, OnlyThePrimaryEndpointGetsFailAndTheKey) {
   const std::string odd = "socks5://us er:p\"a\tss\\@127.0.0.1:1080";
   Probe(kProxy, kPrimary);
 #ifdef _WIN32
-  EXPECT_EQ(script_.Received(), (std::vector<std::string>{own_name, "--max-time", "10", "-sS", "--fail", "-H",
-                                                          kKeyHeader, "-x", kCurlProxy, kPrimary}));
+  EXPECT_EQ(script_.Received(), (std::vector<std::string>{own_name, "-q", "--max-time", "10", "-sS", "--fail", "-H",
+                                                          kKeyHeader, "-x", kCurlProxy, "--noproxy", "", kPrimary}));
 #else
   // Every local user can read curl's arguments here: the key and the proxy
   // go through its standard input.
   EXPECT_EQ(script_.Received(),
-            (std::vector<std::string>{own_name, "--max-time", "10", "-sS", "--fail", "--config", "-", kPrimary}));
+            (std::vector<std::string>{own_name, "-q", "--max-time", "10", "-sS", "--fail", "--config", "-", kPrimary}));
   EXPECT_EQ(ReadTextFile(dir_.path() / "curl-config.txt"),
-            "header = \"" + kKeyHeader + "\"\nproxy = \"" + kCurlProxy + "\"\n");
+            "header = \"" + kKeyHeader + "\"\nproxy = \"" + kCurlProxy + "\"\nnoproxy = \"\"\n");
   Probe(odd, kSecondary);
   EXPECT_EQ(ReadTextFile(dir_.path() / "curl-config.txt"), R"(proxy = "socks5h://us er:p\"a\tss\\@127.0.0.1:1080")"
-                                                           "\n");
+                                                           "\nnoproxy = \"\"\n");
 #endif
   Probe("", kSecondary);
-  EXPECT_EQ(script_.Received(), (std::vector<std::string>{own_name, "--max-time", "10", "-sS", kSecondary}));
+  EXPECT_EQ(script_.Received(), (std::vector<std::string>{own_name, "-q", "--max-time", "10", "-sS", kSecondary}));
 #ifdef _WIN32
   // A proxy value with blanks, tabs and quotes is still one argument.
   Probe(odd, kSecondary);
-  EXPECT_EQ(script_.Received(), (std::vector<std::string>{own_name, "--max-time", "10", "-sS", "-x",
-                                                          "socks5h://" + odd.substr(9), kSecondary}));
+  EXPECT_EQ(script_.Received(), (std::vector<std::string>{own_name, "-q", "--max-time", "10", "-sS", "-x",
+                                                          "socks5h://" + odd.substr(9), "--noproxy", "", kSecondary}));
 #endif
 }
 
@@ -429,8 +429,8 @@ TEST(SystemCurl, IsLookedForInTheSystemDirectoryOnly) {
   EXPECT_EQ(outcome.error_code, "");
   EXPECT_EQ(outcome.ip, "203.0.113.7");
   EXPECT_EQ(ReadTextFile(fs::path(*system_directory) / "curl-cmdline.txt"),
-            "\"" + system_curl.string() + "\" --max-time 10 -sS --fail -H \"" + kKeyHeader + "\" -x " + kCurlProxy +
-                " " + kPrimary);
+            "\"" + system_curl.string() + "\" -q --max-time 10 -sS --fail -H \"" + kKeyHeader + "\" -x " + kCurlProxy +
+                " --noproxy \"\" " + kPrimary);
 }
 #else
 // Standard input is the configuration's pipe, standard output and error

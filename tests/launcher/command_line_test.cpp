@@ -5,6 +5,7 @@
 #include <random>
 
 #include "platform/command_line.h"
+#include "platform/encoding.h"
 #include "tests/support/child_process.h"
 
 namespace quillwave {
@@ -13,14 +14,34 @@ namespace {
 using platform::QuoteArgument;
 using platform::QuoteArgumentIfNeeded;
 
-TEST(UserDataDirFromArguments, TakesTheFirstNonEmptyExactlySpelledArgument) {
-  EXPECT_EQ(UserDataDirFromArguments({L"--user-data-dir=D:\\p"}), L"D:\\p");
-  EXPECT_EQ(UserDataDirFromArguments({L"--x", L"--user-data-dir=a", L"--user-data-dir=b"}), L"a");
-  EXPECT_EQ(UserDataDirFromArguments({L"--user-data-dir=", L"--user-data-dir=b"}), L"b");
-  EXPECT_EQ(UserDataDirFromArguments({L"--User-Data-Dir=D:\\p"}), L"");
-  EXPECT_EQ(UserDataDirFromArguments({L"--user-data-dir"}), L"");
-  EXPECT_EQ(UserDataDirFromArguments({L"x--user-data-dir=D:\\p"}), L"");
-  EXPECT_EQ(UserDataDirFromArguments({}), L"");
+// The folder the engine opens: it takes the last value, reads switches only
+// before "--", trims white space, and takes "-" (Windows also "/" and any
+// letter case) for "--".
+TEST(UserDataDirFromArguments, TakesTheFolderAsTheEngineReadsIt) {
+#ifdef _WIN32
+  const std::wstring on_windows = L"a";
+#else
+  const std::wstring on_windows;
+#endif
+  const std::pair<std::vector<std::wstring>, std::wstring> rows[] = {
+      {{L"--user-data-dir=D:\\p"}, L"D:\\p"},
+      {{L"--x", L"--user-data-dir=a", L"--user-data-dir=b"}, L"b"},
+      {{L"--user-data-dir=", L"--user-data-dir=b"}, L"b"},
+      {{L"--user-data-dir=a", L"--user-data-dir="}, L""},
+      {{L"--user-data-dir=a", L"--user-data-dir"}, L""},
+      {{L"-user-data-dir=a"}, L"a"},
+      {{L" --user-data-dir=a\t"}, L"a"},
+      {{L"--user-data-dir=a", L" -- ", L"--user-data-dir=b"}, L"a"},
+      {{L"---user-data-dir=a"}, L""},
+      {{L"x--user-data-dir=D:\\p"}, L""},
+      {{L"--User-Data-Dir=a"}, on_windows},
+      {{L"/user-data-dir=a"}, on_windows},
+      {{L"/USER-DATA-DIR=a"}, on_windows},
+      {{}, L""},
+  };
+  for (const auto& [arguments, folder] : rows) {
+    EXPECT_EQ(UserDataDirFromArguments(arguments), folder) << (arguments.empty() ? "" : Narrow(arguments.back()));
+  }
 }
 
 TEST(LauncherDataFolderIn, AppendsCorvaneWithSeparators) {
@@ -41,6 +62,31 @@ TEST(QuoteArgument, LeavesPlainArgumentsAloneAndQuotesTheRest) {
   EXPECT_EQ(QuoteArgumentIfNeeded(L"a\\\"b"), L"\"a\\\\\\\"b\"");
   EXPECT_EQ(QuoteArgumentIfNeeded(L"C:\\my dir\\"), L"\"C:\\my dir\\\\\"");
   EXPECT_EQ(QuoteArgument(L"chrome://version"), L"\"chrome://version\"");
+}
+
+// Whatever tail the caller gives, the engine's split of its command line
+// (the system's own on Windows) is the caller's own split, with the
+// launcher's arguments before its first "--", never inside its quotes.
+TEST(WindowsCommandLine, LaunchersArgumentsStayOutsideTheCallersQuotesAndBeforeItsDoubleDash) {
+  std::mt19937 random(20261219);
+  const std::wstring alphabet = L"a--  \t\"\"\\";
+  for (int round = 0; round < 4000; ++round) {
+    std::wstring tail;
+    const int length = static_cast<int>(random() % 14);
+    for (int k = 0; k < length; ++k) tail += alphabet[random() % alphabet.size()];
+    std::vector<std::wstring> own = test::SplitWindowsCommandLine(L"p " + tail);
+    own.erase(own.begin());
+    const auto end = own.begin() + static_cast<std::ptrdiff_t>(platform::FirstSwitchEnd(own));
+    std::vector<std::wstring> expected{L"e.exe", L"--fixed"};
+    expected.insert(expected.end(), own.begin(), end);
+    expected.insert(expected.end(), {L"--lang=de", L"chrome://version"});
+    expected.insert(expected.end(), end, own.end());
+    const platform::ProcessLaunch launch{L"e.exe",
+                                         {{L"--fixed"}, {L"--lang=de"}, {L"chrome://version", true}},
+                                         {tail, {}},
+                                         1};
+    ASSERT_EQ(test::SplitWindowsCommandLine(platform::WindowsCommandLine(launch)), expected) << Narrow(tail);
+  }
 }
 
 // Whatever an argument holds, the split gives it back (against the system's

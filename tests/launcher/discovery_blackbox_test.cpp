@@ -103,10 +103,15 @@ TEST_F(DiscoveryBlackBox, ForgedAnswerValuesNeverBecomeSwitches) {
   EXPECT_EQ(numbers, (std::vector<std::string>{"0", "1", "2"})) << test::ReadTextFile(app() / "engine-fds.txt");
 }
 
+// Neither the environment nor the person's curl configuration (in HOME) can
+// send the lookup around the dead proxy to the endpoint, which would answer.
 TEST_F(DiscoveryBlackBox, ProxyDownUnderBlockRefusesTheLaunchWithBothRecords) {
+  test::LoopbackHttpServer endpoint(200, kBerlinAnswer, kPrimaryPort);
+  test::WriteTextFile(dir_.path() / ".curlrc", "noproxy = \"*\"\n");
   test::WriteTextFile(profile() / "command-line.json", Persona(test::UnusedLoopbackPort(), ""));
-  const auto result = RunOnDisplay();
+  const auto result = Run({user_data_arg()}, {{L"NO_PROXY", L"*"}, {L"no_proxy", L"*"}});
   EXPECT_EQ(result.exit_code, 42) << result.output;
+  EXPECT_TRUE(endpoint.requests().empty());
   EXPECT_FALSE(fs::exists(engine_run()));
   EXPECT_TRUE(fs::exists(profile() / "Default" / "Current Tabs")) << "no housekeeping when blocked";
   EXPECT_EQ(StripElapsed(test::ReadTextFile(profile() / ".corvane-launcher-result.json")),

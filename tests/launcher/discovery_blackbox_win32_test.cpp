@@ -37,7 +37,7 @@ class DiscoveryBlackBox : public LauncherFixture {
   static void Cleanup() {
     std::error_code ignored;
     for (const char* name : {"curl.exe", "curl-answer.txt", "curl-exit.txt", "curl-delay-ms.txt", "curl-args.txt",
-                             "curl-cmdline.txt", "curl-done.txt", "curl-stderr.txt"}) {
+                             "curl-cmdline.txt", "curl-done.txt", "curl-stderr.txt", "curl-direct.txt"}) {
       fs::remove(curl_dir() / name, ignored);
     }
   }
@@ -95,10 +95,16 @@ TEST_F(DiscoveryBlackBox, ForgedAnswerValuesNeverBecomeSwitches) {
                 std::string(kLauncherVersion) + "\"}\n");
 }
 
+// Neither the environment nor a curl configuration of the person can send
+// the lookup around the dead proxy: the stand-in would then answer.
 TEST_F(DiscoveryBlackBox, ProxyDownUnderBlockRefusesTheLaunchWithBothRecords) {
   Script("", 7);
+  test::WriteTextFile(curl_dir() / "curl-direct.txt", kBerlinAnswer);
+  test::WriteTextFile(dir_.path() / "curl-home" / ".curlrc", "noproxy = \"*\"\n");
   test::WriteTextFile(profile() / "command-line.json", kPersona + "}");
-  EXPECT_EQ(RunOnDisplay().exit_code, 42);
+  EXPECT_EQ(
+      Run({user_data_arg()}, {{L"NO_PROXY", L"*"}, {L"CURL_HOME", (dir_.path() / "curl-home").wstring()}}).exit_code,
+      42);
   EXPECT_FALSE(fs::exists(engine_run()));
   EXPECT_TRUE(fs::exists(profile() / "Default" / "Current Tabs"));
   EXPECT_EQ(StripElapsed(test::ReadTextFile(profile() / ".corvane-launcher-result.json")),

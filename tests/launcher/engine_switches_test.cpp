@@ -139,6 +139,16 @@ TEST(EngineCommandLine, AssemblesPathFixedSwitchesOwnArgumentsAndSwitches) {
             L"\"C:\\q.exe\"" + fixed +
                 L" --user-data-dir=\"D:\\my profile\" --disable-features=X --lang=de "
                 L"chrome://version");
+  // After the caller's "--" the engine opens every argument as a page: the
+  // launcher's go before it.
+  EXPECT_EQ(EngineCommandLine(L"C:\\q.exe", L"--user-data-dir=P  -- https://example.org --x",
+                              {{L"--lang=de", false}, {L"chrome://version", false}}),
+            L"\"C:\\q.exe\"" + fixed + L" --user-data-dir=P --lang=de chrome://version -- https://example.org --x");
+  // A tail that ends inside quotes is written anew from its own split.
+  EXPECT_EQ(
+      EngineCommandLine(L"C:\\q.exe", L"--user-data-dir=C:\\p2 \"--window-name=My Persona",
+                        {{L"--lang=de", false}, {L"chrome://version", false}}),
+      L"\"C:\\q.exe\"" + fixed + L" --user-data-dir=C:\\p2 \"--window-name=My Persona\" --lang=de chrome://version");
 }
 
 // Values from the persona file must stay single arguments: a quote in the

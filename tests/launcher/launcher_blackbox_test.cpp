@@ -2,6 +2,7 @@
 // that records the arguments it received, in a fresh folder per test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -75,8 +76,8 @@ TEST_F(LauncherBlackBox, PersonaIsTakenFromTheLauncherDataFolderWhenTheProfileHa
   test::WriteTextFile(data_folder() / "command-line.json", R"({"start-page": "about:blank", "device-memory": 1})");
   const std::vector<std::vector<std::wstring>> argument_lists = {
       {user_data_arg()},                             // profile without a persona file
-      {L"--user-data-dir="},                         // empty: ignored
-      {L"--User-Data-Dir=" + profile().wstring()}};  // other letter case: ignored
+      {L"--user-data-dir="},                         // empty: no profile
+      {L"--User-Data-Dir=" + profile().wstring()}};  // other letter case: no profile, but on Windows
   for (const auto& arguments : argument_lists) {
     fs::remove(engine_run());
     const auto result = Run(arguments);
@@ -89,6 +90,43 @@ TEST_F(LauncherBlackBox, PersonaIsTakenFromTheLauncherDataFolderWhenTheProfileHa
   // The record follows the user-data directory when there is one.
   EXPECT_EQ(StripTimestamp(test::ReadTextFile(profile() / ".corvane-launcher-result.json")), kPassthrough);
   EXPECT_EQ(StripTimestamp(test::ReadTextFile(data_folder() / ".corvane-launcher-result.json")), kPassthrough);
+}
+
+// The profile is read as the engine reads it: persona, record and reset
+// are at the folder the engine opens, and the launcher's switches come
+// before the caller's "--", after which the engine would open them as pages.
+// The persona tool rehearses a copied command line as it stands.
+TEST_F(LauncherBlackBox, PersonaRecordAndResetAreAtTheFolderTheEngineOpens) {
+  const fs::path other = dir_.path() / "other";
+  test::WriteTextFile(other / "command-line.json", R"({"start-page": "about:other", "device-memory": 1})");
+  test::WriteTextFile(other / "Default" / "Cookies", "x");
+  test::WriteTextFile(profile() / "command-line.json",
+                      R"({"start-page": "about:blank", "granular-storage-reset": {"cookies": true}})");
+  const std::wstring p = profile().wstring();
+  std::vector<std::vector<std::wstring>> rows = {{L"-user-data-dir=" + p},
+                                                 {L"--user-data-dir=" + other.wstring(), L"--user-data-dir=" + p},
+                                                 {L"--user-data-dir=" + p, L"--", L"https://example.org"}};
+#ifdef _WIN32
+  rows.push_back({L"/User-Data-Dir=" + p});
+#endif
+  for (const auto& own : rows) {
+    SCOPED_TRACE(Narrow(own[0]));
+    fs::remove(engine_run());
+    test::WriteTextFile(profile() / "Default" / "Cookies", "x");
+    EXPECT_EQ(Run(own).exit_code, 0);
+    const auto end = std::find(own.begin(), own.end(), L"--");
+    std::vector<std::wstring> switches = MachineSwitches();
+    switches.push_back(L"about:blank");
+    switches.insert(switches.end(), end, own.end());
+    EXPECT_EQ(EngineArguments(), Expected({own.begin(), end}, switches));
+    EXPECT_FALSE(fs::exists(profile() / "Default" / "Cookies"));
+    EXPECT_EQ(StripTimestamp(test::ReadTextFile(profile() / ".corvane-launcher-result.json")), kPassthrough);
+    std::vector<std::wstring> tool = {other.wstring(), L"--"};
+    tool.insert(tool.end(), own.begin(), own.end());
+    EXPECT_EQ(ToolSwitches(tool), EngineArguments());
+  }
+  EXPECT_TRUE(fs::exists(other / "Default" / "Cookies"));
+  EXPECT_FALSE(fs::exists(other / ".corvane-launcher-result.json"));
 }
 
 TEST_F(LauncherBlackBox, PersonaInTheProfileWinsOverTheLauncherDataFolder) {

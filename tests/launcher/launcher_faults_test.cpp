@@ -83,9 +83,12 @@ TEST_F(LauncherFaults, StartPageThatReadsAsASwitchIsNotUsed) {
 }
 
 // A persona path that is a folder (or, on Linux, a FIFO, which must not
-// block the launch), a persona too large to be one, or one that never ends
-// counts as no persona.
+// block the launch, or a link to nothing or to itself), a persona too large
+// to be one, or one that never ends is a persona that cannot be read: the
+// defaults apply, never the persona of the launcher data folder.
 TEST_F(LauncherFaults, PersonaThatIsNoRegularFileGivesTheDefaults) {
+  test::WriteTextFile(data_folder() / "command-line.json", R"({"granular-storage-reset": {"all": true}})");
+  test::WriteTextFile(profile() / "Default" / "Cookies", "x");
   std::vector<std::wstring> switches = MachineSwitches();
   switches.push_back(L"chrome://version");
   fs::create_directories(profile() / "command-line.json" / "inside");
@@ -105,6 +108,13 @@ TEST_F(LauncherFaults, PersonaThatIsNoRegularFileGivesTheDefaults) {
   fs::create_symlink("/proc/self/pagemap", profile() / "command-line.json");
   EXPECT_EQ(Run({user_data_arg()}).exit_code, 0);
   EXPECT_EQ(EngineArguments(), Expected({user_data_arg()}, switches));
+  for (const fs::path& target : {dir_.path() / "missing.json", profile() / "command-line.json"}) {
+    fs::remove(profile() / "command-line.json");
+    fs::remove(engine_run());
+    fs::create_symlink(target, profile() / "command-line.json");
+    EXPECT_EQ(Run({user_data_arg()}).exit_code, 0);
+    EXPECT_EQ(EngineArguments(), Expected({user_data_arg()}, switches));
+  }
 #endif
   // A persona that claims a terabyte: too large to be a persona.
   fs::remove_all(profile() / "command-line.json");
@@ -118,9 +128,34 @@ TEST_F(LauncherFaults, PersonaThatIsNoRegularFileGivesTheDefaults) {
   EXPECT_EQ(Run({user_data_arg()}).exit_code, 0);
   EXPECT_EQ(EngineArguments(), Expected({user_data_arg()}, switches));
   EXPECT_EQ(StripTimestamp(test::ReadTextFile(profile() / ".corvane-launcher-result.json")), kPassthrough);
+  EXPECT_TRUE(fs::exists(profile() / "Default" / "Cookies"));
 }
 
 #ifndef _WIN32
+// Linux folder names are bytes: a profile ending in byte E9 is not the one
+// ending in the bytes of U+FFFD beside it. The engine gets the caller's
+// bytes, and the other folder's persona, files and record stay untouched.
+TEST_F(LauncherFaults, ProfileNamedInBytesThatAreNoUtf8IsThatFolder) {
+  const fs::path named = profile().string() + "\xE9";
+  const fs::path lookalike = profile().string() + "\xEF\xBF\xBD";
+  for (const fs::path& folder : {named, lookalike}) {
+    test::WriteTextFile(folder / "command-line.json", R"({"start-page": "about:)" +
+                                                          std::string(folder == named ? "named" : "lookalike") +
+                                                          R"(", "granular-storage-reset": {"cookies": true}})");
+    test::WriteTextFile(folder / "Default" / "Cookies", "x");
+  }
+  const std::string argument = "--user-data-dir=" + named.string();
+  EXPECT_EQ(Run({platform::BytesToWide(argument)}).exit_code, 0);
+  EngineArguments();
+  const std::string received = test::ReadFileOnceReadable(engine_run(), 5s);
+  EXPECT_NE(received.find('\0' + argument + '\0'), std::string::npos) << received;
+  EXPECT_TRUE(received.ends_with("\0about:named\0"s)) << received;
+  EXPECT_FALSE(fs::exists(named / "Default" / "Cookies"));
+  EXPECT_EQ(StripTimestamp(test::ReadTextFile(named / ".corvane-launcher-result.json")), kPassthrough);
+  EXPECT_TRUE(fs::exists(lookalike / "Default" / "Cookies"));
+  EXPECT_FALSE(fs::exists(lookalike / ".corvane-launcher-result.json"));
+}
+
 // The launcher itself may be handed stray descriptors; the engine gets none
 // of them, only standard input, output and error.
 TEST_F(LauncherFaults, EngineInheritsOnlyTheThreeStandardDescriptors) {

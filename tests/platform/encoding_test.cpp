@@ -71,5 +71,22 @@ TEST(EncodingTest, LoneSurrogateBecomesReplacementCharacter) {
             "b");
 }
 
+#ifndef _WIN32
+// Names the system hands over keep every byte: a folder ending in byte E9
+// stays apart from one ending in the bytes of U+FFFD, while text shown or
+// recorded still reads U+FFFD for the byte.
+TEST(EncodingTest, SystemBytesRoundTripWithoutLoss) {
+  using namespace std::string_literals;
+  for (const std::string& bytes :
+       {"/p/Q\xE9"s, "/p/Q\xEF\xBF\xBD"s, "ab\xE2\x82"s, "\xF0\x9F\x98x\xED\xA0\x80\xC0\xFF"s, "\xC3\xA9\0\x80"s}) {
+    EXPECT_EQ(WideToBytes(BytesToWide(bytes)), bytes);
+  }
+  EXPECT_EQ(BytesToWide("Q\xE9"), std::wstring(L"Q") + static_cast<wchar_t>(0xDCE9));
+  EXPECT_EQ(BytesToWide("Q\xC3\xA9"), L"Q\u00e9");
+  EXPECT_EQ(WideToUtf8(BytesToWide("Q\xE9")), "Q\xEF\xBF\xBD");
+  EXPECT_EQ(WideToBytes(std::wstring(1, static_cast<wchar_t>(0xDC7F))), "\xEF\xBF\xBD");  // stands for no byte
+}
+#endif
+
 }  // namespace
 }  // namespace quillwave::platform

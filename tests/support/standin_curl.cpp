@@ -4,6 +4,10 @@
 //   curl-exit.txt    the exit code (none: 0); on Linux "signal N" raises signal N
 //   curl-delay-ms.txt  how long to take before answering, like a slow proxy
 //   curl-linger-ms.txt  how long to stay after answering, its output closed
+//   curl-direct.txt  answered with exit 0 instead when real curl would go
+//                    around the proxy: NO_PROXY or no_proxy set and not
+//                    overridden by the arguments --noproxy "", or a .curlrc
+//                    in CURL_HOME read because -q is not the first argument
 // It records what it received beside itself: "curl-args.txt" (each argument
 // followed by a NUL byte, its own name first); all of its standard input in
 // "curl-config.txt" when told `--config -`, as curl reads it then (else it
@@ -88,7 +92,9 @@ int main(int argc, char** argv) {
   std::string record;
   for (const auto& argument : arguments) record += argument + '\0';
   WriteFile(directory / "curl-args.txt", record);
+  bool noproxy_cleared = false;
   for (std::size_t i = 1; i + 1 < arguments.size(); ++i) {
+    noproxy_cleared = noproxy_cleared || (arguments[i] == "--noproxy" && arguments[i + 1].empty());
     if (arguments[i] != "--config" || arguments[i + 1] != "-") continue;
     std::ostringstream config;
     config << std::cin.rdbuf();
@@ -96,6 +102,18 @@ int main(int argc, char** argv) {
   }
 
   std::string text;
+  const char* no_proxy = std::getenv("NO_PROXY");
+  if (no_proxy == nullptr) no_proxy = std::getenv("no_proxy");
+  const char* curl_home = std::getenv("CURL_HOME");
+  const bool reads_curlrc = (arguments.size() < 2 || arguments[1] != "-q") && curl_home != nullptr &&
+                            fs::exists(fs::path(curl_home) / ".curlrc");
+  if (((no_proxy != nullptr && *no_proxy != '\0' && !noproxy_cleared) || reads_curlrc) &&
+      ReadFile(directory / "curl-direct.txt", text)) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+    WriteFile(directory / "curl-done.txt", "");
+    return 0;
+  }
   if (ReadFile(directory / "curl-delay-ms.txt", text)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(text.c_str())));
   }

@@ -33,7 +33,7 @@ struct Toolkit {
 const QwProgressModule* OpenToolkit(Toolkit& toolkit) {
   if (toolkit.tried) return toolkit.module;
   toolkit.tried = true;
-  const std::string path = Narrow(platform::LauncherDirectory()) + "/" + kModuleFileName;
+  const std::string path = platform::WideToBytes(platform::LauncherDirectory()) + "/" + kModuleFileName;
   void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) return nullptr;
   const auto entry = reinterpret_cast<QwProgressModuleEntry>(dlsym(library, QW_PROGRESS_MODULE_ENTRY));

@@ -28,15 +28,15 @@ ChildResult RunChild(const std::filesystem::path& program, const std::vector<std
   }
   for (const auto& [name, value] : options.environment) {
     if (value.empty()) {
-      environment.erase(platform::WideToUtf8(name));
+      environment.erase(platform::WideToBytes(name));
     } else {
-      environment[platform::WideToUtf8(name)] = platform::WideToUtf8(value);
+      environment[platform::WideToBytes(name)] = platform::WideToBytes(value);
     }
   }
   std::vector<std::string> env_storage;
   for (const auto& [name, value] : environment) env_storage.push_back(name + "=" + value);
   std::vector<std::string> arg_storage{program.string()};
-  for (const auto& argument : arguments) arg_storage.push_back(platform::WideToUtf8(argument));
+  for (const auto& argument : arguments) arg_storage.push_back(platform::WideToBytes(argument));
   std::vector<char*> argv, envp;
   for (auto& a : arg_storage) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -78,7 +78,8 @@ ChildResult RunChild(const std::filesystem::path& program, const std::vector<std
 // tab unless quoted (quotes only group it, backslashes are literal); then
 // 2N backslashes + quote -> N backslashes and a quote toggles quoting,
 // 2N+1 backslashes + quote -> N backslashes and a literal quote, other
-// backslashes are literal, and inside quotes "" yields a literal quote.
+// backslashes are literal, and inside quotes "" yields a literal quote and
+// ends the quoted section.
 std::vector<std::wstring> SplitWindowsCommandLine(const std::wstring& command_line) {
   std::vector<std::wstring> result;
   std::size_t i = 0;
@@ -117,6 +118,7 @@ std::vector<std::wstring> SplitWindowsCommandLine(const std::wstring& command_li
       if (c == L'"') {
         if (quoted && i + 1 < n && command_line[i + 1] == L'"') {
           argument += L'"';
+          quoted = false;
           i += 2;
           continue;
         }
