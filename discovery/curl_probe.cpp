@@ -200,11 +200,16 @@ CurlRequest RequestFor(const std::string& curl_proxy, const std::string& url) {
 }
 
 ProbeOutcome RunCurl(const std::wstring& curl_path, const std::string& curl_proxy, const std::string& proxy,
-                     const std::string& url, std::chrono::seconds stop_after) {
+                     const std::string& url, std::chrono::seconds stop_after, const platform::Cancellation* cancel) {
   if (!platform::PathExists(curl_path)) return Failed(kCurlNotFound, platform::CurlMissingMessage(curl_path));
   const CurlRequest request = RequestFor(curl_proxy, url);
   platform::CapturedRun captured = platform::RunCapturingOutput(CurlLaunch(curl_path, request.arguments),
-                                                                request.config, kMaxCurlOutput, stop_after);
+                                                                request.config, kMaxCurlOutput, stop_after, cancel);
+  if (captured.status == platform::CaptureStatus::kCancelled) {
+    ProbeOutcome outcome = Failed(kInternal, kProbeCancelled);
+    outcome.elapsed_ms = captured.elapsed_ms;
+    return outcome;
+  }
   if (captured.status == platform::CaptureStatus::kPipeFailed) return Failed(kInternal, "CreatePipe failed");
   if (captured.status == platform::CaptureStatus::kStartFailed) {
     return Failed(kInternal, "CreateProcess(curl.exe) failed");
@@ -336,18 +341,18 @@ ProbeOutcome ClassifyCurlRun(const CurlRun& run, const std::string& proxy, const
 }
 
 ProbeOutcome ProbeEgressWith(const std::wstring& curl_path, const std::string& proxy, const std::string& url,
-                             std::chrono::seconds stop_after) {
+                             std::chrono::seconds stop_after, const platform::Cancellation* cancel) {
   const std::optional<std::string> curl_proxy = CurlProxy(proxy);
   if (!curl_proxy) return Failed(kInternal, kSchemeMessage);
-  return RunCurl(curl_path, *curl_proxy, proxy, url, stop_after);
+  return RunCurl(curl_path, *curl_proxy, proxy, url, stop_after, cancel);
 }
 
-ProbeOutcome probe_egress(const std::string& proxy, const std::string& url) {
+ProbeOutcome probe_egress(const std::string& proxy, const std::string& url, const platform::Cancellation* cancel) {
   const std::optional<std::string> curl_proxy = CurlProxy(proxy);
   if (!curl_proxy) return Failed(kInternal, kSchemeMessage);
   const platform::SystemCurl curl = platform::FindSystemCurl();
   if (curl.path.empty()) return Failed(kInternal, curl.failure);
-  return RunCurl(curl.path, *curl_proxy, proxy, url, kCurlStopAfter);
+  return RunCurl(curl.path, *curl_proxy, proxy, url, kCurlStopAfter, cancel);
 }
 
 }  // namespace quillwave

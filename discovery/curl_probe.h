@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/cancellation.h"
 #include "platform/command_line.h"
 #include "report/error_codes.h"
 
@@ -32,13 +33,20 @@ struct ProbeOutcome {
 inline constexpr std::chrono::seconds kCurlStopAfter{15};
 
 // Probes `url` through `proxy` (the persona's value as configured; empty
-// means a direct connection) with the system's curl.
-ProbeOutcome probe_egress(const std::string& proxy, const std::string& url);
+// means a direct connection) with the system's curl. When `cancel` is
+// raised, curl is ended at once and the probe fails with kProbeCancelled.
+ProbeOutcome probe_egress(const std::string& proxy, const std::string& url,
+                          const platform::Cancellation* cancel = nullptr);
 
 // The same with curl at an explicit path and a limit of the caller's (tests
 // use a stand-in and a shorter limit).
 ProbeOutcome ProbeEgressWith(const std::wstring& curl_path, const std::string& proxy, const std::string& url,
-                             std::chrono::seconds stop_after = kCurlStopAfter);
+                             std::chrono::seconds stop_after = kCurlStopAfter,
+                             const platform::Cancellation* cancel = nullptr);
+
+// The message of a probe whose curl was ended by a cancellation; such an
+// outcome is never reported, since the launch that cancelled it stops.
+inline constexpr char kProbeCancelled[] = "curl ended: the lookup was cancelled";
 
 // The steps of a probe that need no process.
 

@@ -139,13 +139,6 @@ EngineSwitches DirectRecipe(const PersonaConfig& persona, const MachineValues& m
   return switches;
 }
 
-EngineSwitches DegradedRecipe(const PersonaConfig& persona, const MachineValues& machine) {
-  EngineSwitches switches;
-  AppendMachineSwitches(switches, persona, machine);
-  switches.push_back(StartUrlItem(persona.startPage));
-  return switches;
-}
-
 EngineSwitches ProfileAndDiscoveredSwitches(const PersonaConfig& persona, const std::vector<std::wstring>& webgl_items,
                                             const DiscoveryResult& discovery) {
   EngineSwitches switches;

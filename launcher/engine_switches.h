@@ -56,7 +56,6 @@ MachineValues ReadMachineValues();
 
 EngineSwitches DirectRecipe(const PersonaConfig& persona, const MachineValues& machine,
                             const std::vector<std::wstring>& webgl_items, const std::wstring& own_arguments);
-EngineSwitches DegradedRecipe(const PersonaConfig& persona, const MachineValues& machine);
 
 // The discovery recipe comes in two parts, built on either side of the
 // housekeeping: first the WebGL profile items and the discovered values...

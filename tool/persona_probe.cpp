@@ -125,8 +125,8 @@ ProbeReport ProbePersona(std::string_view text, const ProbeFunction& probe) {
   auto session = std::make_shared<LaunchSession>();
   ResetProgressSteps(session->steps);
   DiscoveryContext context;
-  context.probe = [&](const std::string& proxy, const std::string& url) {
-    ProbeOutcome outcome = probe(proxy, url);
+  context.probe = [&](const std::string& proxy, const std::string& url, const platform::Cancellation& cancel) {
+    ProbeOutcome outcome = probe(proxy, url, cancel);
     report.asked.push_back({url, outcome});
     return outcome;
   };

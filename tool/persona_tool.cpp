@@ -21,8 +21,9 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: quillwave-persona check [--json] PATH\n"
-    "       quillwave-persona switches [--json] [--assume-ip IP] [--assume-timezone TZ] [--assume-country CC]\n"
-    "                                  [--assume-lat LAT] [--assume-lng LNG] USER_DATA_DIR [-- OWN_ARGUMENTS...]\n"
+    "       quillwave-persona switches [--json] [--no-window] [--assume-ip IP] [--assume-timezone TZ]\n"
+    "                                  [--assume-country CC] [--assume-lat LAT] [--assume-lng LNG]\n"
+    "                                  USER_DATA_DIR [-- OWN_ARGUMENTS...]\n"
     "       quillwave-persona probe [--json] USER_DATA_DIR\n";
 
 std::string Quoted(std::string_view value) { return "\"" + EscapeJsonString(value) + "\""; }
@@ -70,6 +71,10 @@ class Tool {
       }
       if (argument == "--json") {
         json_ = true;
+        continue;
+      }
+      if (argument == "--no-window" && assumptions) {
+        without_window_ = true;
         continue;
       }
       std::string* target = nullptr;
@@ -174,8 +179,9 @@ class Tool {
       if (!own.text.empty()) own.text += L' ';
       own.text += platform::QuoteArgumentIfNeeded(argument);
     }
-    const Rehearsal rehearsal = RehearseLaunch(environment_.launcher_dir, environment_.local_app_data, own,
-                                               assumed_ ? std::optional<AssumedAnswer>(answer_) : std::nullopt);
+    const Rehearsal rehearsal =
+        RehearseLaunch(environment_.launcher_dir, environment_.local_app_data, own,
+                       assumed_ ? std::optional<AssumedAnswer>(answer_) : std::nullopt, without_window_);
     if (rehearsal.exit_code == 42) {
       environment_.err(
           "quillwave-persona switches: the launcher would start no engine (exit 42): discovery is needed, "
@@ -230,6 +236,7 @@ class Tool {
   std::string command_;
   bool json_ = false;
   bool assumed_ = false;
+  bool without_window_ = false;
   AssumedAnswer answer_;
   std::wstring path_;
   std::wstring file_;
@@ -242,7 +249,7 @@ ToolEnvironment SystemToolEnvironment() {
   ToolEnvironment environment;
   environment.launcher_dir = platform::LauncherDirectory();
   environment.local_app_data = platform::LocalAppDataFolder();
-  environment.probe = probe_egress;
+  environment.probe = ProbeWithCurl;
   environment.out = platform::WriteStandardOutput;
   environment.err = platform::WriteStandardError;
   return environment;

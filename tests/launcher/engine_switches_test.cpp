@@ -83,16 +83,6 @@ TEST(RemoteDebuggingSwitches, TheCallersOwnPortWins) {
             L"--speech-voices-preset=stock-chrome-windows chrome://version");
 }
 
-TEST(DegradedRecipe, HasNoWebglAndNoRemoteDebugging) {
-  PersonaConfig persona;
-  persona.cdpTcpPort = "9222";
-  persona.webglProfile = "p1";
-  persona.startPage = "about:blank";
-  EXPECT_EQ(EngineSwitchesText(DegradedRecipe(persona, kMachine)),
-            L"--device-memory=16 --hardware-concurrency=8 --speech-voices-preset=stock-chrome-windows "
-            L"\"about:blank\"");
-}
-
 TEST(DiscoveryRecipe, OrdersDiscoveredSwitchesFirstAndDebuggingBeforeTheStartUrl) {
   PersonaConfig persona;
   persona.webrtcNoLeak = true;

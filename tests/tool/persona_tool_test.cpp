@@ -81,7 +81,9 @@ ToolRun RunTool(const std::vector<std::wstring>& arguments, const std::wstring& 
   ToolRun run{0, {}, {}};
   ToolEnvironment environment;
   environment.launcher_dir = launcher_dir;
-  environment.probe = [](const std::string&, const std::string&) { return ProbeOutcome{}; };
+  environment.probe = [](const std::string&, const std::string&, const platform::Cancellation&) {
+    return ProbeOutcome{};
+  };
   environment.out = [&](std::string_view text) { run.out += text; };
   environment.err = [&](std::string_view text) { run.err += text; };
   run.exit_code = RunPersonaTool(arguments, environment);

@@ -116,6 +116,10 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wparam, LP
     case WM_PROGRESS_CLOSE:
       ::DestroyWindow(window);
       return 0;
+    case WM_KEYDOWN:
+      // Esc closes it as the close box does.
+      if (wparam != VK_ESCAPE) break;
+      [[fallthrough]];
     case WM_CLOSE:
       if (state->on_person_close) state->on_person_close();
       ::DestroyWindow(window);
@@ -133,8 +137,8 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wparam, LP
   return ::DefWindowProcW(window, message, wparam, lparam);
 }
 
-bool CreateWindowFor(WindowState& state, const SettingsSummary& summary, std::shared_ptr<LaunchSession> session,
-                     std::function<void()> on_person_close) {
+WindowCreation CreateWindowFor(WindowState& state, const SettingsSummary& summary,
+                               std::shared_ptr<LaunchSession> session, std::function<void()> on_person_close) {
   for (std::size_t role = 0; role < state.fonts.size(); ++role)
     state.fonts[role] = MakeFont(static_cast<FontRole>(role));
 
@@ -160,7 +164,8 @@ bool CreateWindowFor(WindowState& state, const SettingsSummary& summary, std::sh
   state.window = ::CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, kWindowClassName, kWindowTitle,
                                    WS_CAPTION | WS_SYSMENU, place.left, place.top, place.width, place.height, nullptr,
                                    nullptr, state.instance, &state);
-  return state.window != nullptr;
+  if (state.window == nullptr) return {false, "window creation failed"};
+  return {true, {}};
 }
 
 void RunMessageLoop() {
