@@ -34,7 +34,8 @@ inline constexpr std::chrono::seconds kCurlStopAfter{15};
 
 // Probes `url` through `proxy` (the persona's value as configured; empty
 // means a direct connection) with the system's curl. When `cancel` is
-// raised, curl is ended at once and the probe fails with kProbeCancelled.
+// raised, curl is ended at once and the probe fails (INTERNAL, with the
+// message kProbeCancelled).
 ProbeOutcome probe_egress(const std::string& proxy, const std::string& url,
                           const platform::Cancellation* cancel = nullptr);
 
