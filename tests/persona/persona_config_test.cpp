@@ -185,7 +185,9 @@ TEST(LoadPersonaConfigTest, SixteenMegabyteValueLoadsQuickly) {
             L"\u00e9 "
             LR"(abc\"def\\ghi\/)"
             L"\u2026");
-  EXPECT_LT(elapsed, std::chrono::milliseconds(1000));
+  // Linear reading takes a fraction of a second; a reader that backtracks
+  // or rescans would take minutes. The margin keeps a loaded machine green.
+  EXPECT_LT(elapsed, std::chrono::seconds(10));
 }
 
 TEST(LocateConfigFileTest, PrefersUserDataDirFileElseDefault) {
