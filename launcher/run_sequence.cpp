@@ -137,8 +137,11 @@ struct Run {
   int DiscoveryLaunch(const std::optional<std::string>& persona_text, const std::wstring& error_record_path) const {
     auto session = std::make_shared<LaunchSession>();
     ResetProgressSteps(session->steps);
-    const SettingsSummary summary = persona_text ? BuildSettingsSummary(*persona_text) : SettingsSummary{};
     const ProgressWindow& window = environment.window;
+    // Only as many rows as the window shows: a persona of millions of keys
+    // costs no more memory than the file itself.
+    const SettingsSummary summary = persona_text ? BuildSettingsSummary(*persona_text, window.summary_rows())
+                                                 : SettingsSummary{};
     // The person's close cancels the launch; the worker sees the flag too.
     const auto on_person_close = [session] { session->result.aborted.exchange(true); };
     if (!window.create(summary, session, on_person_close)) {
