@@ -114,11 +114,19 @@ struct Run {
     return {};
   }
 
+  // A start page the system cannot hand the engine would keep it from
+  // starting at all: it is set aside like one the engine would read as a
+  // switch. Returns the record's note; at most one of the two applies.
+  std::string_view FitStartPage(EngineSwitches& switches) const {
+    if (SetAsideOverlongStartPage(switches, engine_path, own_arguments)) return kStartPageTooLong;
+    return start_page_note;
+  }
+
   int DirectLaunch() const {
     const std::string_view housekeeping = Housekeeping();
-    const EngineSwitches switches = DirectRecipe(persona, ReadMachineValues(), WebglItems(), own_arguments.text);
-    WriteResultRecord(result_record_path,
-                      LaunchOutcome{"passthrough", 0, "", JoinNotes({housekeeping, start_page_note})});
+    EngineSwitches switches = DirectRecipe(persona, ReadMachineValues(), WebglItems(), own_arguments.text);
+    const std::string_view start_page = FitStartPage(switches);
+    WriteResultRecord(result_record_path, LaunchOutcome{"passthrough", 0, "", JoinNotes({housekeeping, start_page})});
     return Launch(switches);
   }
 
@@ -126,12 +134,14 @@ struct Run {
   int DegradedLaunch() const {
     const bool in_use = !environment.dry_run && WantsHousekeeping(persona, user_data_dir) &&
                         platform::EngineRunsOn(user_data_dir);
+    EngineSwitches switches = DegradedRecipe(persona, ReadMachineValues());
+    const std::string_view start_page = FitStartPage(switches);
     WriteResultRecord(result_record_path,
                       LaunchOutcome{"degraded", 0, kDialogInitFailed,
                                     JoinNotes({"CreateProgressDialog returned null; spawned engine without discovery",
-                                               in_use ? kProfileInUse : "", start_page_note})});
+                                               in_use ? kProfileInUse : "", start_page})});
     if (!in_use && !environment.dry_run) DoHousekeeping(persona, user_data_dir);
-    return Launch(DegradedRecipe(persona, ReadMachineValues()));
+    return Launch(switches);
   }
 
   int DiscoveryLaunch(const std::optional<std::string>& persona_text, const std::wstring& error_record_path) const {
@@ -170,8 +180,8 @@ struct Run {
     EngineSwitches switches = ProfileAndDiscoveredSwitches(persona, WebglItems(), found);
     const std::string_view housekeeping = Housekeeping();
     AppendMachineDebuggingAndStartUrl(switches, persona, ReadMachineValues(), own_arguments.text);
-    WriteResultRecord(result_record_path,
-                      DiscoveredOutcome("ok", found, "", JoinNotes({housekeeping, start_page_note})));
+    const std::string_view start_page = FitStartPage(switches);
+    WriteResultRecord(result_record_path, DiscoveredOutcome("ok", found, "", JoinNotes({housekeeping, start_page})));
     return Launch(switches);
   }
 };
@@ -218,7 +228,9 @@ int RunLauncher(const platform::OwnArguments& own_arguments, const LaunchEnviron
   run.persona = persona_text ? ParsePersonaConfig(*persona_text) : PersonaConfig{};
   // A start page the engine would take for a switch could make it run a
   // program (--renderer-cmd-prefix=...): the default page is used instead.
-  // Closing the previous tabs still follows the persona as read.
+  // Closing the previous tabs still follows the persona as read. One too
+  // long to pass is set aside alike once the whole command line is known
+  // (FitStartPage).
   if (StartPageReadAsSwitch(run.persona.startPage)) {
     run.persona.startPage.clear();
     run.start_page_note = kStartPageIgnored;
