@@ -15,6 +15,7 @@
 #include "launcher/discovery_launch.h"
 #include "launcher/engine_start.h"
 #include "persona/settings_summary.h"
+#include "persona/text_file.h"
 #include "persona/webgl_profile.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
@@ -223,8 +224,7 @@ int RunLauncher(const platform::OwnArguments& own_arguments, const LaunchEnviron
   run.result_record_path = record_path(kResultRecordName);
   // The file is read once; the settings summary, which only the progress
   // window shows, is built from the same text when the window is needed.
-  const std::optional<std::string> persona_text =
-      platform::ReadFileBytes(LocateConfigFile(run.user_data_dir, data_folder));
+  const std::optional<std::string> persona_text = ReadTextFile(LocateConfigFile(run.user_data_dir, data_folder));
   run.persona = persona_text ? ParsePersonaConfig(*persona_text) : PersonaConfig{};
   // A start page the engine would take for a switch could make it run a
   // program (--renderer-cmd-prefix=...): the default page is used instead.

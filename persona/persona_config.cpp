@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "base/json_readers.h"
+#include "persona/text_file.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
 
@@ -81,7 +82,7 @@ PersonaConfig ParsePersonaConfig(std::string_view text) {
 
 PersonaConfig LoadPersonaConfig(const std::wstring& path) {
   if (path.empty()) return {};
-  const auto text = platform::ReadFileBytes(path);
+  const auto text = ReadTextFile(path);
   if (!text) return {};
   return ParsePersonaConfig(*text);
 }
