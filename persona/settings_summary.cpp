@@ -133,7 +133,7 @@ class DistinctKeys {
 // larger never comes back smaller, so nothing but its count is kept.
 class SummaryList {
  public:
-  // `members` bounds how many keys the list is offered.
+  // `members` estimates how many keys the list is offered.
   SummaryList(std::string_view text, std::size_t members, std::size_t limit, std::string_view proxy_key)
       : limit_(limit), proxy_key_(proxy_key), left_out_(text, members) {}
 
@@ -209,22 +209,22 @@ std::vector<SummaryRow> MakeSummaryRows(const std::vector<std::pair<std::string,
 SettingsSummary BuildSettingsSummary(std::string_view text, std::size_t row_limit) {
   SettingsSummary summary;
   if (row_limit == 0) return summary;
-  // A first walk counts the members, so that the lists size their tables once.
-  std::size_t members = 0;
+  // Nearly every member has a colon: their count sizes a list's table once.
+  // Too many only leaves pages untouched; too few makes the table grow.
+  const auto colons = [](std::string_view part) {
+    return static_cast<std::size_t>(std::count(part.begin(), part.end(), ':'));
+  };
+  SummaryList overrides(text, colons(text), row_limit, "proxy-server");
   std::string_view switch_object;
   ForEachMember(text, [&](std::string_view key, std::string_view raw) {
-    ++members;
-    if (key == "chrome-command-line" && !raw.empty() && raw.front() == '{') switch_object = raw;
-  });
-  std::size_t switch_members = 0;
-  ForEachMember(switch_object, [&](std::string_view, std::string_view) { ++switch_members; });
-
-  SummaryList overrides(text, members, row_limit, "proxy-server");
-  SummaryList switches(text, switch_members, row_limit, "--proxy-server");
-  ForEachMember(text, [&](std::string_view key, std::string_view raw) {
-    if (key.empty() || key.front() == '_' || key == "chrome-command-line") return;
+    if (key.empty() || key.front() == '_') return;
+    if (key == "chrome-command-line") {
+      if (!raw.empty() && raw.front() == '{') switch_object = raw;  // the last one counts
+      return;
+    }
     if (IsTruthyValue(raw)) overrides.Add(key, raw);
   });
+  SummaryList switches(text, colons(switch_object), row_limit, "--proxy-server");
   ForEachMember(switch_object, [&](std::string_view key, std::string_view raw) {
     if (!key.empty() && IsTruthyValue(raw)) switches.Add(key, raw);
   });
