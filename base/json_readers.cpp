@@ -159,10 +159,12 @@ std::size_t FindField(std::string_view text, std::string_view key) {
 
 bool HasField(std::string_view text, std::string_view key) { return FindField(text, key) != npos; }
 
-std::vector<std::size_t> FindEveryField(std::string_view text, std::string_view key) {
-  std::vector<std::size_t> found;
+FieldCount CountFields(std::string_view text, std::string_view key) {
+  FieldCount found;
   ForEachKeyedValue(text, key, [&](std::size_t, std::size_t key_at) {
-    found.push_back(key_at);
+    if (found.count == 0) found.first = key_at;
+    if (found.count == 1) found.second = key_at;
+    ++found.count;
     return false;
   });
   return found;
