@@ -224,6 +224,9 @@ class Checker {
     check_.persona = ParsePersonaConfig(text_);
     check_.discovery = NeedsDiscovery(check_.persona);
     check_.reasons = DiscoveryReasons(check_.persona);
+    std::vector<std::string_view> keys;
+    for (const KeyRule& rule : kKeys) keys.push_back(rule.key);
+    written_ = KeysWritten(text_, keys);
     CheckForm(converted_from);
     for (const KeyRule& rule : kKeys) CheckKey(rule);
     CheckOccurrences(kSwitchObjectKey, FindObjectField(text_, kSwitchObjectKey).key_at,
@@ -314,7 +317,7 @@ class Checker {
   void CheckKey(const KeyRule& rule) {
     const PersonaConfig& p = check_.persona;
     const std::string_view key = rule.key;
-    const FieldCount every = CountFields(text_, key);
+    const FieldCount every = written_[static_cast<std::size_t>(&rule - kKeys)] ? CountFields(text_, key) : FieldCount{};
     counts_[key] = every;
     // Where the key is not written every search for it comes back empty:
     // on a large file that spares a pass each.
@@ -557,6 +560,7 @@ class Checker {
   const std::optional<std::string>& webgl_profiles_;
   const CheckedLaunch& launch_;
   std::size_t many_[static_cast<std::size_t>(Many::kCount)] = {};
+  std::vector<bool> written_;                       // of every key the launcher reads, in kKeys' order
   std::map<std::string_view, FieldCount> counts_;  // of every key the launcher reads
   PersonaCheck check_;
 };

@@ -211,6 +211,15 @@ TEST(ReadersTest, HundredThousandNestedBracesNeedNoStackAndLinearTime) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
 }
 
+// The one pass that spares the readers a scan for a key the text does not
+// hold finds it wherever the readers could: inside a string, or cut off.
+TEST(KeysWrittenTest, FindsEveryQuotedKeyWhateverFollows) {
+  constexpr std::string_view keys[] = {"lang", "la", "auto-geo", "geo", "zz"};
+  EXPECT_EQ(KeysWritten(R"({"la"ng": 1, "v": "\"auto-geo", "lang")", keys),
+            (std::vector<bool>{true, true, true, false, false}));
+  EXPECT_EQ(KeysWritten("\"lang", keys), (std::vector<bool>(5, false)));
+}
+
 // Notepad's "Unicode" files: UTF-16 after a byte-order mark becomes UTF-8,
 // whatever is broken in it one U+FFFD; other bytes stay as they are.
 TEST(FileTextAsUtf8Test, ConvertsUtf16AfterAByteOrderMarkOnly) {
