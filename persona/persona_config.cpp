@@ -82,7 +82,7 @@ PersonaConfig ParsePersonaConfig(std::string_view text) {
   const std::vector<bool> written = KeysWritten(text, kKeys);
   const auto in = [&](std::string_view key) {
     const std::size_t k = static_cast<std::size_t>(std::find(std::begin(kKeys), std::end(kKeys), key) - kKeys);
-    return written[k] ? text : std::string_view();
+    return k < written.size() && !written[k] ? std::string_view() : text;  // a key not listed: the whole text
   };
 
   PersonaConfig config;

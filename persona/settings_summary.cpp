@@ -20,7 +20,7 @@ void AppendEllipsis(std::string& text) { text += "\xE2\x80\xA6"; }
 
 // The distinct keys of one text, each kept as where it stands in the text:
 // an open-addressing table of 8 bytes a slot (the hash's upper half and the
-// offset), sized once for the keys to come, whose untouched pages cost
+// offset, which a persona's size keeps far below 4 GiB), sized once for the keys to come, whose untouched pages cost
 // nothing. Keys are hashed in small batches whose slots are fetched ahead,
 // so the table's cache misses overlap. A key is the raw text between a
 // member's quotes; the one in the table is known to end where the text has
