@@ -1,13 +1,13 @@
 #include "tool/persona_tool.h"
 
 #include <optional>
+#include <utility>
 
 #include "base/json_writer.h"
 #include "base/utf16_text.h"
 #include "base/version.h"
 #include "discovery/curl_probe.h"
 #include "launcher/command_line.h"
-#include "launcher/engine_start.h"
 #include "persona/persona_config.h"
 #include "persona/text_file.h"
 #include "persona/webgl_profile.h"
