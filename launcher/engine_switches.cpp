@@ -4,7 +4,9 @@
 #include <climits>
 #include <cstdint>
 
+#include "launcher/engine_start.h"
 #include "platform/encoding.h"
+#include "platform/process.h"
 #include "platform/system.h"
 
 namespace quillwave {
@@ -125,6 +127,15 @@ bool ReadAsEngineSwitch(std::wstring_view argument) {
 
 bool StartPageReadAsSwitch(const std::string& start_page) {
   return !start_page.empty() && ReadAsEngineSwitch(StartUrlItem(start_page).text);
+}
+
+bool SetAsideOverlongStartPage(EngineSwitches& switches, const std::wstring& engine_path,
+                               const platform::OwnArguments& own_arguments) {
+  // Only the persona's page is always quoted; the default one is short.
+  if (switches.empty() || !switches.back().always_quoted) return false;
+  if (platform::ArgumentsFitSystem(EngineLaunch(engine_path, own_arguments, switches))) return false;
+  switches.back() = StartUrlItem({});
+  return true;
 }
 
 MachineValues ReadMachineValues() { return {DeviceMemoryValue(), HardwareConcurrencyValue()}; }

@@ -38,6 +38,9 @@ std::wstring RemoteDebuggingSwitches(const std::string& cdp_tcp_port, const std:
 // The record's note when a start page is set aside.
 inline constexpr char kStartPageIgnored[] = "start-page ignored: it would be read as an engine switch";
 
+// The record's note when a start page is set aside for its length.
+inline constexpr char kStartPageTooLong[] = "start-page ignored: longer than the engine's command line allows";
+
 // True when the engine would take the argument for one of its switches: it
 // trims white space from both ends of every argument, then reads a leading
 // switch prefix as a switch wherever the argument stands.
@@ -45,6 +48,12 @@ bool ReadAsEngineSwitch(std::wstring_view argument);
 
 // The same for a persona's start page, as the engine would receive it.
 bool StartPageReadAsSwitch(const std::string& start_page);
+
+// When the persona's start page, the last item, would make the engine's
+// arguments more than the system lets a program be started with, the
+// default start URL takes its place. True when it did.
+bool SetAsideOverlongStartPage(EngineSwitches& switches, const std::wstring& engine_path,
+                               const platform::OwnArguments& own_arguments);
 
 // The machine values and the WebGL profile items a recipe uses, gathered
 // once so the recipes themselves are pure.

@@ -12,9 +12,10 @@ if [[ "${1:-}" != "--linux" ]]; then
   # tests, the Windows cross build with Wine to run its tests, clang with its
   # runtime for the fuzz targets, and Chromium as the real engine of the
   # end-to-end tests, clang-format for the style check, Python's JSON Schema
-  # validator for the checks of the example personas and the records, and
-  # what the release packs, signs and checks with.
-  packages+=(libgtk-3-dev xvfb x11-utils xdotool imagemagick curl microsocks
+  # validator for the checks of the example personas and the records, GNU
+  # time for the persona benchmark, and what the release packs, signs and
+  # checks with.
+  packages+=(libgtk-3-dev xvfb x11-utils xdotool imagemagick curl microsocks time
              g++-mingw-w64-x86-64-posix wine64 clang-14 libclang-rt-14-dev chromium clang-format-14
              python3-jsonschema zip unzip osslsigncode openssl lintian)
 fi

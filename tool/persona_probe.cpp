@@ -167,14 +167,14 @@ std::string ProbeReportJsonMembers(const ProbeReport& report) {
 std::string ProbeReportText(const ProbeReport& report) {
   std::string text;
   for (const AskedEndpoint& asked : report.asked) {
-    text += "asked " + asked.url + ": " +
-            (asked.outcome.error_code.empty() ? std::string("answered") : asked.outcome.error_code) + " in " +
-            std::to_string(asked.outcome.elapsed_ms) + " ms\n";
+    text += "asked " + TerminalText(asked.url) + ": " +
+            (asked.outcome.error_code.empty() ? std::string("answered") : TerminalText(asked.outcome.error_code)) +
+            " in " + std::to_string(asked.outcome.elapsed_ms) + " ms\n";
   }
   if (report.succeeded) {
     const ProbeOutcome& answer = report.answer;
     const auto line = [&](const char* label, const std::string& value) {
-      text += std::string(label) + (value.empty() ? "(not in the answer)" : value) + "\n";
+      text += std::string(label) + (value.empty() ? "(not in the answer)" : TerminalText(value)) + "\n";
     };
     line("egress ip:   ", answer.ip);
     line("provider:    ", report.provider);

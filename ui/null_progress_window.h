@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/progress_layout.h"
 #include "ui/progress_window.h"
 
 namespace quillwave {
@@ -14,6 +15,7 @@ namespace quillwave {
 struct NullWindowScript {
   bool opens = true;           // false: no window can be made
   bool person_closes = false;  // true: the person closes it as soon as its loop runs
+  std::size_t summary_rows = SummaryRowsShown(1080);
 };
 
 // What the window was asked to do, for the test to read afterwards.
@@ -21,6 +23,7 @@ struct NullWindowLog {
   std::mutex lock;
   bool created = false;
   bool shown = false;
+  SettingsSummary summary;  // what it was created with
   std::vector<ProgressMessage> posts;
   std::vector<std::wstring> errors;  // caption, a line feed, text
 };

@@ -255,6 +255,17 @@ TEST(BuildSettingsSummaryTest, SortsKeysByUnsignedBytes) {
   EXPECT_EQ(labels, (std::vector<std::wstring>{L"B    ", L"a    ", L"ab   ", L"z    ", L"\u00e9t\u00e9"}));
 }
 
+// The window's room bounds the list: the smallest keys stay, a later entry
+// of a key replaces its value, and "… N more" counts each other key once.
+TEST(BuildSettingsSummaryTest, KeepsTheSmallestKeysAndCountsTheRestOnce) {
+  const SettingsSummary summary =
+      BuildSettingsSummary(R"({"e": 1, "c": 1, "a": 1, "d": 1, "e": 2, "a": "x", "b": 1, "d": 0})", 3);
+  EXPECT_EQ(summary.overrides, (std::vector<SummaryRow>{Row(L"a", L"x"), Row(L"b", L"1"), Row(L"\u2026 3 more", L"")}));
+  EXPECT_EQ(summary.overrides_left_out, 3u);  // c, d and e
+  EXPECT_EQ(BuildSettingsSummary(R"({"b": 1, "a": 1, "b": 2})", 2).overrides,
+            (std::vector<SummaryRow>{Row(L"a", L"1"), Row(L"b", L"2")}));
+}
+
 TEST(BuildSettingsSummaryTest, EmptyTextGivesEmptyLists) {
   const SettingsSummary summary = BuildSettingsSummary("");
   EXPECT_TRUE(summary.overrides.empty());

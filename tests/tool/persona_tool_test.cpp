@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "base/json_writer.h"
+#include "base/version.h"
 #include "platform/encoding.h"
+#include "platform/files.h"
 #include "tests/support/temp_dir.h"
 #include "tool/persona_check.h"
 #include "tool/persona_tool.h"
@@ -25,9 +27,16 @@ std::vector<std::string> Brief(const std::vector<Finding>& findings) {
 }
 
 struct CheckRow {
-  const char* persona;
+  std::string persona;
   std::vector<std::string> findings;
 };
+
+// ASCII text as Windows Notepad saves "Unicode": UTF-16 after a byte-order mark.
+std::string Utf16(std::string_view ascii, bool little_endian) {
+  std::string bytes = little_endian ? "\xFF\xFE" : "\xFE\xFF";
+  for (const char c : ascii) bytes += little_endian ? std::string{c, '\0'} : std::string{'\0', c};
+  return bytes;
+}
 
 TEST(PersonaCheck, FindsWhatIsIgnoredMisreadOrFatal) {
   const std::string profiles = R"({"p1": {"x": 1}})";
@@ -38,9 +47,9 @@ TEST(PersonaCheck, FindsWhatIsIgnoredMisreadOrFatal) {
        {"error proxy-server 1:2", "error cdp-tcp-port 1:51"}},
       // No proxy: the lookup goes out directly. "9222abc" is read as 9222.
       {R"({"auto-geo": true, "cdp-tcp-port": "9222abc"})", {"warning cdp-tcp-port 1:20", "warning proxy-server 0:0"}},
-      // A misspelt key, booleans the launcher reads as false.
+      // A misspelt key, booleans the launcher reads as false (True is no JSON either).
       {"{\"auto-timezon\": true,\n \"webrtc-no-leak\": \"yes\", \"auto-lang\": True}",
-       {"warning auto-timezon 1:2", "warning webrtc-no-leak 2:2", "warning auto-lang 2:27"}},
+       {"warning auto-timezon 1:2", "warning webrtc-no-leak 2:2", "warning auto-lang 2:27", "warning  2:40"}},
       // A duplicate (the first wins) and a key read from inside another object.
       {R"({"lang": "de", "lang": "fr", "chrome-command-line": {"start-page": "https://a.example"}})",
        {"warning lang 1:16", "warning start-page 1:54"}},
@@ -56,6 +65,22 @@ TEST(PersonaCheck, FindsWhatIsIgnoredMisreadOrFatal) {
        {"warning webgl-profile 1:2", "warning timezone-override 1:25", "warning geo-lat 1:61", "warning geo-lng 1:76",
         "warning cdp-tcp-port 2:12", "warning start-page 2:34"}},
       {R"({"webgl-profile": "p1", "on-proxy-fail": "Fallback"})", {"warning on-proxy-fail 1:25"}},
+      // Read as the launcher reads it, UTF-16 or not; a note says so.
+      {Utf16("{\"auto-lang\": 1,\n \"cdp-tcp-port\": \"0\", \"proxy-server\": \"socks5://h:1\"}", true),
+       {"error cdp-tcp-port 2:2", "note  0:0"}},
+      {Utf16("{\"auto-lang\": 1,\n \"cdp-tcp-port\": \"0\", \"proxy-server\": \"socks5://h:1\"}", false),
+       {"error cdp-tcp-port 2:2", "note  0:0"}},
+      // No JSON at all: empty, a word, a persona cut short.
+      {"", {"warning  0:0"}},
+      {"hello", {"warning  1:1"}},
+      {"{\"proxy-server\": \"socks5://h:1\", \"auto-lang\": true,\n\"start-page\": \"https://a.te",
+       {"warning start-page 2:1", "warning  2:28"}},
+      // User information curl would read as part of the address.
+      {R"({"proxy-server": "socks5://u:p@ss@h:1"})", {"warning proxy-server 1:2"}},
+      {R"({"chrome-command-line": {"--proxy-server": "socks5://a b:100%@h:1"}})", {"warning proxy-server 1:26"}},
+      {R"({"proxy-server": "socks5://u:p%40ss@h:1"})", {}},
+      // A start page no command line can carry.
+      {R"({"start-page": ")" + std::string(200 * 1024, 'x') + R"("})", {"error start-page 1:2"}},
   };
   for (const CheckRow& row : rows) {
     const PersonaCheck check = CheckPersona(row.persona, profiles);
@@ -69,6 +94,29 @@ TEST(PersonaCheck, SuggestsTheClosestKeyAndSaysWhichDuplicateWins) {
   ASSERT_EQ(check.findings.size(), 2u);
   EXPECT_EQ(check.findings[0].message, "unknown key: the launcher ignores it; did you mean \"auto-timezone\"?");
   EXPECT_EQ(check.findings[1].message, "written 2 times; the launcher reads only the one at line 2, column 1");
+}
+
+TEST(PersonaCheck, SaysWhereJsonBreaksAndHowToWriteTheProxy) {
+  const auto message = [](std::string_view persona) { return CheckPersona(persona, std::nullopt).findings[0].message; };
+  EXPECT_EQ(
+      message("{\"lang\": \"de\",}"),
+      "not well-formed JSON at 1:15: expected a key in double quotes; the launcher still reads the keys it finds, "
+      "other programs may not");
+  EXPECT_EQ(message("\xEF\xBB\xBF"), "the file is empty: every setting keeps its default");
+  EXPECT_EQ(message(R"({"proxy-server": "socks5://a b:p@s/s@h:1"})"),
+            "curl reads the user name and password as part of a URL, where some characters must be percent-encoded: "
+            "write socks5://a%20b:***@h:1, with \"@\" as %40 and \"/\" as %2F in the password");
+}
+
+// Of one kind of finding the first hundred are listed, then their number.
+TEST(PersonaCheck, ListsAHundredOfAKindThenCountsTheRest) {
+  std::string persona = "{";
+  for (int i = 0; i < 250; ++i) persona += "\"k" + std::to_string(i) + "\": 1, ";
+  const PersonaCheck check = CheckPersona(persona + "\"granular-storage-reset\": {\"x\": true}}", std::nullopt);
+  ASSERT_EQ(check.findings.size(), 102u);
+  EXPECT_EQ(check.findings[99].key, "k99");
+  EXPECT_EQ(check.findings[100].key, "granular-storage-reset");
+  EXPECT_EQ(check.findings[101].message, "150 more unknown keys, not listed");
 }
 
 struct ToolRun {
@@ -124,6 +172,57 @@ TEST(PersonaTool, CheckJsonIsOneObjectWithEveryField) {
                 "address\"}]}\n");
 }
 
+// Control characters of a file name, a key and a value reach the terminal
+// escaped; the JSON output keeps them as JSON escapes.
+TEST(PersonaTool, CheckTextIsSafeForATerminal) {
+  test::ScopedTempDir dir;
+  test::WriteTextFile(dir.path() / std::filesystem::path(u8"p\u009b.json"),
+                      "{\"\x1b]0;t\x07\": \"\x1b[2J\", \"start-page\": \"a\xC2\x9B\x7F\"}");
+  const std::wstring file = dir.wpath() + platform::kPathSeparator + L"p\u009b.json";
+  const ToolRun run = RunTool({L"check", file});
+  EXPECT_EQ(run.exit_code, 1) << run.err;
+  std::string expected = "file: " + Narrow(dir.wpath() + platform::kPathSeparator) +
+                         "p\\u009b.json\n"
+                         "discovery: no\n"
+                         "as the launcher reads it:\n";
+  const char* fields[][2] = {{"proxy-server", "\"\""},
+                             {"webrtc-no-leak", "false"},
+                             {"webrtc-fake-public-ip", "\"\""},
+                             {"on-proxy-fail", "\"block\""},
+                             {"auto-geo", "false"},
+                             {"auto-lang", "false"},
+                             {"auto-timezone", "false"},
+                             {"geo-lat", "false"},
+                             {"geo-lng", "false"},
+                             {"lang", "false"},
+                             {"accept-language", "false"},
+                             {"timezone-override", "false"},
+                             {"close-previous-tabs", "true"},
+                             {"start-page", "\"a\\u009b\\x7f\"  (line 1, column 20)"},
+                             {"cdp-tcp-port", "\"\""},
+                             {"device-memory", "false"},
+                             {"hardware-concurrency", "false"},
+                             {"speech-voices", "false"},
+                             {"granular-storage-reset", "{}"},
+                             {"webgl-profile", "\"\""}};
+  for (const auto& [key, value] : fields) {
+    std::string line = "  " + std::string(key) + std::string(24 - std::string_view(key).size(), ' ') + value;
+    if (std::string_view(key) == "close-previous-tabs") {
+      line += "  (a start-page always closes them)";
+    } else if (std::string_view(key) != "start-page") {
+      line += "  (not in the file: default)";
+    }
+    expected += line + "\n";
+  }
+  expected +=
+      "warning: line 1, column 2: \\x1b]0;t\\x07: unknown key: the launcher ignores it\n"
+      "warning: line 1, column 3: not well-formed JSON at 1:3: control character in a string; the launcher still "
+      "reads the keys it finds, other programs may not\n";
+  EXPECT_EQ(run.out, expected);
+  const ToolRun json = RunTool({L"check", L"--json", file});
+  EXPECT_NE(json.out.find("\"key\":\"\\u001b]0;t\\u0007\""), std::string::npos) << json.out;
+}
+
 TEST(PersonaTool, EveryBadCommandLineGivesOneLine) {
   test::ScopedTempDir dir;
   const std::wstring folder = dir.wpath();
@@ -150,12 +249,20 @@ TEST(PersonaTool, EveryBadCommandLineGivesOneLine) {
        "quillwave-persona probe: one path only (\"" + Narrow(folder) + "\" is a second one)\n"},
       {{L"check", missing}, 3, "quillwave-persona check: no such file or folder: " + Narrow(missing) + "\n"},
       {{L"switches", missing}, 3, "quillwave-persona switches: no such folder: " + Narrow(missing) + "\n"},
+      {{L"check", missing + L"\u009b"},
+       3,
+       "quillwave-persona check: no such file or folder: " + Narrow(missing) + "\\u009b\n"},
   };
   for (const auto& row : rows) {
     const ToolRun run = RunTool(row.arguments);
     EXPECT_EQ(run.exit_code, row.exit_code) << row.err;
     EXPECT_EQ(run.err, row.err);
     EXPECT_EQ(run.out, "");
+  }
+  for (const wchar_t* version : {L"--version", L"version"}) {
+    const ToolRun run = RunTool({version});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.out, std::string("quillwave-persona ") + kLauncherVersion + "\n");
   }
 }
 
