@@ -5,7 +5,8 @@
 #   scripts/install-deps.sh --linux    only what the native launcher build needs (the demo)
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config googletest)
+# quillwave-geo, built with the launcher on Linux, needs libmaxminddb and libmicrohttpd.
+packages=(cmake make g++ pkg-config googletest libmaxminddb-dev libmicrohttpd-dev)
 if [[ "${1:-}" != "--linux" ]]; then
   # The GTK progress window, the X server the window tests run on and the
   # tools they inspect it with, curl and a SOCKS5 proxy for the discovery
@@ -13,10 +14,11 @@ if [[ "${1:-}" != "--linux" ]]; then
   # runtime for the fuzz targets, and Chromium as the real engine of the
   # end-to-end tests, clang-format for the style check, Python's JSON Schema
   # validator for the checks of the example personas and the records, and
-  # what the release packs, signs and checks with.
+  # what the release packs, signs and checks with, and the MaxMind DB writer
+  # that makes quillwave-geo's test databases.
   packages+=(libgtk-3-dev xvfb x11-utils xdotool imagemagick curl microsocks
              g++-mingw-w64-x86-64-posix wine64 clang-14 libclang-rt-14-dev chromium clang-format-14
-             python3-jsonschema zip unzip osslsigncode openssl lintian)
+             python3-jsonschema zip unzip osslsigncode openssl lintian libmaxmind-db-writer-perl)
 fi
 
 missing=()
