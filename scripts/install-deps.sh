@@ -3,11 +3,15 @@
 # only what is missing (safe to run again).
 #   scripts/install-deps.sh            everything (both builds and all tests)
 #   scripts/install-deps.sh --linux    only what the native launcher build needs (the demo)
+#   scripts/install-deps.sh --bench    also what scripts/bench-geo.sh runs (wrk, nginx)
 set -euo pipefail
 
 # quillwave-geo, built with the launcher on Linux, needs libmaxminddb and libmicrohttpd.
 packages=(cmake make g++ pkg-config googletest libmaxminddb-dev libmicrohttpd-dev)
-if [[ "${1:-}" != "--linux" ]]; then
+if [[ "${1:-}" == "--bench" ]]; then
+  # The load generator and the server quillwave-geo is measured against.
+  packages+=(wrk nginx-light curl perl libmaxmind-db-writer-perl)
+elif [[ "${1:-}" != "--linux" ]]; then
   # The GTK progress window, the X server the window tests run on and the
   # tools they inspect it with, curl and a SOCKS5 proxy for the discovery
   # tests, the Windows cross build with Wine to run its tests, clang with its
