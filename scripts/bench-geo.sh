@@ -104,7 +104,7 @@ met=1
 for mode in new kept; do
   read -r nginx_rate nginx_p99 < <(measure "$nginx_port" "$mode")
   read -r geo_rate geo_p99 < <(measure "$geo_port" "$mode")
-  share=$(awk -v a="$geo_rate" -v b="$nginx_rate" 'BEGIN {printf "%.2f", b > 0 ? a / b : 0}')
+  share=$(awk -v a="$geo_rate" -v b="$nginx_rate" 'BEGIN {printf "%.2f", (b > 0 ? a / b : 0)}')
   label="$mode per request"
   [[ "$mode" == kept ]] && label="kept open"
   printf '%-22s %-15s %12s %10s %14s\n' "$label" nginx "$nginx_rate" "$nginx_p99" ""
