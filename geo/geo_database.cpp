@@ -64,7 +64,8 @@ OpenedDatabase OpenGeoDatabase(const std::string& path) {
   const int status = MMDB_open(path.c_str(), MMDB_MODE_MMAP, &database->mmdb_);
   if (status != MMDB_SUCCESS) {
     std::string error = MMDB_strerror(status);
-    if (status == MMDB_IO_ERROR) error += std::string(" (") + std::strerror(errno) + ")";
+    if (status == MMDB_FILE_OPEN_ERROR || status == MMDB_IO_ERROR)
+      error += std::string(" (") + std::strerror(errno) + ")";
     return {nullptr, error};
   }
   database->open_ = true;
