@@ -14,7 +14,7 @@ namespace {
 
 constexpr std::string_view kAcceptedScheme = "socks5://";
 constexpr std::string_view kCurlScheme = "socks5h://";
-constexpr char kApiKey[] = "7c3e91f04ab25d68e0b7f1a9c4d2e8356b0a9f1e";
+using endpoints::kApiKey;
 constexpr std::size_t kShortestIp = 7;
 constexpr std::size_t kLongestIp = 45;
 constexpr std::size_t kMessageHead = 80;

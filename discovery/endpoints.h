@@ -13,5 +13,7 @@ extern const char kTertiaryHost[];
 // The primary endpoint's port; the probe knows the endpoint by
 // ":<port>/geo" in a URL.
 extern const int kPrimaryPort;
+// The key the primary endpoint is sent in its X-API-Key header.
+extern const char kApiKey[];
 
 }  // namespace quillwave::endpoints
