@@ -128,7 +128,7 @@ struct Run {
 
   int DirectLaunch() const {
     const std::string housekeeping = Housekeeping();
-    EngineSwitches switches = DirectRecipe(persona, ReadMachineValues(), WebglItems(), own_arguments.text);
+    EngineSwitches switches = DirectRecipe(persona, ReadMachineValues(), WebglItems(), own_arguments.list);
     const std::string_view start_page = FitStartPage(switches);
     WriteResultRecord(result_record_path, LaunchOutcome{"passthrough", 0, "", JoinNotes({housekeeping, start_page})});
     return Launch(switches);
@@ -190,7 +190,7 @@ struct Run {
     }
     EngineSwitches switches = ProfileAndDiscoveredSwitches(persona, WebglItems(), found);
     const std::string housekeeping = Housekeeping();
-    AppendMachineDebuggingAndStartUrl(switches, persona, ReadMachineValues(), own_arguments.text);
+    AppendMachineDebuggingAndStartUrl(switches, persona, ReadMachineValues(), own_arguments.list);
     const std::string_view start_page = FitStartPage(switches);
     WriteResultRecord(result_record_path, DiscoveredOutcome("ok", found, "", JoinNotes({housekeeping, start_page})));
     return Launch(switches);
