@@ -125,11 +125,13 @@ struct ToolRun {
   std::string err;
 };
 
-ToolRun RunTool(const std::vector<std::wstring>& arguments, const std::wstring& launcher_dir = L"") {
+ToolRun RunTool(
+    const std::vector<std::wstring>& arguments, const std::wstring& launcher_dir = L"",
+    ProbeFunction probe = [](const std::string&, const std::string&) { return ProbeOutcome{}; }) {
   ToolRun run{0, {}, {}};
   ToolEnvironment environment;
   environment.launcher_dir = launcher_dir;
-  environment.probe = [](const std::string&, const std::string&) { return ProbeOutcome{}; };
+  environment.probe = std::move(probe);
   environment.out = [&](std::string_view text) { run.out += text; };
   environment.err = [&](std::string_view text) { run.err += text; };
   run.exit_code = RunPersonaTool(arguments, environment);
@@ -243,6 +245,7 @@ TEST(PersonaTool, EveryBadCommandLineGivesOneLine) {
        "quillwave-persona switches: the other --assume- values need --assume-ip\n"},
       {{L"switches", folder, L"--assume-ip"}, 64, "quillwave-persona switches: --assume-ip needs a value\n"},
       {{L"check", L"--yaml", folder}, 64, "quillwave-persona check: unknown option --yaml\n"},
+      {{L"endpoints", folder}, 64, "quillwave-persona endpoints: takes no path (\"" + Narrow(folder) + "\")\n"},
       {{L"check"}, 64, "quillwave-persona check: no PATH given\n"},
       {{L"probe", folder, folder},
        64,
@@ -264,6 +267,29 @@ TEST(PersonaTool, EveryBadCommandLineGivesOneLine) {
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.out, std::string("quillwave-persona ") + kLauncherVersion + "\n");
   }
+}
+
+// The test build carries the placeholders; of the key only its start shows.
+TEST(PersonaTool, EndpointsNamesWhatThisBuildAsks) {
+  const ToolRun text = RunTool({L"endpoints"});
+  EXPECT_EQ(text.exit_code, 0);
+  EXPECT_EQ(text.out,
+            "primary:      http://192.0.2.10:65333/geo\n"
+            "  shown as:   geo.primary.example\n"
+            "secondary:    https://geoip.secondary.example/geoip?format=json\n"
+            "  shown as:   geoip.secondary.example, and scnd once it has failed\n"
+            "tertiary:     https://myip.tertiary.example/myip\n"
+            "  shown as:   myip.tertiary.example\n"
+            "api key:      7c3e... (the first 4 of its 40 digits)\n"
+            "placeholders: yes: they reach nobody, so every lookup fails\n");
+  const ToolRun json = RunTool({L"endpoints", L"--json"});
+  EXPECT_EQ(json.exit_code, 0);
+  EXPECT_EQ(json.out,
+            "{\"primary\":{\"url\":\"http://192.0.2.10:65333/geo\",\"name\":\"geo.primary.example\"},"
+            "\"secondary\":{\"url\":\"https://geoip.secondary.example/geoip?format=json\","
+            "\"name\":\"geoip.secondary.example\",\"label\":\"scnd\"},"
+            "\"tertiary\":{\"url\":\"https://myip.tertiary.example/myip\",\"name\":\"myip.tertiary.example\"},"
+            "\"api_key_start\":\"7c3e\",\"placeholders\":true}\n");
 }
 
 }  // namespace
