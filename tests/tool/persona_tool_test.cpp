@@ -3,16 +3,21 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "base/json_writer.h"
 #include "base/version.h"
+#include "platform/child_output.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
 #include "tests/support/temp_dir.h"
 #include "tool/persona_check.h"
 #include "tool/persona_tool.h"
+#ifndef _WIN32
+#include "tests/support/loopback.h"
+#endif
 
 namespace quillwave {
 namespace {
@@ -291,6 +296,58 @@ TEST(PersonaTool, EndpointsNamesWhatThisBuildAsks) {
             "\"tertiary\":{\"url\":\"https://myip.tertiary.example/myip\",\"name\":\"myip.tertiary.example\"},"
             "\"api_key_start\":\"7c3e\",\"placeholders\":true}\n");
 }
+
+#ifndef _WIN32
+// Real curl through microsocks on loopback, every endpoint sent to a closed
+// port: a proxy that is not there, and one that answers but cannot reach
+// the endpoint, are told apart for each endpoint asked.
+TEST(PersonaTool, ProbeTellsAProxyNotThereFromOneThatCannotReachTheEndpoint) {
+  const test::LoopbackPort closed_endpoint(false);
+  const test::LoopbackPort closed_proxy(false);
+  int proxy = 0;
+  const auto microsocks = test::StartSocksProxy(proxy);
+  ASSERT_TRUE(microsocks) << "microsocks did not start; scripts/install-deps.sh installs it";
+  const std::wstring curl = platform::FindSystemCurl().path;
+  const ProbeFunction to_closed_endpoint = [&](const std::string& through, const std::string&) {
+    return ProbeEgressWith(curl, through, "http://127.0.0.1:" + std::to_string(closed_endpoint.port()) + "/geo");
+  };
+  const struct {
+    int proxy_port;
+    std::string said;  // the line under each endpoint asked, from its start
+    std::string failed_at;
+  } rows[] = {
+      {closed_proxy.port(),
+       "  the proxy cannot be reached (curl: Failed to connect to 127.0.0.1 port " +
+           std::to_string(closed_proxy.port()) + " ",
+       "proxy"},
+      {proxy,
+       "  the proxy answered but could not reach the endpoint: connection refused (curl: Can't complete SOCKS5 "
+       "connection to 127.0.0.1. (5))\n",
+       "endpoint"},
+  };
+  test::ScopedTempDir dir;
+  for (const auto& row : rows) {
+    test::WriteTextFile(
+        dir.path() / "command-line.json",
+        "{\"proxy-server\": \"socks5://127.0.0.1:" + std::to_string(row.proxy_port) + "\", \"auto-timezone\": true}");
+    const ToolRun text = RunTool({L"probe", dir.wpath()}, L"", to_closed_endpoint);
+    EXPECT_EQ(text.exit_code, 2) << text.err;
+    const std::string out = std::regex_replace(text.out, std::regex(" in [0-9]+ ms\n"), " in N ms\n");
+    const std::string asked[] = {
+        "\nasked primary geo.primary.example at http://192.0.2.10:65333/geo: PROXY_UNREACHABLE in N ms\n",
+        "\nasked secondary geoip.secondary.example at https://geoip.secondary.example/geoip?format=json: "
+        "PROXY_UNREACHABLE in N ms\n"};
+    for (const std::string& line : asked) {
+      const std::size_t at = out.find(line);
+      ASSERT_NE(at, std::string::npos) << out;
+      EXPECT_EQ(out.substr(at + line.size(), row.said.size()), row.said) << out;
+    }
+    const ToolRun json = RunTool({L"probe", L"--json", dir.wpath()}, L"", to_closed_endpoint);
+    const std::string failed_at = "\"failed_at\":\"" + row.failed_at + "\"";
+    EXPECT_NE(json.out.find(failed_at), json.out.rfind(failed_at)) << json.out;  // for both endpoints
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace quillwave
