@@ -295,6 +295,18 @@ platform::ProcessLaunch CurlLaunch(const std::wstring& curl_path, const std::vec
   return launch;
 }
 
+std::string CurlErrorText(std::string_view output) {
+  constexpr std::string_view kPrefix = "curl: (";
+  constexpr std::size_t kLongest = 200;
+  std::size_t at = output.rfind(kPrefix);
+  while (at != std::string_view::npos && at != 0 && output[at - 1] != '\n') at = output.rfind(kPrefix, at - 1);
+  if (at == std::string_view::npos) return {};
+  const std::size_t close = output.find(") ", at + kPrefix.size());
+  const std::size_t end = output.find_first_of("\r\n", at);
+  if (close == std::string_view::npos || close > end) return {};
+  return std::string(output.substr(close + 2, std::min(end, output.size()) - close - 2).substr(0, kLongest));
+}
+
 ProbeOutcome ClassifyCurlRun(const CurlRun& run, const std::string& proxy, const std::string& url) {
   ProbeOutcome outcome;
   outcome.curl_exit_code = run.exit_code;
@@ -303,6 +315,7 @@ ProbeOutcome ClassifyCurlRun(const CurlRun& run, const std::string& proxy, const
     outcome.error_code = ErrorCodeForExit(run.exit_code, run.output);
     outcome.message = "curl exit " + std::to_string(run.exit_code) + " against " + url + " via " +
                       MaskProxyPassword(proxy) + " after " + std::to_string(run.elapsed_ms) + " ms";
+    outcome.curl_error = CurlErrorText(run.output);
     return outcome;
   }
 

@@ -17,6 +17,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "tool/dry_run.h"
+#include "tool/endpoint_list.h"
 #include "tool/persona_check.h"
 #include "tool/persona_probe.h"
 
@@ -28,6 +29,7 @@ constexpr char kUsage[] =
     "       quillwave-persona switches [--json] [--assume-ip IP] [--assume-timezone TZ] [--assume-country CC]\n"
     "                                  [--assume-lat LAT] [--assume-lng LNG] USER_DATA_DIR [-- OWN_ARGUMENTS...]\n"
     "       quillwave-persona probe [--json] USER_DATA_DIR\n"
+    "       quillwave-persona endpoints [--json]\n"
     "       quillwave-persona --version\n";
 
 std::string Quoted(std::string_view value) { return "\"" + EscapeJsonString(value) + "\""; }
@@ -48,6 +50,7 @@ class Tool {
       environment_.out(std::string("quillwave-persona ") + kLauncherVersion + "\n");
       return 0;
     }
+    if (command_ == "endpoints") return Endpoints();
     if (command_ != "check" && command_ != "switches" && command_ != "probe") {
       return Usage("unknown command \"" + TerminalText(command_) + "\"");
     }
@@ -240,6 +243,22 @@ class Tool {
       text += "\ncommand line:\n" + TerminalText(Narrow(line)) + "\n";
     }
     environment_.out(text);
+    return 0;
+  }
+
+  // The endpoints this build asks: the first thing to look at when every
+  // lookup fails. Nothing is asked.
+  int Endpoints() {
+    for (std::size_t i = 1; i < arguments_.size(); ++i) {
+      const std::string argument = Narrow(arguments_[i]);
+      if (argument == "--json") {
+        json_ = true;
+        continue;
+      }
+      return BadCommandLine(argument.size() > 1 && argument[0] == '-' ? "unknown option " + argument
+                                                                      : "takes no path (\"" + argument + "\")");
+    }
+    environment_.out(json_ ? EndpointsJson() : EndpointsText());
     return 0;
   }
 
