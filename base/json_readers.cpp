@@ -1,6 +1,8 @@
 #include "base/json_readers.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <functional>
 
 namespace quillwave {
@@ -159,13 +161,39 @@ std::size_t FindField(std::string_view text, std::string_view key) {
 
 bool HasField(std::string_view text, std::string_view key) { return FindField(text, key) != npos; }
 
-std::vector<std::size_t> FindEveryField(std::string_view text, std::string_view key) {
-  std::vector<std::size_t> found;
+FieldCount CountFields(std::string_view text, std::string_view key) {
+  FieldCount found;
   ForEachKeyedValue(text, key, [&](std::size_t, std::size_t key_at) {
-    found.push_back(key_at);
+    if (found.count == 0) found.first = key_at;
+    if (found.count == 1) found.second = key_at;
+    ++found.count;
     return false;
   });
   return found;
+}
+
+std::vector<bool> KeysWritten(std::string_view text, std::span<const std::string_view> keys) {
+  std::vector<bool> written(keys.size());
+  // The keys by their first byte, so that most quotes are passed at a glance.
+  std::array<std::vector<std::size_t>, 256> by_first;
+  for (std::size_t k = 0; k < keys.size(); ++k) by_first[static_cast<unsigned char>(keys[k].front())].push_back(k);
+  std::size_t missing = keys.size();
+  const char* const end = text.data() + text.size();
+  for (const char* quote = text.data(); missing > 0 && quote < end; ++quote) {
+    quote = static_cast<const char*>(std::memchr(quote, '"', static_cast<std::size_t>(end - quote)));
+    if (quote == nullptr) break;
+    const char* const name = quote + 1;
+    if (name == end) break;
+    for (const std::size_t k : by_first[static_cast<unsigned char>(*name)]) {
+      const std::string_view key = keys[k];
+      if (written[k] || static_cast<std::size_t>(end - name) <= key.size()) continue;
+      if (std::memcmp(name, key.data(), key.size()) == 0 && name[key.size()] == '"') {
+        written[k] = true;
+        --missing;
+      }
+    }
+  }
+  return written;
 }
 
 KeyedObject FindObjectField(std::string_view text, std::string_view key) {

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <functional>
 #include <map>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -34,8 +35,19 @@ struct KeyedValue {
 KeyedValue FindStringField(std::string_view text, std::string_view key);
 KeyedValue FindScalarField(std::string_view text, std::string_view key);
 std::size_t FindField(std::string_view text, std::string_view key);
-// Every match of "KEY"\s*:, in text order.
-std::vector<std::size_t> FindEveryField(std::string_view text, std::string_view key);
+// How many matches of "KEY"\s*: the text holds, and where the first two
+// stand (npos when there are fewer).
+struct FieldCount {
+  std::size_t count = 0;
+  std::size_t first = std::string_view::npos;
+  std::size_t second = std::string_view::npos;
+};
+FieldCount CountFields(std::string_view text, std::string_view key);
+// Which of the keys the text holds at all as "KEY" (whatever follows), in
+// one pass over its quotes: a reader need not scan a text for a key it
+// does not hold. Keys must not be empty.
+std::vector<bool> KeysWritten(std::string_view text, std::span<const std::string_view> keys);
+
 struct KeyedObject {
   std::size_t key_at = std::string_view::npos;
   std::size_t open = std::string_view::npos;  // the value's '{'

@@ -7,10 +7,25 @@
 # a relative link with its manual page, and the documentation in
 # share/doc/quillwave-launcher/.
 #
+# Linux also gets quillwave-geo, the primary endpoint service, as a Debian
+# package of its own: the install component "geo" (everything else is the
+# component "launcher"), in sbin/ with its manual page, its systemd unit (put
+# in by the Debian packing only) and its documentation.
+#
+# A build whose endpoints are still the placeholders (cmake/endpoints.cmake)
+# names every package with "-placeholder", so that it is not shipped by
+# mistake.
+#
 # Included at the end of the top-level CMakeLists.txt: programs added anywhere
 # before it, the persona tool too, are installed when their target exists.
 
-set(QUILLWAVE_PACKAGE_NAME quillwave-launcher)
+set(quillwave_name_suffix "")
+if(QUILLWAVE_ENDPOINTS_ARE_PLACEHOLDERS)
+  set(quillwave_name_suffix -placeholder)
+endif()
+set(QUILLWAVE_PACKAGE_NAME quillwave-launcher${quillwave_name_suffix})
+set(QUILLWAVE_GEO_PACKAGE_NAME quillwave-geo${quillwave_name_suffix})
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME launcher)
 set(QUILLWAVE_PACKAGE_CONTACT "Quillwave <releases@quillwave.invalid>"
   CACHE STRING "Maintainer named in the Debian package and its changelog")
 
@@ -37,16 +52,7 @@ if(TARGET quillwave-persona)
     file(CREATE_LINK ../${quillwave_program_dir}/quillwave-persona ${CMAKE_BINARY_DIR}/install/quillwave-persona
       SYMBOLIC)
     install(FILES ${CMAKE_BINARY_DIR}/install/quillwave-persona DESTINATION bin)
-    # Its manual page, compressed without a name or time in the header so the
-    # bytes depend on the text only.
-    set(quillwave_manual ${CMAKE_SOURCE_DIR}/packaging/quillwave-persona.1)
-    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${quillwave_manual})
-    execute_process(COMMAND gzip -9n -c ${quillwave_manual} OUTPUT_FILE ${CMAKE_BINARY_DIR}/install/quillwave-persona.1.gz
-      RESULT_VARIABLE quillwave_gzip_failed)
-    if(quillwave_gzip_failed)
-      message(FATAL_ERROR "gzip failed on the manual page")
-    endif()
-    install(FILES ${CMAKE_BINARY_DIR}/install/quillwave-persona.1.gz DESTINATION share/man/man1)
+    set(quillwave_persona_manual TRUE)
   endif()
 endif()
 
@@ -58,13 +64,43 @@ install(FILES ${quillwave_docs} DESTINATION ${quillwave_doc_dir}/docs)
 file(GLOB quillwave_schemas CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/schemas/*.json)
 list(SORT quillwave_schemas)
 install(FILES ${quillwave_schemas} DESTINATION ${quillwave_doc_dir}/schemas)
+# The example personas and WebGL profiles, to copy from (examples/README.md).
+install(FILES examples/README.md examples/persona-complete.json examples/corvane-webgl-profiles.json
+  DESTINATION ${quillwave_doc_dir}/examples)
+install(FILES examples/profile/command-line.json DESTINATION ${quillwave_doc_dir}/examples/profile)
+
+# Compressed without a name or time in the header, so the bytes depend on the
+# text only.
+function(quillwave_install_manual page section component)
+  set(source ${CMAKE_SOURCE_DIR}/${page})
+  file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/install)
+  get_filename_component(name ${page} NAME)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+  execute_process(COMMAND gzip -9n -c ${source} OUTPUT_FILE ${CMAKE_BINARY_DIR}/install/${name}.gz
+    RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "gzip failed on ${page}")
+  endif()
+  install(FILES ${CMAKE_BINARY_DIR}/install/${name}.gz DESTINATION share/man/man${section} COMPONENT ${component})
+endfunction()
+
+if(quillwave_persona_manual)
+  quillwave_install_manual(packaging/quillwave-persona.1 1 launcher)
+endif()
+
+if(TARGET quillwave-geo)
+  set(quillwave_geo_doc_dir share/doc/${QUILLWAVE_GEO_PACKAGE_NAME})
+  install(TARGETS quillwave-geo RUNTIME DESTINATION sbin COMPONENT geo)
+  quillwave_install_manual(packaging/geo/quillwave-geo.8 8 geo)
+  install(FILES README.md docs/endpoints.md DESTINATION ${quillwave_geo_doc_dir} COMPONENT geo)
+  install(FILES packaging/THIRD-PARTY-NOTICES.txt DESTINATION ${quillwave_geo_doc_dir} COMPONENT geo)
+endif()
 
 # --- Packages ---------------------------------------------------------------
 set(CPACK_PACKAGE_NAME ${QUILLWAVE_PACKAGE_NAME})
 set(CPACK_PACKAGE_VENDOR "Quillwave")
 set(CPACK_PACKAGE_CONTACT "${QUILLWAVE_PACKAGE_CONTACT}")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "launcher of the Quillwave browser engine")
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/cpack_per_generator.cmake)
 # Every time inside the packages is the commit's: SOURCE_DATE_EPOCH when set,
@@ -88,43 +124,90 @@ if(WIN32)
 else()
   set(CPACK_GENERATOR DEB TGZ)
   set(CPACK_PACKAGE_FILE_NAME ${QUILLWAVE_PACKAGE_NAME}-${PROJECT_VERSION}-linux-x86_64)
-
-  set(CPACK_DEBIAN_FILE_NAME ${QUILLWAVE_PACKAGE_NAME}_${PROJECT_VERSION}_amd64.deb)
+  # One Debian package per component; the tarball holds the launcher only
+  # (cmake/cpack_per_generator.cmake).
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_ALL launcher)
+  if(TARGET quillwave-geo)
+    list(APPEND CPACK_COMPONENTS_ALL geo)
+  endif()
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
-  set(CPACK_DEBIAN_PACKAGE_SECTION web)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+
+  set(CPACK_DEBIAN_LAUNCHER_PACKAGE_NAME ${QUILLWAVE_PACKAGE_NAME})
+  set(CPACK_DEBIAN_LAUNCHER_FILE_NAME ${QUILLWAVE_PACKAGE_NAME}_${PROJECT_VERSION}_amd64.deb)
+  set(CPACK_DEBIAN_LAUNCHER_PACKAGE_SECTION web)
   # The launcher needs only the C library (2.36: the C++ runtime linked in
   # calls arc4random) and curl for discovery; its window module needs GTK 3,
   # and without it the launch goes on without a window.
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.36), curl")
-  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libgtk-3-0")
-  # CPack puts the summary first; this is the extended description below it.
-  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Started in place of the Quillwave browser engine, which lies beside it in
+  set(CPACK_DEBIAN_LAUNCHER_PACKAGE_DEPENDS "libc6 (>= 2.36), curl")
+  set(CPACK_DEBIAN_LAUNCHER_PACKAGE_RECOMMENDS "libgtk-3-0")
+  # The summary line, then the extended description (with no summary of the
+  # project's own, CPack takes each package's first line as its summary).
+  set(CPACK_DEBIAN_LAUNCHER_DESCRIPTION "launcher of the Quillwave browser engine
+Started in place of the Quillwave browser engine, which lies beside it in
 /usr/lib/quillwave/ as quillwave-engine. It reads the profile's persona,
 learns through the persona's proxy which public address the browser will
 appear from when asked to, clears the storage the persona selects and starts
 the engine with the switches the persona implies.")
 
-  # The Debian copyright file and changelog go into the Debian package only;
-  # a package without a Debian revision names its changelog changelog.gz.
+  set(CPACK_DEBIAN_GEO_PACKAGE_NAME ${QUILLWAVE_GEO_PACKAGE_NAME})
+  set(CPACK_DEBIAN_GEO_FILE_NAME ${QUILLWAVE_GEO_PACKAGE_NAME}_${PROJECT_VERSION}_amd64.deb)
+  set(CPACK_DEBIAN_GEO_PACKAGE_SECTION net)
+  # The C++ runtime is linked in as in the launcher; the database reader and
+  # the HTTP server are Debian's (the versions as dpkg-shlibdeps gives them).
+  set(CPACK_DEBIAN_GEO_PACKAGE_DEPENDS "libc6 (>= 2.36), libmaxminddb0 (>= 1.0.2), libmicrohttpd12 (>= 0.9.50)")
+  set(CPACK_DEBIAN_GEO_DESCRIPTION "primary lookup endpoint of a Quillwave deployment
+quillwave-geo tells a Quillwave launcher, which asks through the persona's
+proxy, the public address the request came from and the country, time zone
+and coordinates a MaxMind DB city database gives for it. It runs as a
+systemd service; the database and the API keys are the operator's.")
+
+  # Files only the Debian packages hold: each package's copyright file and
+  # changelog (a package without a Debian revision names it changelog.gz) and
+  # the service's systemd unit, which stays out of the install rules so that
+  # installing the tree elsewhere never writes into /lib.
   string(TIMESTAMP quillwave_year "%Y" UTC)
   string(TIMESTAMP quillwave_changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
   set(quillwave_debian_dir ${CMAKE_BINARY_DIR}/packaging/debian)
-  configure_file(${CMAKE_SOURCE_DIR}/packaging/debian/copyright.in ${quillwave_debian_dir}/copyright @ONLY)
-  configure_file(${CMAKE_SOURCE_DIR}/packaging/debian/changelog.in ${quillwave_debian_dir}/changelog @ONLY)
+  set(quillwave_components launcher geo)
+  set(quillwave_packages ${QUILLWAVE_PACKAGE_NAME} ${QUILLWAVE_GEO_PACKAGE_NAME})
+  set(quillwave_programs "usr/lib/quillwave/*" "usr/sbin/*")
+  set(quillwave_titles "the Quillwave launcher" "quillwave-geo")
+  foreach(component package programs title IN ZIP_LISTS
+          quillwave_components quillwave_packages quillwave_programs quillwave_titles)
+    set(quillwave_debian_package ${package})
+    set(quillwave_debian_programs ${programs})
+    set(quillwave_debian_title ${title})
+    configure_file(${CMAKE_SOURCE_DIR}/packaging/debian/copyright.in ${quillwave_debian_dir}/${component}/copyright @ONLY)
+    configure_file(${CMAKE_SOURCE_DIR}/packaging/debian/changelog.in ${quillwave_debian_dir}/${component}/changelog @ONLY)
+  endforeach()
+  configure_file(${CMAKE_SOURCE_DIR}/packaging/geo/quillwave-geo.service ${quillwave_debian_dir}/geo/quillwave-geo.service
+    COPYONLY)
   set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_BINARY_DIR}/packaging/add_debian_files.cmake)
   file(WRITE ${CPACK_PRE_BUILD_SCRIPTS} "
-if(CPACK_GENERATOR STREQUAL \"DEB\")
-  set(doc \"\${CPACK_TEMPORARY_INSTALL_DIRECTORY}/usr/${quillwave_doc_dir}\")
-  file(COPY_FILE \"${quillwave_debian_dir}/copyright\" \"\${doc}/copyright\")
+# Each component's tree lies in a folder of its name.
+function(quillwave_add_debian_files component package)
+  set(tree \"\${CPACK_TEMPORARY_DIRECTORY}/\${component}\")
+  set(doc \"\${tree}/usr/share/doc/\${package}\")
+  file(COPY_FILE \"${quillwave_debian_dir}/\${component}/copyright\" \"\${doc}/copyright\")
   # gzip -n: no name or time in the header, so the bytes depend on the text only.
-  execute_process(COMMAND gzip -9n -c \"${quillwave_debian_dir}/changelog\"
+  execute_process(COMMAND gzip -9n -c \"${quillwave_debian_dir}/\${component}/changelog\"
     OUTPUT_FILE \"\${doc}/changelog.gz\" RESULT_VARIABLE failed)
   if(failed)
     message(FATAL_ERROR \"gzip failed on the Debian changelog\")
   endif()
   file(CHMOD \"\${doc}/copyright\" \"\${doc}/changelog.gz\"
     PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+endfunction()
+if(CPACK_GENERATOR STREQUAL \"DEB\")
+  quillwave_add_debian_files(launcher ${QUILLWAVE_PACKAGE_NAME})
+  if(IS_DIRECTORY \"\${CPACK_TEMPORARY_DIRECTORY}/geo\")
+    quillwave_add_debian_files(geo ${QUILLWAVE_GEO_PACKAGE_NAME})
+    set(units \"\${CPACK_TEMPORARY_DIRECTORY}/geo/lib/systemd/system\")
+    file(MAKE_DIRECTORY \"\${units}\")
+    file(COPY_FILE \"${quillwave_debian_dir}/geo/quillwave-geo.service\" \"\${units}/quillwave-geo.service\")
+  endif()
 endif()
 ")
 endif()

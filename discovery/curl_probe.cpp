@@ -14,7 +14,7 @@ namespace {
 
 constexpr std::string_view kAcceptedScheme = "socks5://";
 constexpr std::string_view kCurlScheme = "socks5h://";
-constexpr char kApiKey[] = "7c3e91f04ab25d68e0b7f1a9c4d2e8356b0a9f1e";
+using endpoints::kApiKey;
 constexpr std::size_t kShortestIp = 7;
 constexpr std::size_t kLongestIp = 45;
 constexpr std::size_t kMessageHead = 80;
@@ -300,6 +300,18 @@ platform::ProcessLaunch CurlLaunch(const std::wstring& curl_path, const std::vec
   return launch;
 }
 
+std::string CurlErrorText(std::string_view output) {
+  constexpr std::string_view kPrefix = "curl: (";
+  constexpr std::size_t kLongest = 200;
+  std::size_t at = output.rfind(kPrefix);
+  while (at != std::string_view::npos && at != 0 && output[at - 1] != '\n') at = output.rfind(kPrefix, at - 1);
+  if (at == std::string_view::npos) return {};
+  const std::size_t close = output.find(") ", at + kPrefix.size());
+  const std::size_t end = output.find_first_of("\r\n", at);
+  if (close == std::string_view::npos || close > end) return {};
+  return std::string(output.substr(close + 2, std::min(end, output.size()) - close - 2).substr(0, kLongest));
+}
+
 ProbeOutcome ClassifyCurlRun(const CurlRun& run, const std::string& proxy, const std::string& url) {
   ProbeOutcome outcome;
   outcome.curl_exit_code = run.exit_code;
@@ -308,6 +320,7 @@ ProbeOutcome ClassifyCurlRun(const CurlRun& run, const std::string& proxy, const
     outcome.error_code = ErrorCodeForExit(run.exit_code, run.output);
     outcome.message = "curl exit " + std::to_string(run.exit_code) + " against " + url + " via " +
                       MaskProxyPassword(proxy) + " after " + std::to_string(run.elapsed_ms) + " ms";
+    outcome.curl_error = CurlErrorText(run.output);
     return outcome;
   }
 

@@ -26,6 +26,9 @@ struct ProbeOutcome {
   std::string timezone;
   std::string latitude;
   std::string longitude;
+  // curl's own words on a run that failed ("Failed to connect to ..."); not
+  // recorded, but they tell which machine a failure lies with.
+  std::string curl_error;
 };
 
 // curl ends itself after 10 s (--max-time 10); one that is still running 5 s
@@ -103,6 +106,10 @@ struct CurlRun {
   std::uint64_t total_bytes = 0;
   std::int64_t elapsed_ms = 0;
 };
+
+// What curl said of its failure: the text of its last "curl: (N) TEXT"
+// line in `output`, at most 200 bytes; empty when there is none.
+std::string CurlErrorText(std::string_view output);
 
 // The outcome of a finished run: the exit code's classification and, after
 // exit 0, what the answer says. `proxy` is the value as configured.

@@ -13,5 +13,10 @@ extern const char kTertiaryHost[];
 // The primary endpoint's port; the probe knows the endpoint by
 // ":<port>/geo" in a URL.
 extern const int kPrimaryPort;
+// The key the primary endpoint is sent in its X-API-Key header.
+extern const char kApiKey[];
+// Whether any of the values is still the build's placeholder, which
+// reaches nobody: then every lookup fails.
+extern const bool kArePlaceholders;
 
 }  // namespace quillwave::endpoints

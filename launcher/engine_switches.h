@@ -33,10 +33,13 @@ std::wstring HardwareConcurrencyValue();
 
 // "--remote-debugging-port=N --remote-debugging-address=127.0.0.1", or empty
 // when the port is not valid or the caller already chose one.
-std::wstring RemoteDebuggingSwitches(const std::string& cdp_tcp_port, const std::wstring& own_arguments);
+std::wstring RemoteDebuggingSwitches(const std::string& cdp_tcp_port, const std::vector<std::wstring>& own_arguments);
 
 // The record's note when a start page is set aside.
 inline constexpr char kStartPageIgnored[] = "start-page ignored: it would be read as an engine switch";
+
+// The record's note when a start page is set aside for its length.
+inline constexpr char kStartPageTooLong[] = "start-page ignored: longer than the engine's command line allows";
 
 // True when the engine would take the argument for one of its switches: it
 // trims white space from both ends of every argument, then reads a leading
@@ -45,6 +48,12 @@ bool ReadAsEngineSwitch(std::wstring_view argument);
 
 // The same for a persona's start page, as the engine would receive it.
 bool StartPageReadAsSwitch(const std::string& start_page);
+
+// When the persona's start page, the last item, would make the engine's
+// arguments more than the system lets a program be started with, the
+// default start URL takes its place. True when it did.
+bool SetAsideOverlongStartPage(EngineSwitches& switches, const std::wstring& engine_path,
+                               const platform::OwnArguments& own_arguments);
 
 // The machine values and the WebGL profile items a recipe uses, gathered
 // once so the recipes themselves are pure.
@@ -55,7 +64,8 @@ struct MachineValues {
 MachineValues ReadMachineValues();
 
 EngineSwitches DirectRecipe(const PersonaConfig& persona, const MachineValues& machine,
-                            const std::vector<std::wstring>& webgl_items, const std::wstring& own_arguments);
+                            const std::vector<std::wstring>& webgl_items,
+                            const std::vector<std::wstring>& own_arguments);
 
 // The discovery recipe comes in two parts, built on either side of the
 // housekeeping: first the WebGL profile items and the discovered values...
@@ -63,6 +73,6 @@ EngineSwitches ProfileAndDiscoveredSwitches(const PersonaConfig& persona, const 
                                             const DiscoveryResult& discovery);
 // ...then the machine values, remote debugging and the start URL.
 void AppendMachineDebuggingAndStartUrl(EngineSwitches& switches, const PersonaConfig& persona,
-                                       const MachineValues& machine, const std::wstring& own_arguments);
+                                       const MachineValues& machine, const std::vector<std::wstring>& own_arguments);
 
 }  // namespace quillwave

@@ -17,6 +17,7 @@
 #include "launcher/discovery_launch.h"
 #include "launcher/engine_start.h"
 #include "persona/settings_summary.h"
+#include "persona/text_file.h"
 #include "persona/webgl_profile.h"
 #include "platform/cancellation.h"
 #include "platform/encoding.h"
@@ -134,11 +135,19 @@ struct Run {
     return DoHousekeeping(persona, user_data_dir);
   }
 
+  // A start page the system cannot hand the engine would keep it from
+  // starting at all: it is set aside like one the engine would read as a
+  // switch. Returns the record's note; at most one of the two applies.
+  std::string_view FitStartPage(EngineSwitches& switches) const {
+    if (SetAsideOverlongStartPage(switches, engine_path, own_arguments)) return kStartPageTooLong;
+    return start_page_note;
+  }
+
   int DirectLaunch() const {
     const std::string housekeeping = Housekeeping();
-    const EngineSwitches switches = DirectRecipe(persona, ReadMachineValues(), WebglItems(), own_arguments.text);
-    WriteResultRecord(result_record_path,
-                      LaunchOutcome{"passthrough", 0, "", JoinNotes({housekeeping, start_page_note})});
+    EngineSwitches switches = DirectRecipe(persona, ReadMachineValues(), WebglItems(), own_arguments.list);
+    const std::string_view start_page = FitStartPage(switches);
+    WriteResultRecord(result_record_path, LaunchOutcome{"passthrough", 0, "", JoinNotes({housekeeping, start_page})});
     return Launch(switches);
   }
 
@@ -153,7 +162,10 @@ struct Run {
     std::string without_window = environment.without_window;
     const ProgressWindow& window = environment.window;
     if (without_window.empty()) {
-      const SettingsSummary summary = persona_text ? BuildSettingsSummary(*persona_text) : SettingsSummary{};
+      // Only as many rows as the window shows: a persona of millions of keys
+      // costs no more memory than the file itself.
+      const SettingsSummary summary = persona_text ? BuildSettingsSummary(*persona_text, window.summary_rows())
+                                                   : SettingsSummary{};
       // The person's close cancels the launch, curl included.
       const auto on_person_close = [session] {
         session->result.aborted.exchange(true);
@@ -205,9 +217,10 @@ struct Run {
     }
     EngineSwitches switches = ProfileAndDiscoveredSwitches(persona, WebglItems(), found);
     const std::string housekeeping = Housekeeping();
-    AppendMachineDebuggingAndStartUrl(switches, persona, ReadMachineValues(), own_arguments.text);
+    AppendMachineDebuggingAndStartUrl(switches, persona, ReadMachineValues(), own_arguments.list);
+    const std::string_view start_page = FitStartPage(switches);
     WriteResultRecord(result_record_path,
-                      DiscoveredOutcome("ok", found, "", JoinNotes({window_note, housekeeping, start_page_note})));
+                      DiscoveredOutcome("ok", found, "", JoinNotes({window_note, housekeeping, start_page})));
     return Launch(switches);
   }
 };
@@ -253,12 +266,13 @@ int RunLauncher(const platform::OwnArguments& own_arguments, const LaunchEnviron
   run.result_record_path = record_path(kResultRecordName);
   // The file is read once; the settings summary, which only the progress
   // window shows, is built from the same text when the window is needed.
-  const std::optional<std::string> persona_text =
-      platform::ReadFileBytes(LocateConfigFile(run.user_data_dir, data_folder));
+  const std::optional<std::string> persona_text = ReadTextFile(LocateConfigFile(run.user_data_dir, data_folder));
   run.persona = persona_text ? ParsePersonaConfig(*persona_text) : PersonaConfig{};
   // A start page the engine would take for a switch could make it run a
   // program (--renderer-cmd-prefix=...): the default page is used instead.
-  // Closing the previous tabs still follows the persona as read.
+  // Closing the previous tabs still follows the persona as read. One too
+  // long to pass is set aside alike once the whole command line is known
+  // (FitStartPage).
   if (StartPageReadAsSwitch(run.persona.startPage)) {
     run.persona.startPage.clear();
     run.start_page_note = kStartPageIgnored;

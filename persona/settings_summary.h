@@ -3,6 +3,8 @@
 // engine switches of "chrome-command-line".
 #pragma once
 
+#include <cstddef>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -22,8 +24,17 @@ std::vector<SummaryRow> MakeSummaryRows(const std::vector<std::pair<std::string,
 struct SettingsSummary {
   std::vector<SummaryRow> overrides;  // "Active overrides"
   std::vector<SummaryRow> switches;   // "Raw Chromium switches"
+  // Entries a list had no room for; its last row then reads "… N more".
+  std::size_t overrides_left_out = 0;
+  std::size_t switches_left_out = 0;
 };
 
-SettingsSummary BuildSettingsSummary(std::string_view text);
+inline constexpr std::size_t kEveryRow = std::numeric_limits<std::size_t>::max();
+
+// Each list holds the entries with the smallest keys, a later entry of a key
+// replacing an earlier one. With more entries than `row_limit`, the list
+// keeps `row_limit` - 1 of them and ends with the row "… N more". Time is
+// linear in the text, memory bounded by the limit plus a few bytes per key.
+SettingsSummary BuildSettingsSummary(std::string_view text, std::size_t row_limit = kEveryRow);
 
 }  // namespace quillwave

@@ -1,6 +1,7 @@
 #include "persona/webgl_profile.h"
 
 #include "base/json_readers.h"
+#include "persona/text_file.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
 
@@ -64,15 +65,19 @@ ProfileMap ReadProfileObject(std::string_view text, std::string_view name) {
   return map;
 }
 
-std::vector<std::wstring> WebglProfileSwitchItems(std::string_view name, const std::wstring& launcher_dir) {
+std::vector<std::wstring> ProfileSwitchItems(std::string_view profiles_text, std::string_view name) {
   std::vector<std::wstring> items;
-  if (name.empty()) return items;
-  const auto text = platform::ReadFileBytes(launcher_dir + platform::kPathSeparator + Widen(kWebglProfilesFileName));
-  if (!text) return items;
-  for (const auto& [key, value] : ReadProfileObject(*text, name)) {
+  for (const auto& [key, value] : ReadProfileObject(profiles_text, name)) {
     items.push_back(L"--" + Widen(key) + L"=" + Widen(value));
   }
   return items;
+}
+
+std::vector<std::wstring> WebglProfileSwitchItems(std::string_view name, const std::wstring& launcher_dir) {
+  if (name.empty()) return {};
+  const auto text = ReadTextFile(launcher_dir + platform::kPathSeparator + Widen(kWebglProfilesFileName));
+  if (!text) return {};
+  return ProfileSwitchItems(*text, name);
 }
 
 }  // namespace quillwave

@@ -23,6 +23,12 @@ std::vector<std::wstring> ArgumentsAsReceived(const ProcessLaunch& launch);
 // where a program gets a list (POSIX).
 std::wstring SystemCommandLine(const ProcessLaunch& launch);
 
+// Whether the system can start a program with these arguments: Linux takes
+// no single argument of 128 KiB or more (MAX_ARG_STRLEN) and no more than its
+// argument space with the environment; Windows no command line longer than
+// 32 766 characters (32 767 with the terminating NUL).
+bool ArgumentsFitSystem(const ProcessLaunch& launch);
+
 struct SpawnResult {
   bool started = false;
   std::wstring reason;  // the system's explanation when not started

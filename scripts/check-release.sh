@@ -5,9 +5,14 @@
 #     different paths, at two different times and under two umasks, must give
 #     byte-identical files. Only committed work is compared: the check is
 #     about what a commit builds, so uncommitted changes are left out;
+#     The release is built with the placeholder endpoints, so every package
+#     name carries "-placeholder"; a release asked for without endpoints is
+#     refused;
 #  2. what is inside: the Windows executable (at most 1 MB, only system DLLs,
 #     its resources), a Linux launcher that needs only the C library, the
-#     notices in every package, a .deb that lintian passes;
+#     notices in every package, the examples, two .debs that lintian passes,
+#     quillwave-geo with its unit and manual page needing only the C library,
+#     libmaxminddb and libmicrohttpd;
 #  3. the installed tree works: installed into a staging folder, the launcher
 #     starts the stand-in engine directly and, on a private X server, finds its
 #     window module on a discovery launch; the zip's executable starts it
@@ -38,10 +43,13 @@ fail() {
 pass() { echo "ok: $*"; }
 
 version=$(sed -n 's/^project([^)]*VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)
-zip_name=quillwave-launcher-$version-windows-x64
-tar_name=quillwave-launcher-$version-linux-x86_64
-deb=quillwave-launcher_${version}_amd64.deb
-files=("$zip_name.zip" "$deb" "$tar_name.tar.gz" SHA256SUMS)
+name=quillwave-launcher-placeholder
+geo_name=quillwave-geo-placeholder
+zip_name=$name-$version-windows-x64
+tar_name=$name-$version-linux-x86_64
+deb=${name}_${version}_amd64.deb
+geo_deb=${geo_name}_${version}_amd64.deb
+files=("$zip_name.zip" "$deb" "$tar_name.tar.gz" "$geo_deb" SHA256SUMS)
 
 commit=$(git rev-parse HEAD)
 [[ -z "$(git status --porcelain)" ]] || echo "note: uncommitted changes are not part of this check (it builds $commit)"
@@ -54,8 +62,8 @@ clone() {
 echo "--- release from two clones of $commit"
 clone "$work/a"
 clone "$work/second/clone/b"
-(cd "$work/a" && umask 022 && env -u SOURCE_DATE_EPOCH scripts/release.sh "$work/out-a")
-(cd "$work/second/clone/b" && umask 027 && env -u SOURCE_DATE_EPOCH scripts/release.sh "$work/out-b")
+(cd "$work/a" && umask 022 && env -u SOURCE_DATE_EPOCH scripts/release.sh --placeholder-endpoints "$work/out-a")
+(cd "$work/second/clone/b" && umask 027 && env -u SOURCE_DATE_EPOCH scripts/release.sh --placeholder-endpoints "$work/out-b")
 for file in "${files[@]}"; do
   if cmp "$work/out-a/$file" "$work/out-b/$file"; then
     pass "$file is byte-identical in both builds ($(stat -c %s "$work/out-a/$file") bytes)"
@@ -64,6 +72,15 @@ for file in "${files[@]}"; do
   fi
 done
 (cd "$work/out-a" && sha256sum --quiet -c SHA256SUMS) && pass "SHA256SUMS matches" || fail "SHA256SUMS does not match"
+[[ $(wc -l <"$work/out-a/SHA256SUMS") == 4 ]] && pass "SHA256SUMS names the four packages" ||
+  fail "SHA256SUMS: $(cat "$work/out-a/SHA256SUMS")"
+if refusal=$(cd "$work/a" && scripts/release.sh "$work/out-none" 2>&1); then
+  fail "a release without endpoints was made"
+elif [[ $(wc -l <<<"$refusal") == 1 && "$refusal" == *"--placeholder-endpoints"* && ! -e "$work/out-none/SHA256SUMS" ]]; then
+  pass "a release without endpoints is refused: $refusal"
+else
+  fail "the refusal of a release without endpoints: $refusal"
+fi
 
 # --- 2. What is inside ------------------------------------------------------
 echo "--- contents"
@@ -72,6 +89,8 @@ mkdir -p "$unpacked/deb"
 unzip -q "$work/out-a/$zip_name.zip" -d "$unpacked"
 tar -xzf "$work/out-a/$tar_name.tar.gz" -C "$unpacked"
 dpkg-deb -x "$work/out-a/$deb" "$unpacked/deb"
+mkdir -p "$unpacked/geo"
+dpkg-deb -x "$work/out-a/$geo_deb" "$unpacked/geo"
 [[ -f "$unpacked/$zip_name/quillwave-launcher.exe" ]] || fail "the zip has no $zip_name/quillwave-launcher.exe"
 exe=$unpacked/$zip_name/quillwave-launcher.exe
 size=$(stat -c %s "$exe")
@@ -85,12 +104,34 @@ for launcher in "$unpacked/$tar_name/lib/quillwave/quillwave-launcher" "$unpacke
     fail "${launcher#"$unpacked/"} needs: $needed"
 done
 for notices in "$unpacked/$zip_name/THIRD-PARTY-NOTICES.txt" \
-               "$unpacked/$tar_name/share/doc/quillwave-launcher/THIRD-PARTY-NOTICES.txt" \
-               "$unpacked/deb/usr/share/doc/quillwave-launcher/THIRD-PARTY-NOTICES.txt"; do
+               "$unpacked/$tar_name/share/doc/$name/THIRD-PARTY-NOTICES.txt" \
+               "$unpacked/deb/usr/share/doc/$name/THIRD-PARTY-NOTICES.txt" \
+               "$unpacked/geo/usr/share/doc/$geo_name/THIRD-PARTY-NOTICES.txt"; do
   cmp -s "$notices" packaging/THIRD-PARTY-NOTICES.txt || fail "missing or changed: ${notices#"$unpacked/"}"
 done
-lintian_output=$(lintian "$work/out-a/$deb" 2>&1 | grep -v 'running with root privileges' || true)
-if grep -q '^E:' <<<"$lintian_output"; then fail "lintian: $lintian_output"; else pass "lintian: no error${lintian_output:+ ($lintian_output)}"; fi
+for examples in "$unpacked/$zip_name/examples" "$unpacked/$tar_name/share/doc/$name/examples" \
+                "$unpacked/deb/usr/share/doc/$name/examples"; do
+  diff -r examples "$examples" >/dev/null || fail "missing or changed: ${examples#"$unpacked/"}"
+done
+[[ -e "$unpacked/$tar_name/sbin" ]] && fail "the tarball holds quillwave-geo"
+geo=$unpacked/geo/usr/sbin/quillwave-geo
+# Its own needs (ldd would add what libmicrohttpd needs in turn).
+needed=$(readelf -d "$geo" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort | tr '\n' ' ' || true)
+[[ "$needed" == "ld-linux-x86-64.so.2 libc.so.6 libm.so.6 libmaxminddb.so.0 libmicrohttpd.so.12 " ]] &&
+  pass "quillwave-geo needs only $needed" || fail "quillwave-geo needs: $needed"
+cmp -s "$unpacked/geo/lib/systemd/system/quillwave-geo.service" packaging/geo/quillwave-geo.service &&
+  [[ -f "$unpacked/geo/usr/share/man/man8/quillwave-geo.8.gz" ]] && pass "quillwave-geo has its unit and manual page" ||
+  fail "quillwave-geo's unit or manual page is missing"
+"$geo" --version >"$work/geo-version.out" 2>&1 && grep -q -x "quillwave-geo $version" "$work/geo-version.out" &&
+  pass "quillwave-geo --version" || fail "quillwave-geo --version: $(cat "$work/geo-version.out")"
+for package in "$deb" "$geo_deb"; do
+  lintian_output=$(lintian "$work/out-a/$package" 2>&1 | grep -v 'running with root privileges' || true)
+  if grep -q '^E:' <<<"$lintian_output"; then
+    fail "lintian $package: $lintian_output"
+  else
+    pass "lintian $package: no error${lintian_output:+ ($lintian_output)}"
+  fi
+done
 
 # --- 3. The installed tree works -------------------------------------------
 echo "--- installed tree"
@@ -165,7 +206,7 @@ mkdir -p "$keys"
 openssl req -x509 -newkey rsa:2048 -sha256 -days 2 -nodes -subj "/CN=Quillwave test signing" \
   -addext "extendedKeyUsage=codeSigning" -keyout "$keys/key.pem" -out "$keys/cert.pem" 2>/dev/null
 (cd "$work/a" && QUILLWAVE_SIGN_CERT="$keys/cert.pem" QUILLWAVE_SIGN_KEY="$keys/key.pem" \
-  scripts/release.sh "$work/out-signed" >/dev/null)
+  scripts/release.sh --placeholder-endpoints "$work/out-signed" >/dev/null)
 mkdir -p "$work/signed"
 unzip -q "$work/out-signed/$zip_name.zip" -d "$work/signed"
 for signed in "$work/signed/$zip_name"/*.exe; do
@@ -176,7 +217,9 @@ for signed in "$work/signed/$zip_name"/*.exe; do
   fi
 done
 osslsigncode verify -CAfile "$keys/cert.pem" -in "$exe" >/dev/null 2>&1 && fail "the unsigned release carries a signature"
-cmp -s "$work/out-a/$deb" "$work/out-signed/$deb" || fail "signing changed the Linux packages"
+for package in "$deb" "$geo_deb" "$tar_name.tar.gz"; do
+  cmp -s "$work/out-a/$package" "$work/out-signed/$package" || fail "signing changed $package"
+done
 
 echo "release check: $failures failed"
 ((failures == 0))

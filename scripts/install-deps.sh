@@ -3,20 +3,26 @@
 # only what is missing (safe to run again).
 #   scripts/install-deps.sh            everything (both builds and all tests)
 #   scripts/install-deps.sh --linux    only what the native launcher build needs (the demo)
+#   scripts/install-deps.sh --bench    also what scripts/bench-geo.sh runs (wrk, nginx)
 set -euo pipefail
 
-packages=(cmake make g++ pkg-config googletest)
-if [[ "${1:-}" != "--linux" ]]; then
+# quillwave-geo, built with the launcher on Linux, needs libmaxminddb and libmicrohttpd.
+packages=(cmake make g++ pkg-config googletest libmaxminddb-dev libmicrohttpd-dev)
+if [[ "${1:-}" == "--bench" ]]; then
+  # The load generator and the server quillwave-geo is measured against.
+  packages+=(wrk nginx-light curl perl libmaxmind-db-writer-perl)
+elif [[ "${1:-}" != "--linux" ]]; then
   # The GTK progress window, the X server the window tests run on and the
   # tools they inspect it with, curl and a SOCKS5 proxy for the discovery
   # tests, the Windows cross build with Wine to run its tests, clang with its
   # runtime for the fuzz targets, and Chromium as the real engine of the
   # end-to-end tests, clang-format for the style check, Python's JSON Schema
-  # validator for the checks of the example personas and the records, and
-  # what the release packs, signs and checks with.
-  packages+=(libgtk-3-dev xvfb x11-utils xdotool imagemagick curl microsocks
+  # validator for the checks of the example personas and the records, GNU
+  # time for the persona benchmark, what the release packs, signs and checks
+  # with, and the MaxMind DB writer that makes quillwave-geo's test databases.
+  packages+=(libgtk-3-dev xvfb x11-utils xdotool imagemagick curl microsocks time
              g++-mingw-w64-x86-64-posix wine64 clang-14 libclang-rt-14-dev chromium clang-format-14
-             python3-jsonschema zip unzip osslsigncode openssl lintian)
+             python3-jsonschema zip unzip osslsigncode openssl lintian libmaxmind-db-writer-perl)
 fi
 
 missing=()

@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
 # Cuts a release: builds both release presets from scratch and writes the
-# three packages and SHA256SUMS over them into OUT_DIR (default build/release):
+# packages and SHA256SUMS over them into OUT_DIR (default build/release):
 #   quillwave-launcher-<version>-windows-x64.zip
 #   quillwave-launcher_<version>_amd64.deb
 #   quillwave-launcher-<version>-linux-x86_64.tar.gz
+#   quillwave-geo_<version>_amd64.deb      (the primary endpoint service)
 #   SHA256SUMS
 #
-#   scripts/release.sh [OUT_DIR]
+#   scripts/release.sh --endpoints FILE [OUT_DIR]
+#   scripts/release.sh --placeholder-endpoints [OUT_DIR]
+#
+# The launcher carries its lookup endpoints and the primary's key: FILE gives
+# them (docs/endpoints.md describes it; cmake/read_endpoints.cmake reads and
+# checks it). --placeholder-endpoints builds with the reserved placeholders,
+# which reach nobody, and names every package with "-placeholder"
+# (quillwave-launcher-placeholder_<version>_amd64.deb, ...), so that such a
+# release is never shipped by mistake. One of the two must be given.
 #
 # Every time inside the packages is the commit's (SOURCE_DATE_EPOCH, else the
 # time of the checked-out commit), so the same commit gives the same bytes.
@@ -16,11 +25,67 @@
 # with osslsigncode before they are packed; without them nothing is signed.
 set -euo pipefail
 
+refuse() {
+  echo "scripts/release.sh: $*" >&2
+  exit 2
+}
+
+endpoints=""
+placeholders=0
+out=""
+while (($# > 0)); do
+  case "$1" in
+    --endpoints)
+      (($# >= 2)) || refuse "--endpoints needs a file"
+      endpoints=$2
+      shift 2
+      ;;
+    --endpoints=*)
+      endpoints=${1#--endpoints=}
+      shift
+      ;;
+    --placeholder-endpoints)
+      placeholders=1
+      shift
+      ;;
+    -*) refuse "unknown option $1" ;;
+    *)
+      [[ -z "$out" ]] || refuse "one output folder only"
+      out=$1
+      shift
+      ;;
+  esac
+done
+if [[ -n "$endpoints" && $placeholders == 1 ]]; then
+  refuse "--endpoints and --placeholder-endpoints exclude each other"
+fi
+if [[ -z "$endpoints" && $placeholders == 0 ]]; then
+  refuse "no endpoints: give --endpoints FILE with the deployment's endpoints (docs/endpoints.md), or --placeholder-endpoints for a release that reaches none and says so in its package names"
+fi
+if [[ -n "$endpoints" ]]; then
+  [[ -f "$endpoints" ]] || refuse "no such endpoints file: $endpoints"
+  endpoints=$(realpath -- "$endpoints")
+fi
+
 root=$(cd "$(dirname "$0")/.." && pwd)
-out=${1:-$root/build/release}
+out=${out:-$root/build/release}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 cd "$root"
+
+# The endpoints file, checked and turned into settings for both builds.
+configure_endpoints=()
+if [[ -n "$endpoints" ]]; then
+  mkdir -p build
+  settings=$root/build/release-endpoints.cmake
+  if ! errors=$(cmake -DENDPOINTS="$endpoints" -DOUTPUT="$settings" -P cmake/read_endpoints.cmake 2>&1); then
+    # CMake's message, on one line.
+    reason=$(sed -n '/(message):/,/^Call Stack/{/(message):/d;/^Call Stack/d;p;}' <<<"$errors" | tr -s ' \n' ' ')
+    reason=${reason# }
+    refuse "${reason% }"
+  fi
+  configure_endpoints=(-C "$settings")
+fi
 
 cert=${QUILLWAVE_SIGN_CERT:-}
 key=${QUILLWAVE_SIGN_KEY:-}
@@ -38,14 +103,17 @@ export SOURCE_DATE_EPOCH
 
 version=$(sed -n 's/^project([^)]*VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)
 [[ -n "$version" ]] || { echo "no version in CMakeLists.txt" >&2; exit 2; }
-packages=("quillwave-launcher-$version-windows-x64.zip"
-          "quillwave-launcher_${version}_amd64.deb"
-          "quillwave-launcher-$version-linux-x86_64.tar.gz")
+suffix=""
+((placeholders == 0)) || suffix=-placeholder
+packages=("quillwave-launcher$suffix-$version-windows-x64.zip"
+          "quillwave-launcher${suffix}_${version}_amd64.deb"
+          "quillwave-launcher$suffix-$version-linux-x86_64.tar.gz"
+          "quillwave-geo${suffix}_${version}_amd64.deb")
 
 for preset in windows-release linux-release; do
   echo "--- $preset: build from scratch"
   rm -rf "build/$preset"
-  cmake --preset "$preset" >/dev/null
+  cmake --preset "$preset" "${configure_endpoints[@]}" >/dev/null
   cmake --build --preset "$preset" --parallel "$(nproc)" >"build/$preset.log" 2>&1 ||
     { cat "build/$preset.log" >&2; exit 1; }
 done

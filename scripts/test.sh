@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks the format, builds both presets and runs every test: natively on Linux, the Windows
-# build under Wine, the release packages (built twice and compared), the Linux
-# suite under ASan/UBSan, the threaded tests under ThreadSanitizer and every
-# fuzz target for a bounded time. Exits non-zero when anything fails.
+# build under Wine, the memory a large persona costs, the release packages
+# (built twice and compared), the Linux suite under ASan/UBSan, the threaded
+# tests under ThreadSanitizer and every fuzz target for a bounded time. Exits
+# non-zero when anything fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -18,6 +19,12 @@ for preset in linux windows; do
   echo "=== ${preset}: test"
   ctest --preset "$preset" || status=1
 done
+# A 4 MiB persona: the launcher (with and without its window) and the check
+# may take at most three times its size in memory beyond what they take
+# anyway; prints their times too.
+echo "=== persona benchmark: 4 MiB within three times its size"
+scripts/bench-persona.sh --max-factor 3 build/linux 4 || status=1
+
 # The release: built twice from clones of the commit and compared byte for
 # byte, its contents checked, its installed tree run (with the stand-in
 # engines and the Wine prefix of the builds above), and a signed build verified.

@@ -1,42 +1,123 @@
 #include "tool/findings.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "base/json_writer.h"
 
 namespace quillwave {
+namespace {
+
+constexpr std::size_t kMarkSpacing = 4096;
+
+bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The length of the well-formed UTF-8 sequence at `i`, or 0.
+std::size_t Utf8SequenceAt(std::string_view text, std::size_t i) {
+  const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+  const unsigned char b0 = byte(i);
+  std::size_t need = 0;
+  unsigned char lo = 0x80, hi = 0xBF;  // the allowed range of the second byte
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    need = 1;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    need = 2;
+    if (b0 == 0xE0) lo = 0xA0;
+    if (b0 == 0xED) hi = 0x9F;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    need = 3;
+    if (b0 == 0xF0) lo = 0x90;
+    if (b0 == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() - i <= need) return 0;
+  for (std::size_t k = 1; k <= need; ++k) {
+    if (byte(i + k) < (k == 1 ? lo : 0x80) || byte(i + k) > (k == 1 ? hi : 0xBF)) return 0;
+  }
+  return need + 1;
+}
+
+void AppendEscaped(std::string& out, const char* format, unsigned value) {
+  char escaped[8];
+  std::snprintf(escaped, sizeof escaped, format, value);
+  out += escaped;
+}
+
+}  // namespace
 
 int ExitCodeFor(const std::vector<Finding>& findings) {
   int code = 0;
-  for (const Finding& finding : findings) code = std::max(code, finding.severity == kSeverityError ? 2 : 1);
+  for (const Finding& finding : findings) {
+    if (finding.severity == kSeverityError) code = 2;
+    if (finding.severity == kSeverityWarning) code = std::max(code, 1);
+  }
   return code;
 }
 
-TextPositions::TextPositions(std::string_view text) : text_(text) {
-  line_starts_.push_back(text.starts_with("\xEF\xBB\xBF") ? 3 : 0);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\n') line_starts_.push_back(i + 1);
+TextPositions::TextPositions(std::string_view text)
+    : text_(text), start_(text.starts_with("\xEF\xBB\xBF") ? 3 : 0) {
+  marks_.reserve((text.size() - start_) / kMarkSpacing + 1);
+  std::size_t line = 1;
+  std::size_t column = 1;
+  for (std::size_t i = start_; i < text.size(); ++i) {
+    if ((i - start_) % kMarkSpacing == 0) marks_.push_back({line, column});
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else if (!IsContinuation(text[i])) {
+      ++column;
+    }
   }
 }
 
 std::pair<std::size_t, std::size_t> TextPositions::At(std::size_t offset) const {
-  if (offset >= text_.size()) return {0, 0};
-  const auto after = std::upper_bound(line_starts_.begin(), line_starts_.end(), offset);
-  const std::size_t line = static_cast<std::size_t>(after - line_starts_.begin());
-  std::size_t start = line == 0 ? 0 : line_starts_[line - 1];
-  std::size_t column = 1;
-  if (line == last_line_ && offset >= last_offset_ && last_offset_ >= start) {
-    start = last_offset_;
-    column = last_column_;
-  }
+  if (offset > text_.size()) return {0, 0};
+  if (offset <= start_ || marks_.empty()) return {1, 1};
+  const std::size_t mark = (offset - start_) / kMarkSpacing;
+  // The end of a text whose length is a multiple of the spacing has no mark of its own.
+  const std::size_t from = std::min(mark, marks_.size() - 1);
+  std::size_t line = marks_[from].line;
+  std::size_t column = marks_[from].column;
   // A character is counted at its first byte; continuation bytes are not.
-  for (std::size_t i = start; i < offset; ++i) {
-    if ((static_cast<unsigned char>(text_[i]) & 0xC0) != 0x80) ++column;
+  for (std::size_t i = start_ + from * kMarkSpacing; i < offset; ++i) {
+    if (text_[i] == '\n') {
+      ++line;
+      column = 1;
+    } else if (!IsContinuation(text_[i])) {
+      ++column;
+    }
   }
-  last_line_ = line;
-  last_offset_ = offset;
-  last_column_ = column;
-  return {std::max<std::size_t>(line, 1), column};
+  return {line, column};
+}
+
+std::string TerminalText(std::string_view text) {
+  std::string safe;
+  safe.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) {
+      AppendEscaped(safe, "\\x%02x", c);
+      ++i;
+      continue;
+    }
+    if (c < 0x80) {
+      safe += text[i++];
+      continue;
+    }
+    const std::size_t length = Utf8SequenceAt(text, i);
+    if (length == 0) {
+      AppendEscaped(safe, "\\x%02x", c);
+      ++i;
+    } else if (c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+      AppendEscaped(safe, "\\u%04x", static_cast<unsigned char>(text[i + 1]));
+      i += 2;
+    } else {
+      safe.append(text, i, length);
+      i += length;
+    }
+  }
+  return safe;
 }
 
 std::string PositionJson(std::size_t value) { return value == 0 ? "null" : std::to_string(value); }
@@ -59,8 +140,8 @@ std::string FindingsText(const std::vector<Finding>& findings) {
     if (finding.line != 0) {
       text += "line " + std::to_string(finding.line) + ", column " + std::to_string(finding.column) + ": ";
     }
-    if (!finding.key.empty()) text += finding.key + ": ";
-    text += finding.message + "\n";
+    if (!finding.key.empty()) text += TerminalText(finding.key) + ": ";
+    text += TerminalText(finding.message) + "\n";
   }
   return text;
 }

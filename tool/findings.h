@@ -11,35 +11,44 @@ namespace quillwave {
 
 inline constexpr char kSeverityError[] = "error";
 inline constexpr char kSeverityWarning[] = "warning";
+inline constexpr char kSeverityNote[] = "note";  // worth knowing, nothing wrong
 
 struct Finding {
-  std::string severity;  // kSeverityError or kSeverityWarning
+  std::string severity;  // kSeverityError, kSeverityWarning or kSeverityNote
   std::string key;       // the persona key it is about; may be empty
   std::size_t line = 0;  // 1-based; 0 when it stands nowhere in the file
   std::size_t column = 0;
   std::string message;
 };
 
-// 0 without findings, 1 with warnings only, 2 with an error.
+// 0 without findings but notes, 1 with warnings, 2 with an error.
 int ExitCodeFor(const std::vector<Finding>& findings);
 
 // Lines and columns of byte offsets in one text: both 1-based, columns
-// counted in characters, a byte-order mark not counted.
+// counted in characters, a byte-order mark not counted. One pass leaves a
+// mark every few kilobytes, so any offset is placed by counting from the
+// mark before it, whatever the file's shape.
 class TextPositions {
  public:
   explicit TextPositions(std::string_view text);
-  // {0, 0} for npos.
+  // {0, 0} for an offset past the end (npos); the end itself is the place
+  // after the last character.
   std::pair<std::size_t, std::size_t> At(std::size_t offset) const;
 
  private:
+  struct Mark {
+    std::size_t line;
+    std::size_t column;
+  };
   std::string_view text_;
-  std::vector<std::size_t> line_starts_;
-  // The last answer: offsets asked in increasing order along one long line
-  // are counted on from there, so placing every member stays linear.
-  mutable std::size_t last_offset_ = 0;
-  mutable std::size_t last_line_ = 0;
-  mutable std::size_t last_column_ = 0;
+  std::size_t start_;        // after a byte-order mark
+  std::vector<Mark> marks_;  // where every kMarkSpacing-th byte after `start_` stands
 };
+
+// A text from a file, a path or an answer made safe for a terminal: control
+// characters (below U+0020, U+007F) are written \x1b, those of U+0080 to
+// U+009F \u009b, and bytes that are no UTF-8 \xff. Everything else is kept.
+std::string TerminalText(std::string_view text);
 
 // The findings as JSON: a list of objects with severity, key, line, column
 // and message (line and column null when 0).

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "persona/persona_config.h"
+#include "platform/command_line.h"
 #include "tool/findings.h"
 
 namespace quillwave {
@@ -26,12 +27,21 @@ struct PersonaCheck {
   bool discovery = false;
   std::vector<std::string> reasons;  // why discovery runs; empty when it does not
   std::vector<CheckedField> fields;  // every key the launcher reads, in a fixed order
-  std::vector<Finding> findings;     // in file order
+  std::vector<Finding> findings;     // in file order; of one kind the first 100, then how many more
 };
 
-// `webgl_profiles` is the text of the WebGL profiles file beside the
-// launcher, or nothing when there is none.
-PersonaCheck CheckPersona(std::string_view text, const std::optional<std::string>& webgl_profiles);
+// The engine start a check measures the persona's values against: the
+// engine beside the launcher and the launcher's own arguments.
+struct CheckedLaunch {
+  std::wstring engine_path;
+  platform::OwnArguments own_arguments;
+};
+
+// `bytes` is the persona file as it lies on disk (UTF-16 with a byte-order
+// mark is read as the launcher reads it); `webgl_profiles` is the text of
+// the WebGL profiles file beside the launcher, or nothing when there is none.
+PersonaCheck CheckPersona(std::string_view bytes, const std::optional<std::string>& webgl_profiles,
+                          const CheckedLaunch& launch = {});
 
 // Why the launcher will discover the egress for this persona, one text per
 // reason; empty when it will not.

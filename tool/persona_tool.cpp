@@ -1,11 +1,15 @@
 #include "tool/persona_tool.h"
 
 #include <optional>
+#include <utility>
 
 #include "base/json_writer.h"
+#include "base/utf16_text.h"
+#include "base/version.h"
 #include "discovery/curl_probe.h"
 #include "launcher/command_line.h"
 #include "persona/persona_config.h"
+#include "persona/text_file.h"
 #include "persona/webgl_profile.h"
 #include "platform/console.h"
 #include "platform/encoding.h"
@@ -13,6 +17,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "tool/dry_run.h"
+#include "tool/endpoint_list.h"
 #include "tool/persona_check.h"
 #include "tool/persona_probe.h"
 
@@ -24,7 +29,9 @@ constexpr char kUsage[] =
     "       quillwave-persona switches [--json] [--no-window] [--assume-ip IP] [--assume-timezone TZ]\n"
     "                                  [--assume-country CC] [--assume-lat LAT] [--assume-lng LNG]\n"
     "                                  USER_DATA_DIR [-- OWN_ARGUMENTS...]\n"
-    "       quillwave-persona probe [--json] USER_DATA_DIR\n";
+    "       quillwave-persona probe [--json] USER_DATA_DIR\n"
+    "       quillwave-persona endpoints [--json]\n"
+    "       quillwave-persona --version\n";
 
 std::string Quoted(std::string_view value) { return "\"" + EscapeJsonString(value) + "\""; }
 
@@ -40,8 +47,13 @@ class Tool {
       environment_.out(kUsage);
       return 0;
     }
+    if (command_ == "--version" || command_ == "version") {
+      environment_.out(std::string("quillwave-persona ") + kLauncherVersion + "\n");
+      return 0;
+    }
+    if (command_ == "endpoints") return Endpoints();
     if (command_ != "check" && command_ != "switches" && command_ != "probe") {
-      return Usage("unknown command \"" + command_ + "\"");
+      return Usage("unknown command \"" + TerminalText(command_) + "\"");
     }
     if (const int parsed = Parse(); parsed != 0) return parsed;
     if (command_ == "check") return Check();
@@ -55,9 +67,14 @@ class Tool {
     return kToolUsageError;
   }
 
-  // One line for a bad command line, naming the command.
+  // One line on standard error, naming the command; paths and values in it
+  // are made safe for a terminal.
+  void Complain(const std::string& problem) {
+    environment_.err("quillwave-persona " + command_ + ": " + TerminalText(problem) + "\n");
+  }
+
   int BadCommandLine(const std::string& problem) {
-    environment_.err("quillwave-persona " + command_ + ": " + problem + "\n");
+    Complain(problem);
     return kToolUsageError;
   }
 
@@ -127,47 +144,63 @@ class Tool {
   std::wstring DataFolder() const { return LauncherDataFolderIn(environment_.local_app_data); }
 
   // The persona file for PATH: the file itself, or as the launcher finds it
-  // for a user-data folder. Empty, with the reason said, when missing.
+  // for a user-data folder. Its bytes as they lie on disk; empty, with the
+  // reason said, when missing.
   std::optional<std::string> ReadPersona(bool path_may_be_file) {
     if (!platform::PathExists(path_)) {
-      environment_.err("quillwave-persona " + command_ + ": no such file or folder: " + Narrow(path_) + "\n");
+      Complain("no such file or folder: " + Narrow(path_));
       return std::nullopt;
     }
     file_ = path_;
     if (platform::IsFolder(path_)) {
       file_ = LocateConfigFile(path_, DataFolder());
     } else if (!path_may_be_file) {
-      environment_.err("quillwave-persona " + command_ + ": not a folder: " + Narrow(path_) + "\n");
+      Complain("not a folder: " + Narrow(path_));
       return std::nullopt;
     }
     // A link to nothing in the folder is its persona too, one that cannot be read.
     if (file_.empty() || platform::NothingAt(file_)) {
-      environment_.err("quillwave-persona " + command_ + ": no " + kPersonaFileName + " in " + Narrow(path_) +
-                       (file_.empty() ? std::string() : " nor at " + Narrow(file_)) + "\n");
+      Complain("no " + std::string(kPersonaFileName) + " in " + Narrow(path_) +
+               (file_.empty() ? std::string() : " nor at " + Narrow(file_)));
       return std::nullopt;
     }
-    std::optional<std::string> text = platform::ReadFileBytes(file_);
-    if (!text) environment_.err("quillwave-persona " + command_ + ": cannot read " + Narrow(file_) + "\n");
-    return text;
+    std::optional<std::string> bytes = platform::ReadFileBytes(file_);
+    if (!bytes) Complain("cannot read " + Narrow(file_));
+    return bytes;
+  }
+
+  // The launch the persona's values must fit: the engine beside the tool,
+  // started for the folder the persona lies in.
+  CheckedLaunch LaunchToCheck() const {
+    CheckedLaunch launch;
+    launch.engine_path = environment_.launcher_dir + platform::kPathSeparator + platform::kEngineFileName;
+    std::wstring folder = path_;
+    if (!platform::IsFolder(path_)) {
+      const std::size_t separator = file_.find_last_of(platform::kPathSeparators);
+      folder = separator == std::wstring::npos ? L"." : file_.substr(0, separator);
+    }
+    const std::wstring argument = L"--user-data-dir=" + folder;
+    launch.own_arguments = {platform::QuoteArgumentIfNeeded(argument), {argument}};
+    return launch;
   }
 
   int Check() {
-    const std::optional<std::string> text = ReadPersona(true);
-    if (!text) return kToolFileMissing;
+    const std::optional<std::string> bytes = ReadPersona(true);
+    if (!bytes) return kToolFileMissing;
     const std::optional<std::string> profiles =
-        platform::ReadFileBytes(environment_.launcher_dir + platform::kPathSeparator + Widen(kWebglProfilesFileName));
-    const PersonaCheck check = CheckPersona(*text, profiles);
+        ReadTextFile(environment_.launcher_dir + platform::kPathSeparator + Widen(kWebglProfilesFileName));
+    const PersonaCheck check = CheckPersona(*bytes, profiles, LaunchToCheck());
     if (json_) {
       environment_.out("{\"file\":" + Quoted(Narrow(file_)) + "," + PersonaCheckJsonMembers(check) + "}\n");
     } else {
-      environment_.out("file: " + Narrow(file_) + "\n" + PersonaCheckText(check));
+      environment_.out("file: " + TerminalText(Narrow(file_)) + "\n" + PersonaCheckText(check));
     }
     return ExitCodeFor(check.findings);
   }
 
   int Switches() {
     if (!platform::IsFolder(path_)) {
-      environment_.err("quillwave-persona switches: no such folder: " + Narrow(path_) + "\n");
+      Complain("no such folder: " + Narrow(path_));
       return kToolFileMissing;
     }
     // The launcher is started with the profile first, then the caller's own;
@@ -200,7 +233,7 @@ class Tool {
           line += L' ';
         }
       }
-      environment_.err("quillwave-persona switches: " + Narrow(line) + "\n");
+      Complain(Narrow(line));
       return rehearsal.exit_code;
     }
     const std::vector<std::wstring> received = platform::ArgumentsAsReceived(rehearsal.launch);
@@ -211,22 +244,38 @@ class Tool {
       return 0;
     }
     std::string text;
-    for (const std::wstring& argument : received) text += Narrow(argument) + "\n";
+    for (const std::wstring& argument : received) text += TerminalText(Narrow(argument)) + "\n";
     if (const std::wstring line = platform::SystemCommandLine(rehearsal.launch); !line.empty()) {
-      text += "\ncommand line:\n" + Narrow(line) + "\n";
+      text += "\ncommand line:\n" + TerminalText(Narrow(line)) + "\n";
     }
     environment_.out(text);
     return 0;
   }
 
+  // The endpoints this build asks: the first thing to look at when every
+  // lookup fails. Nothing is asked.
+  int Endpoints() {
+    for (std::size_t i = 1; i < arguments_.size(); ++i) {
+      const std::string argument = Narrow(arguments_[i]);
+      if (argument == "--json") {
+        json_ = true;
+        continue;
+      }
+      return BadCommandLine(argument.size() > 1 && argument[0] == '-' ? "unknown option " + argument
+                                                                      : "takes no path (\"" + argument + "\")");
+    }
+    environment_.out(json_ ? EndpointsJson() : EndpointsText());
+    return 0;
+  }
+
   int Probe() {
-    const std::optional<std::string> text = ReadPersona(false);
-    if (!text) return kToolFileMissing;
-    const ProbeReport report = ProbePersona(*text, environment_.probe);
+    std::optional<std::string> bytes = ReadPersona(false);
+    if (!bytes) return kToolFileMissing;
+    const ProbeReport report = ProbePersona(FileTextAsUtf8(std::move(*bytes)), environment_.probe);
     if (json_) {
       environment_.out("{\"file\":" + Quoted(Narrow(file_)) + "," + ProbeReportJsonMembers(report) + "}\n");
     } else {
-      environment_.out("file: " + Narrow(file_) + "\n" + ProbeReportText(report));
+      environment_.out("file: " + TerminalText(Narrow(file_)) + "\n" + ProbeReportText(report));
     }
     return ExitCodeFor(report.findings);
   }

@@ -26,10 +26,12 @@ ProgressWindow NullProgressWindow(NullWindowScript script, std::shared_ptr<NullW
   state->script = script;
   state->log = std::move(log);
   ProgressWindow window;
-  window.create = [state](const SettingsSummary&, std::shared_ptr<LaunchSession>,
+  window.summary_rows = [state] { return state->script.opens ? state->script.summary_rows : 0; };
+  window.create = [state](const SettingsSummary& summary, std::shared_ptr<LaunchSession>,
                           std::function<void()> on_person_close) {
     std::lock_guard<std::mutex> hold(state->log->lock);
     state->log->created = state->script.opens;
+    state->log->summary = summary;
     state->on_person_close = std::move(on_person_close);
     return WindowCreation{state->script.opens, state->script.opens ? std::string() : state->script.failure};
   };

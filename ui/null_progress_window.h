@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/progress_layout.h"
 #include "ui/progress_window.h"
 
 namespace quillwave {
@@ -15,6 +16,7 @@ struct NullWindowScript {
   bool opens = true;                   // false: no window can be made
   bool person_closes = false;          // true: the person closes it as soon as its loop runs
   std::string failure = "no display";  // why it cannot be made
+  std::size_t summary_rows = SummaryRowsShown(1080);
 };
 
 // What the window was asked to do, for the test to read afterwards.
@@ -22,6 +24,7 @@ struct NullWindowLog {
   std::mutex lock;
   bool created = false;
   bool shown = false;
+  SettingsSummary summary;  // what it was created with
   std::vector<ProgressMessage> posts;
   std::vector<std::wstring> errors;  // caption, a line feed, text
 };

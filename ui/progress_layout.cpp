@@ -9,10 +9,17 @@ constexpr int kTextLeft = 16;
 constexpr int kTextRight = 444;
 constexpr int kFirstStepTop = 72;
 constexpr int kStepPitch = 22;
+constexpr int kRowPitch = 16;
 
-void AddSection(std::vector<TextRun>& runs, int& y, const wchar_t* heading, const std::vector<SummaryRow>& rows) {
+// Long summaries are cut off below rather than pushing the window off screen.
+int MaxWindowHeight(int screen_height) { return screen_height * 80 / 100; }
+
+// `left_out` entries stand behind the list's last row, "… N more".
+void AddSection(std::vector<TextRun>& runs, int& y, const wchar_t* heading, const std::vector<SummaryRow>& rows,
+                std::size_t left_out) {
+  const std::size_t entries = left_out > 0 ? rows.size() - 1 + left_out : rows.size();
   runs.push_back(
-      {SectionHeading(heading, rows.size()), FontRole::kSmall, kSecondaryTextColour, kTextLeft, y, kTextRight, y + 18});
+      {SectionHeading(heading, entries), FontRole::kSmall, kSecondaryTextColour, kTextLeft, y, kTextRight, y + 18});
   y += 18;
   for (const SummaryRow& row : rows) {
     runs.push_back(
@@ -48,9 +55,13 @@ int RequestedWindowHeight(std::size_t override_rows, std::size_t switch_rows) {
 
 WindowPlacement ProgressWindowPlacement(std::size_t override_rows, std::size_t switch_rows, int screen_width,
                                         int screen_height) {
-  // Long summaries are cut off below rather than pushing the window off screen.
-  const int height = std::min(RequestedWindowHeight(override_rows, switch_rows), screen_height * 80 / 100);
+  const int height = std::min(RequestedWindowHeight(override_rows, switch_rows), MaxWindowHeight(screen_height));
   return {(screen_width - kWindowWidth) / 2, (screen_height - height) / 2, kWindowWidth, height};
+}
+
+std::size_t SummaryRowsShown(int screen_height) {
+  const int room = MaxWindowHeight(screen_height) - RequestedWindowHeight(1, 0);
+  return 1 + static_cast<std::size_t>(std::max(0, room / kRowPitch));
 }
 
 StepMark MarkFor(const ProgressStep& step) {
@@ -84,10 +95,10 @@ std::vector<TextRun> LayoutProgressWindow(const ProgressStepList& steps, const S
   }
   if (summary.overrides.empty() && summary.switches.empty()) return runs;
   y += 12;
-  if (!summary.overrides.empty()) AddSection(runs, y, kOverridesHeading, summary.overrides);
+  if (!summary.overrides.empty()) AddSection(runs, y, kOverridesHeading, summary.overrides, summary.overrides_left_out);
   if (!summary.switches.empty()) {
     if (!summary.overrides.empty()) y += 6;
-    AddSection(runs, y, kSwitchesHeading, summary.switches);
+    AddSection(runs, y, kSwitchesHeading, summary.switches, summary.switches_left_out);
   }
   return runs;
 }

@@ -56,6 +56,10 @@ struct WindowPlacement {
 WindowPlacement ProgressWindowPlacement(std::size_t override_rows, std::size_t switch_rows, int screen_width,
                                         int screen_height);
 
+// How many rows of one summary list a window on a screen this high shows
+// (at least one): the summary is built with no more.
+std::size_t SummaryRowsShown(int screen_height);
+
 struct StepMark {
   const wchar_t* glyph;
   Rgb colour;

@@ -3,6 +3,7 @@
 // loaded only when a window is needed) or, in tests, the null window.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,6 +23,9 @@ struct WindowCreation {
 };
 
 struct ProgressWindow {
+  // How many rows of each summary list the window can show on this screen,
+  // so the run builds no more; 0 when no window can be made here.
+  std::function<std::size_t()> summary_rows;
   // Creates the fonts, registers the window class and creates the window for
   // the summary (its height follows the row counts). The window paints the
   // session's steps and, when the person closes it (the close box, or Esc

@@ -40,6 +40,21 @@ std::vector<std::wstring> ArgumentsAsReceived(const ProcessLaunch& launch) {
 
 std::wstring SystemCommandLine(const ProcessLaunch&) { return {}; }
 
+bool ArgumentsFitSystem(const ProcessLaunch& launch) {
+  std::size_t total = 0;
+  for (const std::wstring& argument : PosixArgv(launch)) {
+    const std::size_t size = WideToUtf8(argument).size() + 1;
+#ifdef __linux__
+    constexpr std::size_t kLongestArgument = 32 * 4096;  // MAX_ARG_STRLEN, the NUL included
+    if (size > kLongestArgument) return false;
+#endif
+    total += size + sizeof(char*);
+  }
+  for (char** entry = environ; *entry != nullptr; ++entry) total += std::strlen(*entry) + 1 + sizeof(char*);
+  const long space = ::sysconf(_SC_ARG_MAX);
+  return space <= 0 || total <= static_cast<std::size_t>(space);
+}
+
 SpawnResult SpawnDetached(const ProcessLaunch& launch) {
   SpawnSetup setup;
   if (!setup.ok()) return {false, L"cannot prepare the process start"};

@@ -48,6 +48,11 @@ std::vector<std::wstring> ArgumentsAsReceived(const ProcessLaunch& launch) {
 
 std::wstring SystemCommandLine(const ProcessLaunch& launch) { return WindowsCommandLine(launch); }
 
+bool ArgumentsFitSystem(const ProcessLaunch& launch) {
+  constexpr std::size_t kLongestCommandLine = 32766;  // CreateProcessW's limit less the terminating NUL
+  return WindowsCommandLine(launch).size() <= kLongestCommandLine;
+}
+
 SpawnResult SpawnDetached(const ProcessLaunch& launch) {
   // CreateProcessW may write into its command-line buffer.
   std::wstring command_line = WindowsCommandLine(launch);

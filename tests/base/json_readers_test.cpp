@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/utf16_text.h"
+
 #include "persona/persona_config.h"
 #include "persona/settings_summary.h"
 #include "persona/webgl_profile.h"
@@ -207,6 +209,35 @@ TEST(ReadersTest, HundredThousandNestedBracesNeedNoStackAndLinearTime) {
   EXPECT_TRUE(ReadProfileObject(open_only, "gpu").empty());
   EXPECT_EQ(ParsePersonaConfig(text).hasLang, true);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+}
+
+// The one pass that spares the readers a scan for a key the text does not
+// hold finds it wherever the readers could: inside a string, or cut off.
+TEST(KeysWrittenTest, FindsEveryQuotedKeyWhateverFollows) {
+  constexpr std::string_view keys[] = {"lang", "la", "auto-geo", "geo", "zz"};
+  EXPECT_EQ(KeysWritten(R"({"la"ng": 1, "v": "\"auto-geo", "lang")", keys),
+            (std::vector<bool>{true, true, true, false, false}));
+  EXPECT_EQ(KeysWritten("\"lang", keys), (std::vector<bool>(5, false)));
+}
+
+// Notepad's "Unicode" files: UTF-16 after a byte-order mark becomes UTF-8,
+// whatever is broken in it one U+FFFD; other bytes stay as they are.
+TEST(FileTextAsUtf8Test, ConvertsUtf16AfterAByteOrderMarkOnly) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"\xFF\xFE{\0\"\0\xE9\0\"\0}\0"s, "{\"\xC3\xA9\"}"},
+      {"\xFE\xFF\0{\0\"\0\xE9\0\"\0}"s, "{\"\xC3\xA9\"}"},
+      {"\xFF\xFE\x3D\xD8\x00\xDE"s, "\xF0\x9F\x98\x80"},  // a surrogate pair: U+1F600
+      {"\xFF\xFE\x3D\xD8\x41\0"s,
+       "\xEF\xBF\xBD"
+       "A"},  // a high surrogate alone
+      {"\xFF\xFE\x00\xDE\x41\0\x42"s,
+       "\xEF\xBF\xBD"
+       "A\xEF\xBF\xBD"},  // a low one alone, half a unit at the end
+      {"\xFF\xFE"s, ""},
+      {"\xEF\xBB\xBF{}", "\xEF\xBB\xBF{}"},
+      {"{\"a\xFF\xFE\": 1}", "{\"a\xFF\xFE\": 1}"},
+  };
+  for (const auto& [bytes, text] : cases) EXPECT_EQ(FileTextAsUtf8(bytes), text);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/encoding.h"
 #include "tests/launcher/launcher_fixture.h"
 
 #ifndef _WIN32
@@ -51,11 +52,13 @@ TEST_F(LauncherFaults, NulAndInvalidUtf8StayInsideTheirOwnArguments) {
   EXPECT_EQ(StripTimestamp(test::ReadTextFile(profile() / ".corvane-launcher-result.json")), kPassthrough);
 }
 
-// A start page the engine would read as a switch (it could run a program)
-// is set aside: the engine opens the default page, the record says why, and
-// previous tabs are still closed as the persona asked.
-TEST_F(LauncherFaults, StartPageThatReadsAsASwitchIsNotUsed) {
+// A start page the engine would read as a switch (it could run a program),
+// or one longer than the system lets its command line be, is set aside: the
+// engine opens the default page, the record says why, and previous tabs are
+// still closed as the persona asked.
+TEST_F(LauncherFaults, StartPageThatReadsAsASwitchOrIsTooLongIsNotUsed) {
   const std::string ignored = "start-page ignored: it would be read as an engine switch";
+  const std::string too_long = "start-page ignored: longer than the engine's command line allows";
   struct Case {
     std::string start_page;  // JSON text
     std::wstring engine_gets;
@@ -78,6 +81,15 @@ TEST_F(LauncherFaults, StartPageThatReadsAsASwitchIsNotUsed) {
            std::regex("\"elapsed_ms\":0,\"provider\":\"\""), "\"elapsed_ms\":MS,\"provider\":\"scnd\"")}};
 #ifdef _WIN32
   cases.push_back({"/x", L"chrome://version", "", RecordWith("passthrough", "", ignored)});
+  // The whole command line may hold 32 766 characters.
+  const std::string longest = "https://a.test/" + std::string(30000, 'x');
+  cases.push_back({longest, Widen(longest), "", kPassthrough});
+  cases.push_back({longest + std::string(2767, 'x'), L"chrome://version", "", RecordWith("passthrough", "", too_long)});
+#else
+  // One argument may hold 128 KiB with its terminating NUL.
+  const std::string longest = "https://a.test/" + std::string(128 * 1024 - 16, 'x');
+  cases.push_back({longest, Widen(longest), "", kPassthrough});
+  cases.push_back({longest + "x", L"chrome://version", "", RecordWith("passthrough", "", too_long)});
 #endif
   for (const auto& c : cases) {
     fs::remove(engine_run());

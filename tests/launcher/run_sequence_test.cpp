@@ -72,6 +72,13 @@ constexpr char kDiscovers[] = R"({"auto-timezone": true, "proxy-server": "socks5
 constexpr char kFallsBack[] =
     R"({"auto-timezone": true, "webrtc-no-leak": true, "on-proxy-fail": "fallback", "proxy-server": "socks5://127.0.0.1:1"})";
 const std::string kNoWindow = "no progress window (no display); discovery ran without it";
+
+// ASCII text as Windows Notepad saves "Unicode": UTF-16 after a byte-order mark.
+std::string Utf16(std::string_view ascii, bool little_endian) {
+  std::string bytes = little_endian ? "\xFF\xFE" : "\xFE\xFF";
+  for (const char c : ascii) bytes += little_endian ? std::string{c, '\0'} : std::string{'\0', c};
+  return bytes;
+}
 constexpr char kResetsAll[] = R"({"start-page": "about:blank", "granular-storage-reset": {"all": true}})";
 constexpr char kDiscoversAndResets[] = R"({"auto-timezone": true, "granular-storage-reset": {"all": true}})";
 
@@ -90,6 +97,8 @@ TEST(RunLauncher, TakesEachEndWithItsExitCodeRecordAndEngineStart) {
       {"cancelled", kDiscovers, true, {true, true}, Found(), true, 0, L"", "", L""},
       {"blocked", kDiscovers, true, {}, Unreachable(), true, 42, L"", "blocked", L""},
       {"ok", kDiscovers, true, {}, Found(), true, 0, L"chrome://version", "ok", L""},
+      {"ok, UTF-16 LE", Utf16(kDiscovers, true), true, {}, Found(), true, 0, L"chrome://version", "ok", L""},
+      {"ok, UTF-16 BE", Utf16(kDiscovers, false), true, {}, Found(), true, 0, L"chrome://version", "ok", L""},
       // clang-format off
       {"engine cannot start", "{}", true, {}, {}, false, 1, L"chrome://version", "passthrough",
        L"Quillwave\nEngine could not be started:\n"},

@@ -3,14 +3,21 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "base/json_writer.h"
+#include "base/version.h"
+#include "platform/child_output.h"
 #include "platform/encoding.h"
+#include "platform/files.h"
 #include "tests/support/temp_dir.h"
 #include "tool/persona_check.h"
 #include "tool/persona_tool.h"
+#ifndef _WIN32
+#include "tests/support/loopback.h"
+#endif
 
 namespace quillwave {
 namespace {
@@ -25,9 +32,16 @@ std::vector<std::string> Brief(const std::vector<Finding>& findings) {
 }
 
 struct CheckRow {
-  const char* persona;
+  std::string persona;
   std::vector<std::string> findings;
 };
+
+// ASCII text as Windows Notepad saves "Unicode": UTF-16 after a byte-order mark.
+std::string Utf16(std::string_view ascii, bool little_endian) {
+  std::string bytes = little_endian ? "\xFF\xFE" : "\xFE\xFF";
+  for (const char c : ascii) bytes += little_endian ? std::string{c, '\0'} : std::string{'\0', c};
+  return bytes;
+}
 
 TEST(PersonaCheck, FindsWhatIsIgnoredMisreadOrFatal) {
   const std::string profiles = R"({"p1": {"x": 1}})";
@@ -38,9 +52,9 @@ TEST(PersonaCheck, FindsWhatIsIgnoredMisreadOrFatal) {
        {"error proxy-server 1:2", "error cdp-tcp-port 1:51"}},
       // No proxy: the lookup goes out directly. "9222abc" is read as 9222.
       {R"({"auto-geo": true, "cdp-tcp-port": "9222abc"})", {"warning cdp-tcp-port 1:20", "warning proxy-server 0:0"}},
-      // A misspelt key, booleans the launcher reads as false.
+      // A misspelt key, booleans the launcher reads as false (True is no JSON either).
       {"{\"auto-timezon\": true,\n \"webrtc-no-leak\": \"yes\", \"auto-lang\": True}",
-       {"warning auto-timezon 1:2", "warning webrtc-no-leak 2:2", "warning auto-lang 2:27"}},
+       {"warning auto-timezon 1:2", "warning webrtc-no-leak 2:2", "warning auto-lang 2:27", "warning  2:40"}},
       // A duplicate (the first wins) and a key read from inside another object.
       {R"({"lang": "de", "lang": "fr", "chrome-command-line": {"start-page": "https://a.example"}})",
        {"warning lang 1:16", "warning start-page 1:54"}},
@@ -56,6 +70,22 @@ TEST(PersonaCheck, FindsWhatIsIgnoredMisreadOrFatal) {
        {"warning webgl-profile 1:2", "warning timezone-override 1:25", "warning geo-lat 1:61", "warning geo-lng 1:76",
         "warning cdp-tcp-port 2:12", "warning start-page 2:34"}},
       {R"({"webgl-profile": "p1", "on-proxy-fail": "Fallback"})", {"warning on-proxy-fail 1:25"}},
+      // Read as the launcher reads it, UTF-16 or not; a note says so.
+      {Utf16("{\"auto-lang\": 1,\n \"cdp-tcp-port\": \"0\", \"proxy-server\": \"socks5://h:1\"}", true),
+       {"error cdp-tcp-port 2:2", "note  0:0"}},
+      {Utf16("{\"auto-lang\": 1,\n \"cdp-tcp-port\": \"0\", \"proxy-server\": \"socks5://h:1\"}", false),
+       {"error cdp-tcp-port 2:2", "note  0:0"}},
+      // No JSON at all: empty, a word, a persona cut short.
+      {"", {"warning  0:0"}},
+      {"hello", {"warning  1:1"}},
+      {"{\"proxy-server\": \"socks5://h:1\", \"auto-lang\": true,\n\"start-page\": \"https://a.te",
+       {"warning start-page 2:1", "warning  2:28"}},
+      // User information curl would read as part of the address.
+      {R"({"proxy-server": "socks5://u:p@ss@h:1"})", {"warning proxy-server 1:2"}},
+      {R"({"chrome-command-line": {"--proxy-server": "socks5://a b:100%@h:1"}})", {"warning proxy-server 1:26"}},
+      {R"({"proxy-server": "socks5://u:p%40ss@h:1"})", {}},
+      // A start page no command line can carry.
+      {R"({"start-page": ")" + std::string(200 * 1024, 'x') + R"("})", {"error start-page 1:2"}},
   };
   for (const CheckRow& row : rows) {
     const PersonaCheck check = CheckPersona(row.persona, profiles);
@@ -71,19 +101,42 @@ TEST(PersonaCheck, SuggestsTheClosestKeyAndSaysWhichDuplicateWins) {
   EXPECT_EQ(check.findings[1].message, "written 2 times; the launcher reads only the one at line 2, column 1");
 }
 
+TEST(PersonaCheck, SaysWhereJsonBreaksAndHowToWriteTheProxy) {
+  const auto message = [](std::string_view persona) { return CheckPersona(persona, std::nullopt).findings[0].message; };
+  EXPECT_EQ(
+      message("{\"lang\": \"de\",}"),
+      "not well-formed JSON at 1:15: expected a key in double quotes; the launcher still reads the keys it finds, "
+      "other programs may not");
+  EXPECT_EQ(message("\xEF\xBB\xBF"), "the file is empty: every setting keeps its default");
+  EXPECT_EQ(message(R"({"proxy-server": "socks5://a b:p@s/s@h:1"})"),
+            "curl reads the user name and password as part of a URL, where some characters must be percent-encoded: "
+            "write socks5://a%20b:***@h:1, with \"@\" as %40 and \"/\" as %2F in the password");
+}
+
+// Of one kind of finding the first hundred are listed, then their number.
+TEST(PersonaCheck, ListsAHundredOfAKindThenCountsTheRest) {
+  std::string persona = "{";
+  for (int i = 0; i < 250; ++i) persona += "\"k" + std::to_string(i) + "\": 1, ";
+  const PersonaCheck check = CheckPersona(persona + "\"granular-storage-reset\": {\"x\": true}}", std::nullopt);
+  ASSERT_EQ(check.findings.size(), 102u);
+  EXPECT_EQ(check.findings[99].key, "k99");
+  EXPECT_EQ(check.findings[100].key, "granular-storage-reset");
+  EXPECT_EQ(check.findings[101].message, "150 more unknown keys, not listed");
+}
+
 struct ToolRun {
   int exit_code;
   std::string out;
   std::string err;
 };
 
-ToolRun RunTool(const std::vector<std::wstring>& arguments, const std::wstring& launcher_dir = L"") {
+ToolRun RunTool(
+    const std::vector<std::wstring>& arguments, const std::wstring& launcher_dir = L"",
+    ProbeFunction probe = [](const std::string&, const std::string&, const platform::Cancellation&) { return ProbeOutcome{}; }) {
   ToolRun run{0, {}, {}};
   ToolEnvironment environment;
   environment.launcher_dir = launcher_dir;
-  environment.probe = [](const std::string&, const std::string&, const platform::Cancellation&) {
-    return ProbeOutcome{};
-  };
+  environment.probe = std::move(probe);
   environment.out = [&](std::string_view text) { run.out += text; };
   environment.err = [&](std::string_view text) { run.err += text; };
   run.exit_code = RunPersonaTool(arguments, environment);
@@ -126,6 +179,57 @@ TEST(PersonaTool, CheckJsonIsOneObjectWithEveryField) {
                 "address\"}]}\n");
 }
 
+// Control characters of a file name, a key and a value reach the terminal
+// escaped; the JSON output keeps them as JSON escapes.
+TEST(PersonaTool, CheckTextIsSafeForATerminal) {
+  test::ScopedTempDir dir;
+  test::WriteTextFile(dir.path() / std::filesystem::path(u8"p\u009b.json"),
+                      "{\"\x1b]0;t\x07\": \"\x1b[2J\", \"start-page\": \"a\xC2\x9B\x7F\"}");
+  const std::wstring file = dir.wpath() + platform::kPathSeparator + L"p\u009b.json";
+  const ToolRun run = RunTool({L"check", file});
+  EXPECT_EQ(run.exit_code, 1) << run.err;
+  std::string expected = "file: " + Narrow(dir.wpath() + platform::kPathSeparator) +
+                         "p\\u009b.json\n"
+                         "discovery: no\n"
+                         "as the launcher reads it:\n";
+  const char* fields[][2] = {{"proxy-server", "\"\""},
+                             {"webrtc-no-leak", "false"},
+                             {"webrtc-fake-public-ip", "\"\""},
+                             {"on-proxy-fail", "\"block\""},
+                             {"auto-geo", "false"},
+                             {"auto-lang", "false"},
+                             {"auto-timezone", "false"},
+                             {"geo-lat", "false"},
+                             {"geo-lng", "false"},
+                             {"lang", "false"},
+                             {"accept-language", "false"},
+                             {"timezone-override", "false"},
+                             {"close-previous-tabs", "true"},
+                             {"start-page", "\"a\\u009b\\x7f\"  (line 1, column 20)"},
+                             {"cdp-tcp-port", "\"\""},
+                             {"device-memory", "false"},
+                             {"hardware-concurrency", "false"},
+                             {"speech-voices", "false"},
+                             {"granular-storage-reset", "{}"},
+                             {"webgl-profile", "\"\""}};
+  for (const auto& [key, value] : fields) {
+    std::string line = "  " + std::string(key) + std::string(24 - std::string_view(key).size(), ' ') + value;
+    if (std::string_view(key) == "close-previous-tabs") {
+      line += "  (a start-page always closes them)";
+    } else if (std::string_view(key) != "start-page") {
+      line += "  (not in the file: default)";
+    }
+    expected += line + "\n";
+  }
+  expected +=
+      "warning: line 1, column 2: \\x1b]0;t\\x07: unknown key: the launcher ignores it\n"
+      "warning: line 1, column 3: not well-formed JSON at 1:3: control character in a string; the launcher still "
+      "reads the keys it finds, other programs may not\n";
+  EXPECT_EQ(run.out, expected);
+  const ToolRun json = RunTool({L"check", L"--json", file});
+  EXPECT_NE(json.out.find("\"key\":\"\\u001b]0;t\\u0007\""), std::string::npos) << json.out;
+}
+
 TEST(PersonaTool, EveryBadCommandLineGivesOneLine) {
   test::ScopedTempDir dir;
   const std::wstring folder = dir.wpath();
@@ -146,12 +250,16 @@ TEST(PersonaTool, EveryBadCommandLineGivesOneLine) {
        "quillwave-persona switches: the other --assume- values need --assume-ip\n"},
       {{L"switches", folder, L"--assume-ip"}, 64, "quillwave-persona switches: --assume-ip needs a value\n"},
       {{L"check", L"--yaml", folder}, 64, "quillwave-persona check: unknown option --yaml\n"},
+      {{L"endpoints", folder}, 64, "quillwave-persona endpoints: takes no path (\"" + Narrow(folder) + "\")\n"},
       {{L"check"}, 64, "quillwave-persona check: no PATH given\n"},
       {{L"probe", folder, folder},
        64,
        "quillwave-persona probe: one path only (\"" + Narrow(folder) + "\" is a second one)\n"},
       {{L"check", missing}, 3, "quillwave-persona check: no such file or folder: " + Narrow(missing) + "\n"},
       {{L"switches", missing}, 3, "quillwave-persona switches: no such folder: " + Narrow(missing) + "\n"},
+      {{L"check", missing + L"\u009b"},
+       3,
+       "quillwave-persona check: no such file or folder: " + Narrow(missing) + "\\u009b\n"},
   };
   for (const auto& row : rows) {
     const ToolRun run = RunTool(row.arguments);
@@ -159,7 +267,87 @@ TEST(PersonaTool, EveryBadCommandLineGivesOneLine) {
     EXPECT_EQ(run.err, row.err);
     EXPECT_EQ(run.out, "");
   }
+  for (const wchar_t* version : {L"--version", L"version"}) {
+    const ToolRun run = RunTool({version});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.out, std::string("quillwave-persona ") + kLauncherVersion + "\n");
+  }
 }
+
+// The test build carries the placeholders; of the key only its start shows.
+TEST(PersonaTool, EndpointsNamesWhatThisBuildAsks) {
+  const ToolRun text = RunTool({L"endpoints"});
+  EXPECT_EQ(text.exit_code, 0);
+  EXPECT_EQ(text.out,
+            "primary:      http://192.0.2.10:65333/geo\n"
+            "  shown as:   geo.primary.example\n"
+            "secondary:    https://geoip.secondary.example/geoip?format=json\n"
+            "  shown as:   geoip.secondary.example, and scnd once it has failed\n"
+            "tertiary:     https://myip.tertiary.example/myip\n"
+            "  shown as:   myip.tertiary.example\n"
+            "api key:      7c3e... (the first 4 of its 40 digits)\n"
+            "placeholders: yes: they reach nobody, so every lookup fails\n");
+  const ToolRun json = RunTool({L"endpoints", L"--json"});
+  EXPECT_EQ(json.exit_code, 0);
+  EXPECT_EQ(json.out,
+            "{\"primary\":{\"url\":\"http://192.0.2.10:65333/geo\",\"name\":\"geo.primary.example\"},"
+            "\"secondary\":{\"url\":\"https://geoip.secondary.example/geoip?format=json\","
+            "\"name\":\"geoip.secondary.example\",\"label\":\"scnd\"},"
+            "\"tertiary\":{\"url\":\"https://myip.tertiary.example/myip\",\"name\":\"myip.tertiary.example\"},"
+            "\"api_key_start\":\"7c3e\",\"placeholders\":true}\n");
+}
+
+#ifndef _WIN32
+// Real curl through microsocks on loopback, every endpoint sent to a closed
+// port: a proxy that is not there, and one that answers but cannot reach
+// the endpoint, are told apart for each endpoint asked.
+TEST(PersonaTool, ProbeTellsAProxyNotThereFromOneThatCannotReachTheEndpoint) {
+  const test::LoopbackPort closed_endpoint(false);
+  const test::LoopbackPort closed_proxy(false);
+  int proxy = 0;
+  const auto microsocks = test::StartSocksProxy(proxy);
+  ASSERT_TRUE(microsocks) << "microsocks did not start; scripts/install-deps.sh installs it";
+  const std::wstring curl = platform::FindSystemCurl().path;
+  const ProbeFunction to_closed_endpoint = [&](const std::string& through, const std::string&, const platform::Cancellation&) {
+    return ProbeEgressWith(curl, through, "http://127.0.0.1:" + std::to_string(closed_endpoint.port()) + "/geo");
+  };
+  const struct {
+    int proxy_port;
+    std::string said;  // the line under each endpoint asked, from its start
+    std::string failed_at;
+  } rows[] = {
+      {closed_proxy.port(),
+       "  the proxy cannot be reached (curl: Failed to connect to 127.0.0.1 port " +
+           std::to_string(closed_proxy.port()) + " ",
+       "proxy"},
+      {proxy,
+       "  the proxy answered but could not reach the endpoint: connection refused (curl: Can't complete SOCKS5 "
+       "connection to 127.0.0.1. (5))\n",
+       "endpoint"},
+  };
+  test::ScopedTempDir dir;
+  for (const auto& row : rows) {
+    test::WriteTextFile(
+        dir.path() / "command-line.json",
+        "{\"proxy-server\": \"socks5://127.0.0.1:" + std::to_string(row.proxy_port) + "\", \"auto-timezone\": true}");
+    const ToolRun text = RunTool({L"probe", dir.wpath()}, L"", to_closed_endpoint);
+    EXPECT_EQ(text.exit_code, 2) << text.err;
+    const std::string out = std::regex_replace(text.out, std::regex(" in [0-9]+ ms\n"), " in N ms\n");
+    const std::string asked[] = {
+        "\nasked primary geo.primary.example at http://192.0.2.10:65333/geo: PROXY_UNREACHABLE in N ms\n",
+        "\nasked secondary geoip.secondary.example at https://geoip.secondary.example/geoip?format=json: "
+        "PROXY_UNREACHABLE in N ms\n"};
+    for (const std::string& line : asked) {
+      const std::size_t at = out.find(line);
+      ASSERT_NE(at, std::string::npos) << out;
+      EXPECT_EQ(out.substr(at + line.size(), row.said.size()), row.said) << out;
+    }
+    const ToolRun json = RunTool({L"probe", L"--json", dir.wpath()}, L"", to_closed_endpoint);
+    const std::string failed_at = "\"failed_at\":\"" + row.failed_at + "\"";
+    EXPECT_NE(json.out.find(failed_at), json.out.rfind(failed_at)) << json.out;  // for both endpoints
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace quillwave

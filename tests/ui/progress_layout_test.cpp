@@ -16,6 +16,10 @@ TEST(ProgressWindowGeometry, HeightFollowsTheSummaryAndIsCappedAtEightyPercent) 
   EXPECT_EQ(ProgressWindowPlacement(60, 0, 1920, 1080), (WindowPlacement{730, 108, 460, 864}));
   EXPECT_EQ(ProgressWindowPlacement(0, 0, 1920, 1080), (WindowPlacement{730, 420, 460, 240}));
   EXPECT_EQ(ProgressWindowPlacement(3, 2, 1366, 768), (WindowPlacement{453, 191, 460, 386}));
+  // As many rows of one list as the capped height holds, and always one.
+  EXPECT_EQ(SummaryRowsShown(1080), 36u);
+  EXPECT_EQ(RequestedWindowHeight(36, 0), 858);
+  EXPECT_EQ(SummaryRowsShown(300), 1u);
 }
 
 TEST(ProgressWindowMarks, OneMarkPerState) {
@@ -68,6 +72,9 @@ TEST(ProgressWindowLayout, SectionsStartAt172WithSixPixelsBetweenThem) {
   EXPECT_EQ(headings[0]->text, L"Active overrides (3)");
   EXPECT_EQ(headings[0]->top, 172);
   EXPECT_EQ(headings[1]->text, L"Raw Chromium switches (2)");
+  // A last row "… N more" stands for N entries.
+  summary.switches_left_out = 10;
+  EXPECT_EQ(LayoutProgressWindow(steps, summary)[headings[1] - runs.data()].text, L"Raw Chromium switches (11)");
   EXPECT_EQ(headings[1]->top, 172 + 18 + 3 * 16 + 6);
   ASSERT_EQ(rows.size(), 5u);
   EXPECT_EQ(rows[0]->text, L"auto-lang  true");

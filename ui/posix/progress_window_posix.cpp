@@ -130,6 +130,14 @@ WindowCreation CreateWindowFor(Toolkit& toolkit, const SettingsSummary& summary,
 ProgressWindow SystemProgressWindow(void* /*instance*/) {
   auto toolkit = std::make_shared<Toolkit>();
   ProgressWindow window;
+  // Opening the display here costs nothing extra: the window needs it next.
+  window.summary_rows = [toolkit]() -> std::size_t {
+    const QwProgressModule* module = OpenToolkit(*toolkit);
+    if (module == nullptr) return 0;
+    int screen_width = 0, screen_height = 0;
+    module->screen_size(&screen_width, &screen_height);
+    return SummaryRowsShown(screen_height);
+  };
   window.create = [toolkit](const SettingsSummary& summary, std::shared_ptr<LaunchSession> session,
                             std::function<void()> on_person_close) {
     return CreateWindowFor(*toolkit, summary, std::move(session), std::move(on_person_close));

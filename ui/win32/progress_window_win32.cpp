@@ -182,6 +182,7 @@ ProgressWindow SystemProgressWindow(void* instance) {
   auto state = std::make_shared<WindowState>();
   state->instance = instance != nullptr ? static_cast<HINSTANCE>(instance) : ::GetModuleHandleW(nullptr);
   ProgressWindow window;
+  window.summary_rows = [] { return SummaryRowsShown(::GetSystemMetrics(SM_CYSCREEN)); };
   window.create = [state](const SettingsSummary& summary, std::shared_ptr<LaunchSession> session,
                           std::function<void()> on_person_close) {
     return CreateWindowFor(*state, summary, std::move(session), std::move(on_person_close));

@@ -1,0 +1,60 @@
+#include "base/utf16_text.h"
+
+namespace quillwave {
+namespace {
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+}  // namespace
+
+ByteOrderMark Utf16ByteOrderMark(std::string_view bytes) {
+  if (bytes.starts_with("\xFF\xFE")) return ByteOrderMark::kUtf16LittleEndian;
+  if (bytes.starts_with("\xFE\xFF")) return ByteOrderMark::kUtf16BigEndian;
+  return ByteOrderMark::kNone;
+}
+
+std::string FileTextAsUtf8(std::string bytes) {
+  const ByteOrderMark mark = Utf16ByteOrderMark(bytes);
+  if (mark == ByteOrderMark::kNone) return bytes;
+  const bool little = mark == ByteOrderMark::kUtf16LittleEndian;
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t n = bytes.size();
+  const auto unit_at = [&](std::size_t i) -> char32_t {
+    return little ? p[i] | (p[i + 1] << 8) : (p[i] << 8) | p[i + 1];
+  };
+  std::string out;
+  out.reserve(n / 2);  // ASCII text halves; others grow on demand
+  std::size_t i = 2;
+  for (; i + 1 < n; i += 2) {
+    const char32_t unit = unit_at(i);
+    if (IsHighSurrogate(unit) && i + 3 < n && IsLowSurrogate(unit_at(i + 2))) {
+      AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (unit_at(i + 2) - 0xDC00));
+      i += 2;
+    } else {
+      AppendUtf8(out, IsHighSurrogate(unit) || IsLowSurrogate(unit) ? 0xFFFD : unit);
+    }
+  }
+  if (i < n) AppendUtf8(out, 0xFFFD);  // half a unit at the end
+  return out;
+}
+
+}  // namespace quillwave

@@ -1,0 +1,36 @@
+// What the service answers to one request, decided apart from HTTP so that
+// every case can be checked without a server.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "geo/address.h"
+#include "geo/geo_database.h"
+
+namespace quillwave::geo {
+
+struct GeoRequest {
+  std::string method;
+  std::string path;  // without the query
+  std::optional<std::string> api_key;
+  IpAddress client;
+  bool has_body = false;
+};
+
+struct GeoResponse {
+  int status = 200;
+  std::string body;           // JSON, ending in a line feed
+  bool allow_header = false;  // "Allow: GET, HEAD" (405)
+};
+
+// /geo: the client's address and what the database says of it, for a known
+// key; /healthz: the database's build time, for anyone.
+GeoResponse AnswerRequest(const GeoRequest& request, const GeoDatabase& database, const std::vector<std::string>& keys);
+
+// {"ip":…,"country":…,"timezone":…,"latitude":…,"longitude":…} with the
+// members the place lacks left out.
+std::string PlaceJson(const std::string& ip, const std::optional<GeoPlace>& place);
+
+}  // namespace quillwave::geo

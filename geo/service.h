@@ -1,0 +1,97 @@
+// The HTTP side of the service (libmicrohttpd): a pool of threads answering
+// on one listening socket, the data every request reads, swapped whole on a
+// reload, and a stop that lets the requests in flight finish.
+#pragma once
+
+#include <microhttpd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "geo/address.h"
+#include "geo/geo_database.h"
+
+namespace quillwave::geo {
+
+// What requests are answered from. A request keeps the one it started with
+// until it ends, so a reload never pulls a database from under it.
+struct ServedData {
+  std::shared_ptr<const GeoDatabase> database;
+  std::vector<std::string> keys;
+};
+
+struct ServiceSettings {
+  unsigned threads = 1;
+  unsigned max_connections = 1024;
+  std::vector<AddressRange> trusted_proxies;
+  bool log_clients = false;
+};
+
+// A listening TCP socket, closed with the object unless handed on.
+class ListeningSocket {
+ public:
+  ListeningSocket() = default;
+  explicit ListeningSocket(int fd) : fd_(fd) {}
+  ~ListeningSocket();
+  ListeningSocket(ListeningSocket&& other) noexcept : fd_(other.Release()) {}
+  ListeningSocket& operator=(ListeningSocket&& other) noexcept;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int Release();
+
+ private:
+  int fd_ = -1;
+};
+
+struct Listener {
+  ListeningSocket socket;
+  std::string address;  // as bound, "127.0.0.1:65333" or "[::]:65333"
+  std::string error;
+};
+
+// Binds and listens on "ADDRESS:PORT" ("0.0.0.0:65333", "[::1]:0"); port 0
+// takes one the system picks.
+Listener Listen(const std::string& address_port);
+
+class GeoService {
+ public:
+  // Serves on `socket` until stopped. Null, with `error`, when the server
+  // would not start.
+  static std::unique_ptr<GeoService> Start(ListeningSocket socket, ServiceSettings settings,
+                                           std::shared_ptr<const ServedData> data, std::string& error);
+  ~GeoService();
+  GeoService(const GeoService&) = delete;
+  GeoService& operator=(const GeoService&) = delete;
+
+  // Requests that start from now on read `data`.
+  void Replace(std::shared_ptr<const ServedData> data);
+  std::shared_ptr<const ServedData> data() const;
+
+  // Takes no new connection, gives the requests in flight up to `grace` to
+  // finish, then closes every connection. Returns how many were cut.
+  int Stop(std::chrono::milliseconds grace);
+
+ private:
+  GeoService(ServiceSettings settings, std::shared_ptr<const ServedData> data);
+  static MHD_Result Access(void* service, MHD_Connection* connection, const char* url, const char* method,
+                           const char* version, const char* upload_data, std::size_t* upload_data_size, void** request);
+  static void Completed(void* service, MHD_Connection* connection, void** request, MHD_RequestTerminationCode code);
+  MHD_Result Answer(MHD_Connection* connection, const char* url, const char* method, bool has_body);
+
+  const ServiceSettings settings_;
+  MHD_Daemon* daemon_ = nullptr;
+  mutable std::mutex data_mutex_;
+  std::shared_ptr<const ServedData> data_;
+  std::mutex flight_mutex_;
+  std::condition_variable flight_ended_;
+  int in_flight_ = 0;
+  std::atomic<bool> stopping_{false};
+};
+
+}  // namespace quillwave::geo

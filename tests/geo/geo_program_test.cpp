@@ -1,0 +1,108 @@
+// quillwave-geo as it runs: it reloads its database on SIGHUP while 200
+// clients keep asking, without failing one request, and stops on SIGTERM.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "tests/geo/geo_test_support.h"
+#include "tests/support/temp_dir.h"
+
+namespace quillwave {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+constexpr int kClients = 200;
+const std::string kRequest =
+    "GET /geo HTTP/1.1\r\nHost: geo.test\r\nConnection: close\r\nX-API-Key: second-key\r\n\r\n";
+
+// Counted by the client's thread, watched by the test's.
+struct Client {
+  std::atomic<int> asked{0};
+  std::atomic<int> first{0};   // answers from the database before the reload
+  std::atomic<int> second{0};  // and after it
+  std::string failure;         // the first answer that was neither; read after the join
+};
+
+TEST(GeoProgram, ReloadsUnderTwoHundredConcurrentClientsWithoutFailingARequestThenStops) {
+  test::ScopedTempDir directory;
+  const fs::path database = directory.path() / "city.mmdb";
+  const fs::path keys = directory.path() / "keys";
+  std::string error;
+  ASSERT_TRUE(test::WriteTestDatabase(database, "first", error)) << error;
+  std::ofstream(keys) << "first-key\nsecond-key\n";
+
+  test::GeoServerProcess server(QUILLWAVE_GEO_PATH, {"--listen", "127.0.0.1:0", "--database", database.string(),
+                                                     "--api-key-file", keys.string(), "--max-connections", "1000"});
+  const std::string started = server.WaitForLine("listening on", 30s);
+  const int port = test::ListeningPort(started);
+  ASSERT_NE(port, 0) << server.output();
+  EXPECT_NE(started.find("Quillwave-Test-City database built 2024-01-01T00:00:00Z, 2 keys"), std::string::npos)
+      << started;
+
+  // Every client asks again and again until told to stop; each answer must
+  // come from one database or the other.
+  std::vector<Client> clients(kClients);
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads;
+  for (Client& client : clients) {
+    threads.emplace_back([&client, &stop, port] {
+      while (!stop) {
+        const test::HttpAnswer answer = test::ParseHttpAnswer(test::HttpExchange("127.0.0.1", port, kRequest));
+        ++client.asked;
+        if (answer.status == 200 && answer.body.find("\"country\":\"FR\"") != std::string::npos) {
+          ++client.first;
+        } else if (answer.status == 200 && answer.body.find("\"country\":\"IT\"") != std::string::npos) {
+          ++client.second;
+        } else if (client.failure.empty()) {
+          client.failure = std::to_string(answer.status) + " " + answer.body;
+        }
+      }
+    });
+  }
+  // Waits (up to a limit) until every client has had an answer of a kind.
+  const auto all_have = [&clients](std::atomic<int> Client::*kind, std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+      bool all = true;
+      for (const Client& client : clients) all = all && (client.*kind).load() > 0;
+      if (all) return true;
+      std::this_thread::sleep_for(20ms);
+    }
+    return false;
+  };
+
+  bool reloaded = false;
+  if (all_have(&Client::asked, 60s)) {
+    ASSERT_TRUE(test::WriteTestDatabase(database, "second", error)) << error;
+    server.Signal(SIGHUP);
+    reloaded = !server.WaitForLine("reloaded: Quillwave-Test-City database built 2024-02-01T00:00:00Z", 30s).empty();
+    all_have(&Client::second, 60s);
+  }
+  stop = true;
+  for (std::thread& thread : threads) thread.join();
+
+  EXPECT_TRUE(reloaded) << server.output();
+  int asked = 0;
+  for (const Client& client : clients) {
+    asked += client.asked;
+    EXPECT_EQ(client.failure, "");
+    EXPECT_GT(client.first, 0);
+    EXPECT_GT(client.second, 0);
+  }
+  EXPECT_GE(asked, 2 * kClients);
+
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.WaitForExit(30s), 0) << server.output();
+  EXPECT_NE(server.output().find("quillwave-geo: stopped\n"), std::string::npos) << server.output();
+  // No client address is logged without --log-clients.
+  EXPECT_EQ(server.output().find("127.0.0.1 GET"), std::string::npos) << server.output();
+}
+
+}  // namespace
+}  // namespace quillwave
