@@ -6,5 +6,5 @@ cd "$(dirname "$0")/.."
 mode=(--dry-run --Werror)
 [[ "${1:-}" == "--fix" ]] && mode=(-i)
 git ls-files -z -- '*.cpp' '*.h' |
-  grep -zE '^(app|base|discovery|fuzz|geo|housekeeping|launcher|persona|platform|report|tests|ui)/' |
+  grep -zE '^(app|base|discovery|fuzz|geo|housekeeping|launcher|persona|platform|report|tests|tool|ui)/' |
   xargs -0 clang-format-14 --style=file "${mode[@]}"

@@ -55,8 +55,7 @@ int ExitCodeFor(const std::vector<Finding>& findings) {
   return code;
 }
 
-TextPositions::TextPositions(std::string_view text)
-    : text_(text), start_(text.starts_with("\xEF\xBB\xBF") ? 3 : 0) {
+TextPositions::TextPositions(std::string_view text) : text_(text), start_(text.starts_with("\xEF\xBB\xBF") ? 3 : 0) {
   marks_.reserve((text.size() - start_) / kMarkSpacing + 1);
   std::size_t line = 1;
   std::size_t column = 1;

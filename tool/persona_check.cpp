@@ -282,8 +282,7 @@ class Checker {
   void CheckForm(ByteOrderMark converted_from) {
     if (converted_from != ByteOrderMark::kNone) {
       Add(kSeverityNote, "", npos,
-          std::string("UTF-16 (") +
-              (converted_from == ByteOrderMark::kUtf16LittleEndian ? "little" : "big") +
+          std::string("UTF-16 (") + (converted_from == ByteOrderMark::kUtf16LittleEndian ? "little" : "big") +
               "-endian, with a byte-order mark): read converted to UTF-8, as the launcher reads it");
     }
     if (text_.empty() || text_ == "\xEF\xBB\xBF") {
@@ -450,8 +449,8 @@ class Checker {
     if (colon != npos) PercentEncoded(user_information.substr(colon + 1), in_password);
     if (in_user.empty() && in_password.empty()) return;
     std::string message = "curl reads the user name and password as part of a URL, where some characters must be " +
-                           std::string("percent-encoded: write ") + std::string(proxy.substr(0, user)) + user_name +
-                           (colon != npos ? ":***" : "") + std::string(proxy.substr(at));
+                          std::string("percent-encoded: write ") + std::string(proxy.substr(0, user)) + user_name +
+                          (colon != npos ? ":***" : "") + std::string(proxy.substr(at));
     if (!in_password.empty()) message += ", with " + JoinedWithAnd(in_password) + " in the password";
     Add(kSeverityWarning, "proxy-server", ProxyAt(), message);
   }
@@ -477,8 +476,7 @@ class Checker {
     const std::optional<std::string> curl_proxy = CurlProxy(persona.proxyServer);
     if (check_.discovery && curl_proxy && platform::CommandLinesArePrivate() &&
         !platform::ArgumentsFitSystem(CurlLaunch(L"curl", CurlArguments(*curl_proxy, PrimaryUrl())))) {
-      Add(kSeverityError, "proxy-server", ProxyAt(),
-          "longer than curl's command line allows: every lookup fails");
+      Add(kSeverityError, "proxy-server", ProxyAt(), "longer than curl's command line allows: every lookup fails");
     }
   }
 
@@ -560,7 +558,7 @@ class Checker {
   const std::optional<std::string>& webgl_profiles_;
   const CheckedLaunch& launch_;
   std::size_t many_[static_cast<std::size_t>(Many::kCount)] = {};
-  std::vector<bool> written_;                       // of every key the launcher reads, in kKeys' order
+  std::vector<bool> written_;                      // of every key the launcher reads, in kKeys' order
   std::map<std::string_view, FieldCount> counts_;  // of every key the launcher reads
   PersonaCheck check_;
 };

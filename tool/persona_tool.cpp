@@ -212,9 +212,9 @@ class Tool {
       if (!own.text.empty()) own.text += L' ';
       own.text += platform::QuoteArgumentIfNeeded(argument);
     }
-    const Rehearsal rehearsal =
-        RehearseLaunch(environment_.launcher_dir, environment_.local_app_data, own,
-                       assumed_ ? std::optional<AssumedAnswer>(answer_) : std::nullopt, without_window_);
+    const Rehearsal rehearsal = RehearseLaunch(environment_.launcher_dir, environment_.local_app_data, own,
+                                               assumed_ ? std::optional<AssumedAnswer>(answer_) : std::nullopt,
+                                               without_window_);
     if (rehearsal.exit_code == 42) {
       environment_.err(
           "quillwave-persona switches: the launcher would start no engine (exit 42): discovery is needed, "

@@ -132,7 +132,9 @@ struct ToolRun {
 
 ToolRun RunTool(
     const std::vector<std::wstring>& arguments, const std::wstring& launcher_dir = L"",
-    ProbeFunction probe = [](const std::string&, const std::string&, const platform::Cancellation&) { return ProbeOutcome{}; }) {
+    ProbeFunction probe = [](const std::string&, const std::string&, const platform::Cancellation&) {
+      return ProbeOutcome{};
+    }) {
   ToolRun run{0, {}, {}};
   ToolEnvironment environment;
   environment.launcher_dir = launcher_dir;
@@ -308,7 +310,8 @@ TEST(PersonaTool, ProbeTellsAProxyNotThereFromOneThatCannotReachTheEndpoint) {
   const auto microsocks = test::StartSocksProxy(proxy);
   ASSERT_TRUE(microsocks) << "microsocks did not start; scripts/install-deps.sh installs it";
   const std::wstring curl = platform::FindSystemCurl().path;
-  const ProbeFunction to_closed_endpoint = [&](const std::string& through, const std::string&, const platform::Cancellation&) {
+  const ProbeFunction to_closed_endpoint = [&](const std::string& through, const std::string&,
+                                               const platform::Cancellation&) {
     return ProbeEgressWith(curl, through, "http://127.0.0.1:" + std::to_string(closed_endpoint.port()) + "/geo");
   };
   const struct {
