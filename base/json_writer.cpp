@@ -3,43 +3,9 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "base/utf8.h"
+
 namespace quillwave {
-namespace {
-
-struct Utf8Sequence {
-  std::size_t length;  // bytes taken; for an ill-formed piece, its maximal subpart
-  bool valid;
-};
-
-// The sequence that starts with the non-ASCII byte at `i`. Each ill-formed
-// piece is reported once, so it is replaced once, and the byte that broke it
-// starts the next sequence.
-Utf8Sequence Utf8SequenceAt(std::string_view text, std::size_t i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  std::size_t need = 0;
-  unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    need = 1;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    need = 2;
-    if (lead == 0xE0) lo = 0xA0;  // overlong
-    if (lead == 0xED) hi = 0x9F;  // UTF-16 surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    need = 3;
-    if (lead == 0xF0) lo = 0x90;  // overlong
-    if (lead == 0xF4) hi = 0x8F;  // above U+10FFFF
-  } else {
-    return {1, false};
-  }
-  for (std::size_t k = 1; k <= need; ++k) {
-    if (i + k >= text.size()) return {k, false};
-    const auto b = static_cast<unsigned char>(text[i + k]);
-    if (b < (k == 1 ? lo : 0x80) || b > (k == 1 ? hi : 0xBF)) return {k, false};
-  }
-  return {need + 1, true};
-}
-
-}  // namespace
 
 std::string EscapeJsonString(std::string_view utf8) {
   std::string out;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/json_writer.h"
+#include "base/utf8.h"
 
 namespace quillwave {
 namespace {
@@ -11,32 +12,6 @@ namespace {
 constexpr std::size_t kMarkSpacing = 4096;
 
 bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
-// The length of the well-formed UTF-8 sequence at `i`, or 0.
-std::size_t Utf8SequenceAt(std::string_view text, std::size_t i) {
-  const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-  const unsigned char b0 = byte(i);
-  std::size_t need = 0;
-  unsigned char lo = 0x80, hi = 0xBF;  // the allowed range of the second byte
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    need = 1;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    need = 2;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    need = 3;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (text.size() - i <= need) return 0;
-  for (std::size_t k = 1; k <= need; ++k) {
-    if (byte(i + k) < (k == 1 ? lo : 0x80) || byte(i + k) > (k == 1 ? hi : 0xBF)) return 0;
-  }
-  return need + 1;
-}
 
 void AppendEscaped(std::string& out, const char* format, unsigned value) {
   char escaped[8];
@@ -104,7 +79,7 @@ std::string TerminalText(std::string_view text) {
       safe += text[i++];
       continue;
     }
-    const std::size_t length = Utf8SequenceAt(text, i);
+    const std::size_t length = MultiByteSequenceAt(text, i);
     if (length == 0) {
       AppendEscaped(safe, "\\x%02x", c);
       ++i;

@@ -2,39 +2,14 @@
 
 #include <string>
 
+#include "base/utf8.h"
+
 namespace quillwave {
 namespace {
 
 bool IsJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-
-// The length of the well-formed UTF-8 sequence of more than one byte at
-// `i`, or 0.
-std::size_t MultiByteSequenceAt(std::string_view text, std::size_t i) {
-  const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-  const unsigned char b0 = byte(i);
-  std::size_t need = 0;
-  unsigned char lo = 0x80, hi = 0xBF;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    need = 1;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    need = 2;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    need = 3;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
-  } else {
-    return 0;
-  }
-  if (text.size() - i <= need) return 0;
-  for (std::size_t k = 1; k <= need; ++k) {
-    if (byte(i + k) < (k == 1 ? lo : 0x80) || byte(i + k) > (k == 1 ? hi : 0xBF)) return 0;
-  }
-  return need + 1;
-}
 
 class Scanner {
  public:
