@@ -1,6 +1,7 @@
 // The progress window drawn with GTK 3, cairo and Pango. Built as a module of
 // its own that the launcher loads only when it needs a window; it paints the
-// text runs the launcher hands it and knows nothing else of the launch.
+// text runs and mark shapes the launcher hands it and knows nothing else of
+// the launch. GTK draws it at the screen's scale factor.
 #include <gtk/gtk.h>
 
 #include <algorithm>
@@ -62,6 +63,42 @@ void SetColour(cairo_t* cr, QwColour colour) {
   cairo_set_source_rgb(cr, colour.r / 255.0, colour.g / 255.0, colour.b / 255.0);
 }
 
+// What a paint pass measures and draws texts with.
+struct TextPainter {
+  PangoLayout* layout;
+  const WindowState* state;
+};
+
+int TextWidth(void* context, int font, const char* text) {
+  const auto& painter = *static_cast<const TextPainter*>(context);
+  if (font < 0 || font >= kQwFontCount) return 0;
+  pango_layout_set_font_description(painter.layout, painter.state->fonts[font].get());
+  pango_layout_set_text(painter.layout, text, -1);
+  pango_layout_set_width(painter.layout, -1);
+  pango_layout_set_ellipsize(painter.layout, PANGO_ELLIPSIZE_NONE);
+  PangoRectangle line{};
+  pango_layout_line_get_pixel_extents(pango_layout_get_line_readonly(painter.layout, 0), nullptr, &line);
+  return line.width;
+}
+
+void DrawStroke(cairo_t* cr, const QwStroke& stroke) {
+  if (stroke.point_count == 0) return;
+  cairo_save(cr);
+  SetColour(cr, stroke.colour);
+  cairo_move_to(cr, stroke.points[0].x, stroke.points[0].y);
+  for (size_t i = 1; i < stroke.point_count; ++i) cairo_line_to(cr, stroke.points[i].x, stroke.points[i].y);
+  if (stroke.line_width > 0) {
+    cairo_set_line_width(cr, stroke.line_width);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+    cairo_stroke(cr);
+  } else {
+    cairo_close_path(cr);
+    cairo_fill(cr);
+  }
+  cairo_restore(cr);
+}
+
 void DrawRun(cairo_t* cr, PangoLayout* layout, const QwTextRun& run, const WindowState& state) {
   if (run.font < 0 || run.font >= kQwFontCount || run.right <= run.left || run.bottom <= run.top) return;
   const int width = run.right - run.left;
@@ -86,8 +123,6 @@ gboolean OnDraw(GtkWidget* /*area*/, cairo_t* cr, gpointer data) {
   auto* state = static_cast<WindowState*>(data);
   SetColour(cr, state->background);
   cairo_paint(cr);
-  const QwTextRun* runs = nullptr;
-  const size_t count = state->source.layout(state->source.context, &runs);
   GObjectPtr<PangoLayout> layout(pango_cairo_create_layout(cr));
   // Stems snapped to whole pixels, as the small texts look on Windows,
   // whatever the desktop's own font settings are.
@@ -98,7 +133,12 @@ gboolean OnDraw(GtkWidget* /*area*/, cairo_t* cr, gpointer data) {
   pango_cairo_context_set_font_options(pango_layout_get_context(layout.get()), options.get());
   pango_layout_context_changed(layout.get());
   pango_layout_set_single_paragraph_mode(layout.get(), TRUE);
-  for (size_t i = 0; i < count; ++i) DrawRun(cr, layout.get(), runs[i], *state);
+  TextPainter painter{layout.get(), state};
+  const QwMeasure measure{&painter, TextWidth};
+  QwPicture picture{};
+  state->source.layout(state->source.context, &measure, &picture);
+  for (size_t i = 0; i < picture.run_count; ++i) DrawRun(cr, layout.get(), picture.runs[i], *state);
+  for (size_t i = 0; i < picture.stroke_count; ++i) DrawStroke(cr, picture.strokes[i]);
   return TRUE;
 }
 

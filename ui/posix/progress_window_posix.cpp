@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/encoding.h"
@@ -45,34 +46,53 @@ const QwProgressModule* OpenToolkit(Toolkit& toolkit) {
 }
 
 // What one window paints, and whom it tells of the person's close; owned by
-// the window once it exists.
+// the window once it exists. The vectors hold what the module reads until
+// its next call.
 struct PaintContext {
   SettingsSummary summary;
   std::shared_ptr<LaunchSession> session;
   std::function<void()> on_person_close;
   std::vector<std::string> texts;
   std::vector<QwTextRun> runs;
+  std::vector<std::vector<QwPoint>> points;
+  std::vector<QwStroke> strokes;
 };
 
 QwColour ToColour(Rgb colour) { return {colour.r, colour.g, colour.b}; }
 
 // Runs on the main thread for each paint pass; the snapshot takes the step
-// list's lock, so a paint never sees a step half changed.
-size_t LayoutRuns(void* context, const QwTextRun** runs) {
+// list's lock, so a paint never sees a step half changed. GTK scales the
+// whole picture to the screen's scale factor itself, so it is laid out at
+// 96 dpi.
+void LayoutPicture(void* context, const QwMeasure* measure, QwPicture* picture) {
   auto& paint = *static_cast<PaintContext*>(context);
-  const std::vector<TextRun> layout = LayoutProgressWindow(SnapshotProgressSteps(paint.session->steps), paint.summary);
+  const auto measure_text = [measure](FontRole font, std::wstring_view text) {
+    return measure->text_width(measure->context, static_cast<int>(font), Narrow(text).c_str());
+  };
+  const ProgressPicture layout =
+      LayoutProgressWindow(SnapshotProgressSteps(paint.session->steps), paint.summary, measure_text);
   paint.texts.clear();
   paint.runs.clear();
-  paint.texts.reserve(layout.size());
-  for (const TextRun& run : layout) paint.texts.push_back(Narrow(run.text));
-  for (std::size_t i = 0; i < layout.size(); ++i) {
-    const TextRun& run = layout[i];
+  paint.texts.reserve(layout.texts.size());
+  for (const TextRun& run : layout.texts) paint.texts.push_back(Narrow(run.text));
+  for (std::size_t i = 0; i < layout.texts.size(); ++i) {
+    const TextRun& run = layout.texts[i];
     paint.runs.push_back(QwTextRun{paint.texts[i].c_str(), static_cast<int>(run.font), ToColour(run.colour), run.left,
                                    run.top, run.right, run.bottom, run.right_aligned ? 1 : 0,
                                    run.end_ellipsis ? 1 : 0});
   }
-  *runs = paint.runs.data();
-  return paint.runs.size();
+  paint.points.clear();
+  paint.strokes.clear();
+  for (const MarkShape& mark : layout.marks) {
+    for (const MarkStroke& stroke : mark.strokes) {
+      std::vector<QwPoint>& points = paint.points.emplace_back();
+      for (const Point& point : stroke.points) points.push_back({point.x, point.y});
+      paint.strokes.push_back(QwStroke{ToColour(mark.colour), stroke.line_width, nullptr, points.size()});
+    }
+  }
+  // Filled in only now: the point lists no longer move.
+  for (std::size_t i = 0; i < paint.strokes.size(); ++i) paint.strokes[i].points = paint.points[i].data();
+  *picture = QwPicture{paint.runs.data(), paint.runs.size(), paint.strokes.data(), paint.strokes.size()};
 }
 
 void PersonClosed(void* context) {
@@ -106,7 +126,7 @@ bool CreateWindowFor(Toolkit& toolkit, const SettingsSummary& summary, std::shar
   paint->summary = summary;
   paint->session = std::move(session);
   paint->on_person_close = std::move(on_person_close);
-  const QwPaintSource source{paint.get(), LayoutRuns, PersonClosed, ReleasePaint};
+  const QwPaintSource source{paint.get(), LayoutPicture, PersonClosed, ReleasePaint};
   toolkit.window_id = module->create(&window_desc, &source);
   if (toolkit.window_id == 0) return false;
   paint.release();  // the window frees it when it is destroyed
