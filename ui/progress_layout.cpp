@@ -69,6 +69,18 @@ struct Painter {
   }
 };
 
+const wchar_t* StateWord(StepState state) {
+  switch (state) {
+    case StepState::kDone:
+      return L"done";
+    case StepState::kFailed:
+      return L"failed";
+    case StepState::kPending:
+      break;
+  }
+  return L"pending";
+}
+
 }  // namespace
 
 int ScaleForDpi(int length, int dpi) { return (length * dpi + kBaseDpi / 2) / kBaseDpi; }
@@ -149,6 +161,25 @@ ProgressPicture LayoutProgressWindow(const ProgressStepList& steps, const Settin
     paint.AddSection(y, kSwitchesHeading, summary.switches, summary.switches_left_out);
   }
   return std::move(paint.picture);
+}
+
+std::vector<AccessibleItem> AccessibleProgress(const ProgressStepList& steps) {
+  std::vector<AccessibleItem> items{{kHeadlineText, kSubtitleText}};
+  for (const ProgressStep& step : steps) {
+    std::wstring description = StateWord(step.state);
+    if (!step.detail.empty()) description += L", " + step.detail;
+    items.push_back({step.label, std::move(description)});
+  }
+  return items;
+}
+
+Rect AccessibleItemBox(std::size_t index, int dpi) {
+  const auto scaled = [dpi](int left, int top, int right, int bottom) {
+    return Rect{ScaleForDpi(left, dpi), ScaleForDpi(top, dpi), ScaleForDpi(right, dpi), ScaleForDpi(bottom, dpi)};
+  };
+  if (index == 0) return scaled(kTextLeft, 14, kTextRight, 58);
+  const int top = kFirstStepTop + kStepPitch * static_cast<int>(index - 1);
+  return scaled(kMarkLeft, top, kTextRight, top + 20);
 }
 
 }  // namespace quillwave

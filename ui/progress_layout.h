@@ -1,7 +1,7 @@
 // What the progress window shows, as plain data: its size and placement, its
-// colours, every text run with its font, colour and rectangle, and the
-// state marks as shapes. Both the Windows and the GTK window paint exactly
-// this picture.
+// colours, every text run with its font, colour and rectangle, the state
+// marks as shapes, and what it tells assistive technology. Both the Windows
+// and the GTK window paint exactly this picture.
 #pragma once
 
 #include <array>
@@ -126,5 +126,22 @@ struct ProgressPicture {
 // ellipsis when longer; it is left out when no room is left.
 ProgressPicture LayoutProgressWindow(const ProgressStepList& steps, const SettingsSummary& summary,
                                      const TextMeasure& measure, int dpi = kBaseDpi);
+
+// What the window tells assistive technology: the headline with the
+// subtitle, then each step with its state and detail.
+struct AccessibleItem {
+  std::wstring name;
+  std::wstring description;
+  bool operator==(const AccessibleItem&) const = default;
+};
+std::vector<AccessibleItem> AccessibleProgress(const ProgressStepList& steps);
+
+struct Rect {
+  int left = 0, top = 0, right = 0, bottom = 0;
+  bool operator==(const Rect&) const = default;
+};
+// Where item `index` of AccessibleProgress stands at `dpi`: the headline
+// with the subtitle, or a step's whole line.
+Rect AccessibleItemBox(std::size_t index, int dpi = kBaseDpi);
 
 }  // namespace quillwave

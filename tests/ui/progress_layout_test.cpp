@@ -170,5 +170,18 @@ TEST(ProgressWindowLayout, ScalesEveryRectangleWithTheDpi) {
   }
 }
 
+TEST(ProgressWindowAccessibility, HeadlineThenEachStepWithStateAndDetail) {
+  ProgressStepList steps{};
+  for (std::size_t i = 0; i < steps.size(); ++i) steps[i].label = kProgressStepLabels[i];
+  steps[0] = {steps[0].label, L"socks5://127.0.0.1:1080", StepState::kDone};
+  steps[1] = {steps[1].label, L"BLOCKED: PROXY_TIMEOUT", StepState::kFailed};
+  EXPECT_EQ(AccessibleProgress(steps),
+            (std::vector<AccessibleItem>{{L"Preparing Quill Wave", L"Auto-detecting persona settings\u2026"},
+                                         {L"Loading persona overlay", L"done, socks5://127.0.0.1:1080"},
+                                         {L"Discovering proxy egress IP", L"failed, BLOCKED: PROXY_TIMEOUT"},
+                                         {L"Applying anti-detect overrides", L"pending"},
+                                         {L"Launching chrome.exe", L"pending"}}));
+}
+
 }  // namespace
 }  // namespace quillwave

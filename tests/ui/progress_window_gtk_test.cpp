@@ -1,8 +1,9 @@
 // The GTK progress window on a private X server (tests/support/with-xvfb.sh):
-// what a person sees, as pixels and window properties, and how the window
-// ends. The X side is observed with the usual X tools, run as bounded
-// children. Some cases need a set-up of their own (a scale factor, fonts)
-// and skip without it; CMake runs each in its own.
+// what a person sees, as pixels and window properties, what a screen reader
+// reads, and how the window ends. The X side is observed with the usual X
+// tools, the accessibility side through AT-SPI, run as bounded children.
+// Some cases need a set-up of their own (a scale factor, fonts, a session
+// bus) and skip without it; CMake runs each in its own.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -328,6 +329,54 @@ TEST_F(ProgressWindowGtkScaled, DrawsAtTheScreensScaleFactor) {
     for (int x = 32; x < 888; x += 2)
       if (!(image.At(x, y) == image.At(x + 1, y) && image.At(x, y) == image.At(x, y + 1))) ++split_blocks;
   EXPECT_GT(split_blocks, 100);
+}
+
+// Runs under its own D-Bus session, where the accessibility bus starts on
+// demand: what a screen reader reads of the window through AT-SPI.
+class ProgressWindowGtkAccessible : public ProgressWindowGtk {};
+TEST_F(ProgressWindowGtkAccessible, ScreenReadersReadTheHeadlineAndEachStep) {
+  if (std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr || std::getenv("NO_AT_BRIDGE") != nullptr) {
+    GTEST_SKIP() << "needs its own session bus and the accessibility bridge";
+  }
+  SetProgressStep(session_->steps, 0, L"socks5://127.0.0.1:1080", StepState::kDone);
+  ASSERT_TRUE(Create(SettingsSummary{}));
+  window_.show();
+  const std::string before =
+      "frame: Preparing Quillwave\u2026 | \n"
+      "  panel:  | \n"
+      "    heading: Preparing Quill Wave | Auto-detecting persona settings\u2026\n"
+      "    label: Loading persona overlay | done, socks5://127.0.0.1:1080\n"
+      "    label: Discovering proxy egress IP | pending\n"
+      "    label: Applying anti-detect overrides | pending\n"
+      "    label: Launching chrome.exe | pending\n";
+  std::string after = before;
+  after.replace(after.find("IP | pending"), 12, "IP | done, 203.0.113.7");
+  // Reads until the text is as expected (the window answers from its loop)
+  // or the patience is gone.
+  const auto read_until = [](const std::string& expected) {
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    std::string read;
+    do {
+      test::ChildOptions options;
+      options.timeout = 5s;
+      const test::ChildResult result = test::RunChild(
+          QUILLWAVE_PYTHON3, {fs::path(QUILLWAVE_READ_ACCESSIBLE).wstring(), L"Preparing Quillwave\u2026"}, options);
+      read = result.output;
+      if (result.exit_code == 0 && read == expected) break;
+      std::this_thread::sleep_for(100ms);
+    } while (std::chrono::steady_clock::now() < deadline);
+    return read;
+  };
+  std::string first, second;
+  RunWindow(window_, [&] {
+    first = read_until(before);
+    SetProgressStep(session_->steps, 1, L"203.0.113.7", StepState::kDone);
+    window_.poster()(ProgressMessage::kStep, 1);
+    second = read_until(after);
+    window_.poster()(ProgressMessage::kClose, 0);
+  });
+  EXPECT_EQ(first, before);
+  EXPECT_EQ(second, after);
 }
 
 // A launch that needs no window must not bring the toolkit into the process.

@@ -1,9 +1,11 @@
 // The GDI progress window as a person meets it: placed and styled on the
-// screen, painted as laid out at the screen's dpi, closed by the user or by
-// the worker. Runs under Wine against a private X
+// screen, painted as laid out at the screen's dpi, read by a screen reader,
+// closed by the user or by the worker. Runs under Wine against a private X
 // server (with-xvfb.sh); the case at 192 dpi runs in a Wine prefix set to
 // that dpi and skips elsewhere.
 #include <windows.h>
+// After <windows.h>.
+#include <oleacc.h>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -422,6 +425,91 @@ TEST_F(ProgressWindowTest, At192DpiEveryLengthDoubles) {
   EXPECT_TRUE(AnyPixelIn(shot, {32, 28, 888, 80}, kPrimaryTextColour));       // headline
   EXPECT_TRUE(AnyPixelIn(shot, {600, 188, 888, 228}, kSecondaryTextColour));  // step 1 detail
   EXPECT_TRUE(AnyPixelIn(shot, {36, 380, 888, 412}, kRowsColour));            // first override row
+}
+
+// What a screen reader gets through the window's accessibility object: the
+// headline and the four steps with state and detail, and a notice when a
+// step changes.
+std::vector<std::tuple<HWND, LONG, LONG>> g_description_changes;
+
+void CALLBACK RecordDescriptionChange(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG child, DWORD, DWORD) {
+  g_description_changes.emplace_back(window, object, child);
+}
+
+std::wstring Text(IAccessible* accessible, HRESULT (STDMETHODCALLTYPE IAccessible::*getter)(VARIANT, BSTR*),
+                  LONG child) {
+  VARIANT id{};
+  id.vt = VT_I4;
+  id.lVal = child;
+  BSTR text = nullptr;
+  if (FAILED((accessible->*getter)(id, &text)) || text == nullptr) return L"(none)";
+  std::wstring copy(text, ::SysStringLen(text));
+  ::SysFreeString(text);
+  return copy;
+}
+
+TEST_F(ProgressWindowTest, ScreenReadersReadTheHeadlineAndEachStep) {
+  if (SystemDpi() != 96) GTEST_SKIP() << "laid out for 96 dpi";
+  ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  ASSERT_NE(Open(SummaryWith(0, 0)), nullptr);
+  SetProgressStep(session_->steps, 0, L"socks5://127.0.0.1:1080", StepState::kDone);
+  g_description_changes.clear();
+  const HWINEVENTHOOK hook = ::SetWinEventHook(EVENT_OBJECT_DESCRIPTIONCHANGE, EVENT_OBJECT_DESCRIPTIONCHANGE, nullptr,
+                                               RecordDescriptionChange, ::GetCurrentProcessId(), 0,
+                                               WINEVENT_OUTOFCONTEXT);
+  ASSERT_NE(hook, nullptr);
+
+  IAccessible* accessible = nullptr;
+  ASSERT_TRUE(SUCCEEDED(::AccessibleObjectFromWindow(window_, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
+                                                     reinterpret_cast<void**>(&accessible))));
+  ASSERT_NE(accessible, nullptr);
+  LONG children = 0;
+  EXPECT_TRUE(SUCCEEDED(accessible->get_accChildCount(&children)));
+  EXPECT_EQ(children, 5);
+  const auto read = [&] {
+    std::wstring all;
+    for (LONG child = 1; child <= 5; ++child) {
+      all += Text(accessible, &IAccessible::get_accName, child) + L" | " +
+             Text(accessible, &IAccessible::get_accDescription, child) + L"\n";
+    }
+    return all;
+  };
+  EXPECT_EQ(read(),
+            L"Preparing Quill Wave | Auto-detecting persona settings\u2026\n"
+            L"Loading persona overlay | done, socks5://127.0.0.1:1080\n"
+            L"Discovering proxy egress IP | pending\n"
+            L"Applying anti-detect overrides | pending\n"
+            L"Launching chrome.exe | pending\n");
+  VARIANT step1{};
+  step1.vt = VT_I4;
+  step1.lVal = 3;
+  VARIANT role{};
+  EXPECT_TRUE(SUCCEEDED(accessible->get_accRole(step1, &role)));
+  EXPECT_EQ(role.lVal, ROLE_SYSTEM_STATICTEXT);
+  LONG left = 0, top = 0, width = 0, height = 0;
+  EXPECT_TRUE(SUCCEEDED(accessible->accLocation(&left, &top, &width, &height, step1)));
+  POINT origin{18, 94};
+  ::ClientToScreen(window_, &origin);
+  EXPECT_EQ((std::array{left, top, width, height}), (std::array<LONG, 4>{origin.x, origin.y, 444 - 18, 20}));
+
+  std::thread worker([poster = dialog_.poster(), session = session_] {
+    SetProgressStep(session->steps, 1, L"203.0.113.7", StepState::kDone);
+    poster(ProgressMessage::kStep, 1);
+  });
+  worker.join();
+  PumpPending();
+  PumpPending();  // the hook's notice comes through the queue too
+  EXPECT_EQ(Text(accessible, &IAccessible::get_accDescription, 3), L"done, 203.0.113.7");
+  EXPECT_EQ(g_description_changes,
+            (std::vector<std::tuple<HWND, LONG, LONG>>{{window_, static_cast<LONG>(OBJID_CLIENT), 3}}));
+
+  ::UnhookWinEvent(hook);
+  ::DestroyWindow(window_);
+  PumpPending();
+  // A client that holds on to the object past the window gets a failure.
+  EXPECT_FALSE(SUCCEEDED(accessible->get_accChildCount(&children)));
+  accessible->Release();
+  ::CoUninitialize();
 }
 
 TEST_F(ProgressWindowTest, ClosingByTheUserAbortsAndEndsTheLoop) {

@@ -59,13 +59,22 @@ struct QwMeasure {
   int (*text_width)(void* context, int font, const char* text);
 };
 
+// One object for assistive technology: the headline, then each step.
+struct QwAccessibleItem {
+  const char* name;         // UTF-8
+  const char* description;  // UTF-8
+};
+
 // What the window paints, supplied by the launcher. The module calls
 // `layout` on its main thread for each paint pass (the picture stays valid
-// until the next call), `user_closed` when the person closes the window, and
+// until the next call), `accessible` when the window is made and after
+// each step post (the items stay valid until the next call; their count is
+// the same every time), `user_closed` when the person closes the window, and
 // `release` once when the window is gone; nothing is called after that.
 struct QwPaintSource {
   void* context;
   void (*layout)(void* context, const QwMeasure* measure, QwPicture* picture);
+  size_t (*accessible)(void* context, const QwAccessibleItem** items);
   void (*user_closed)(void* context);
   void (*release)(void* context);
 };

@@ -56,6 +56,8 @@ struct PaintContext {
   std::vector<QwTextRun> runs;
   std::vector<std::vector<QwPoint>> points;
   std::vector<QwStroke> strokes;
+  std::vector<std::string> accessible_texts;
+  std::vector<QwAccessibleItem> accessible_items;
 };
 
 QwColour ToColour(Rgb colour) { return {colour.r, colour.g, colour.b}; }
@@ -95,6 +97,24 @@ void LayoutPicture(void* context, const QwMeasure* measure, QwPicture* picture) 
   *picture = QwPicture{paint.runs.data(), paint.runs.size(), paint.strokes.data(), paint.strokes.size()};
 }
 
+size_t AccessibleItems(void* context, const QwAccessibleItem** items) {
+  auto& paint = *static_cast<PaintContext*>(context);
+  const std::vector<AccessibleItem> accessible = AccessibleProgress(SnapshotProgressSteps(paint.session->steps));
+  paint.accessible_texts.clear();
+  paint.accessible_items.clear();
+  paint.accessible_texts.reserve(2 * accessible.size());
+  for (const AccessibleItem& item : accessible) {
+    paint.accessible_texts.push_back(Narrow(item.name));
+    paint.accessible_texts.push_back(Narrow(item.description));
+  }
+  for (std::size_t i = 0; i < accessible.size(); ++i) {
+    paint.accessible_items.push_back(
+        {paint.accessible_texts[2 * i].c_str(), paint.accessible_texts[2 * i + 1].c_str()});
+  }
+  *items = paint.accessible_items.data();
+  return paint.accessible_items.size();
+}
+
 void PersonClosed(void* context) {
   auto& paint = *static_cast<PaintContext*>(context);
   if (paint.on_person_close) paint.on_person_close();
@@ -126,7 +146,7 @@ bool CreateWindowFor(Toolkit& toolkit, const SettingsSummary& summary, std::shar
   paint->summary = summary;
   paint->session = std::move(session);
   paint->on_person_close = std::move(on_person_close);
-  const QwPaintSource source{paint.get(), LayoutPicture, PersonClosed, ReleasePaint};
+  const QwPaintSource source{paint.get(), LayoutPicture, AccessibleItems, PersonClosed, ReleasePaint};
   toolkit.window_id = module->create(&window_desc, &source);
   if (toolkit.window_id == 0) return false;
   paint.release();  // the window frees it when it is destroyed

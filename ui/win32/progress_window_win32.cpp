@@ -13,6 +13,7 @@
 #include "platform/win32/unique_handle.h"
 #include "ui/progress_layout.h"
 #include "ui/progress_window.h"
+#include "ui/win32/progress_accessible_win32.h"
 
 namespace quillwave {
 namespace {
@@ -78,6 +79,7 @@ struct WindowState {
   std::shared_ptr<LaunchSession> session;
   std::function<void()> on_person_close;
   HWND window = nullptr;
+  ProgressAccessibleHost accessible;
 };
 
 COLORREF ToColorRef(Rgb colour) { return RGB(colour.r, colour.g, colour.b); }
@@ -201,6 +203,16 @@ void ApplyDpi(HWND window, WindowState& state, int dpi, const RECT& proposed) {
   ::InvalidateRect(window, nullptr, FALSE);
 }
 
+// What a screen reader reads: the steps as they are now, where the window
+// paints them. The object that reads this is cut off when the window goes.
+ProgressAccessibleSource AccessibleSource(WindowState& state) {
+  return {[session = state.session] { return AccessibleProgress(SnapshotProgressSteps(session->steps)); },
+          [&state](std::size_t item) {
+            const Rect box = AccessibleItemBox(item, state.dpi);
+            return RECT{box.left, box.top, box.right, box.bottom};
+          }};
+}
+
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_NCCREATE) {
     const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
@@ -216,7 +228,14 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wparam, LP
       return 1;  // the paint fills the whole client area itself
     case WM_PROGRESS_STEP:
       ::InvalidateRect(window, nullptr, FALSE);
+      state->accessible.StepChanged(window, static_cast<std::size_t>(wparam));
       return 0;
+    case WM_GETOBJECT:
+      if (const LRESULT answer = state->accessible.Answer(window, wparam, lparam, AccessibleSource(*state));
+          answer > 0) {
+        return answer;
+      }
+      break;
     case WM_DPICHANGED:
       ApplyDpi(window, *state, LOWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
       return 0;
@@ -231,6 +250,7 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wparam, LP
       ::PostQuitMessage(0);
       return 0;
     case WM_NCDESTROY:
+      state->accessible.Disconnect();
       ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
       state->window = nullptr;
       break;
