@@ -63,6 +63,19 @@ if(CMAKE_SCRIPT_MODE_FILE)
   return()  # only the check above is wanted
 endif()
 
+# Sets `out` to ON when any of the values is still its placeholder: such a
+# build cannot reach its endpoints.
+function(quillwave_endpoints_are_placeholders out primary_ip primary_host secondary_host secondary_label tertiary_host)
+  set(placeholders OFF)
+  foreach(setting PRIMARY_IP PRIMARY_HOST SECONDARY_HOST SECONDARY_LABEL TERTIARY_HOST)
+    string(TOLOWER "${setting}" argument)
+    if("${${argument}}" STREQUAL QUILLWAVE_PLACEHOLDER_${setting})
+      set(placeholders ON)
+    endif()
+  endforeach()
+  set(${out} ${placeholders} PARENT_SCOPE)
+endfunction()
+
 set(QUILLWAVE_PRIMARY_IP "${QUILLWAVE_PLACEHOLDER_PRIMARY_IP}" CACHE STRING
   "IPv4 address of the primary discovery endpoint")
 set(QUILLWAVE_PRIMARY_PORT "65333" CACHE STRING "Port of the primary discovery endpoint")
@@ -86,17 +99,16 @@ endforeach()
 
 # A build that still names any placeholder cannot reach its endpoints; its
 # packages say so in their names (cmake/packaging.cmake).
-set(QUILLWAVE_ENDPOINTS_ARE_PLACEHOLDERS OFF)
-foreach(setting PRIMARY_IP PRIMARY_HOST SECONDARY_HOST SECONDARY_LABEL TERTIARY_HOST)
-  if(QUILLWAVE_${setting} STREQUAL QUILLWAVE_PLACEHOLDER_${setting})
-    set(QUILLWAVE_ENDPOINTS_ARE_PLACEHOLDERS ON)
-  endif()
-endforeach()
+quillwave_endpoints_are_placeholders(QUILLWAVE_ENDPOINTS_ARE_PLACEHOLDERS "${QUILLWAVE_PRIMARY_IP}"
+  "${QUILLWAVE_PRIMARY_HOST}" "${QUILLWAVE_SECONDARY_HOST}" "${QUILLWAVE_SECONDARY_LABEL}" "${QUILLWAVE_TERTIARY_HOST}")
 
 # The constants live in one small object library so that tests can link a
 # launcher whose endpoints are on loopback.
 function(quillwave_add_endpoints name primary_ip primary_port primary_host secondary_host secondary_label tertiary_host
          api_key)
+  # The persona tool tells whether a build can reach its endpoints at all.
+  quillwave_endpoints_are_placeholders(placeholders "${primary_ip}" "${primary_host}" "${secondary_host}"
+    "${secondary_label}" "${tertiary_host}")
   add_library(${name} OBJECT ${CMAKE_SOURCE_DIR}/discovery/endpoints.cpp)
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
   target_compile_definitions(${name} PRIVATE
@@ -106,7 +118,8 @@ function(quillwave_add_endpoints name primary_ip primary_port primary_host secon
     QUILLWAVE_SECONDARY_HOST="${secondary_host}"
     QUILLWAVE_SECONDARY_LABEL="${secondary_label}"
     QUILLWAVE_TERTIARY_HOST="${tertiary_host}"
-    QUILLWAVE_API_KEY="${api_key}")
+    QUILLWAVE_API_KEY="${api_key}"
+    QUILLWAVE_ENDPOINTS_ARE_PLACEHOLDERS=$<BOOL:${placeholders}>)
 endfunction()
 quillwave_add_endpoints(quillwave_endpoints "${QUILLWAVE_PRIMARY_IP}" "${QUILLWAVE_PRIMARY_PORT}"
   "${QUILLWAVE_PRIMARY_HOST}" "${QUILLWAVE_SECONDARY_HOST}" "${QUILLWAVE_SECONDARY_LABEL}"

@@ -200,11 +200,16 @@ CurlRequest RequestFor(const std::string& curl_proxy, const std::string& url) {
 }
 
 ProbeOutcome RunCurl(const std::wstring& curl_path, const std::string& curl_proxy, const std::string& proxy,
-                     const std::string& url, std::chrono::seconds stop_after) {
+                     const std::string& url, std::chrono::seconds stop_after, const platform::Cancellation* cancel) {
   if (!platform::PathExists(curl_path)) return Failed(kCurlNotFound, platform::CurlMissingMessage(curl_path));
   const CurlRequest request = RequestFor(curl_proxy, url);
   platform::CapturedRun captured = platform::RunCapturingOutput(CurlLaunch(curl_path, request.arguments),
-                                                                request.config, kMaxCurlOutput, stop_after);
+                                                                request.config, kMaxCurlOutput, stop_after, cancel);
+  if (captured.status == platform::CaptureStatus::kCancelled) {
+    ProbeOutcome outcome = Failed(kInternal, kProbeCancelled);
+    outcome.elapsed_ms = captured.elapsed_ms;
+    return outcome;
+  }
   if (captured.status == platform::CaptureStatus::kPipeFailed) return Failed(kInternal, "CreatePipe failed");
   if (captured.status == platform::CaptureStatus::kStartFailed) {
     return Failed(kInternal, "CreateProcess(curl.exe) failed");
@@ -295,6 +300,18 @@ platform::ProcessLaunch CurlLaunch(const std::wstring& curl_path, const std::vec
   return launch;
 }
 
+std::string CurlErrorText(std::string_view output) {
+  constexpr std::string_view kPrefix = "curl: (";
+  constexpr std::size_t kLongest = 200;
+  std::size_t at = output.rfind(kPrefix);
+  while (at != std::string_view::npos && at != 0 && output[at - 1] != '\n') at = output.rfind(kPrefix, at - 1);
+  if (at == std::string_view::npos) return {};
+  const std::size_t close = output.find(") ", at + kPrefix.size());
+  const std::size_t end = output.find_first_of("\r\n", at);
+  if (close == std::string_view::npos || close > end) return {};
+  return std::string(output.substr(close + 2, std::min(end, output.size()) - close - 2).substr(0, kLongest));
+}
+
 ProbeOutcome ClassifyCurlRun(const CurlRun& run, const std::string& proxy, const std::string& url) {
   ProbeOutcome outcome;
   outcome.curl_exit_code = run.exit_code;
@@ -303,6 +320,7 @@ ProbeOutcome ClassifyCurlRun(const CurlRun& run, const std::string& proxy, const
     outcome.error_code = ErrorCodeForExit(run.exit_code, run.output);
     outcome.message = "curl exit " + std::to_string(run.exit_code) + " against " + url + " via " +
                       MaskProxyPassword(proxy) + " after " + std::to_string(run.elapsed_ms) + " ms";
+    outcome.curl_error = CurlErrorText(run.output);
     return outcome;
   }
 
@@ -336,18 +354,18 @@ ProbeOutcome ClassifyCurlRun(const CurlRun& run, const std::string& proxy, const
 }
 
 ProbeOutcome ProbeEgressWith(const std::wstring& curl_path, const std::string& proxy, const std::string& url,
-                             std::chrono::seconds stop_after) {
+                             std::chrono::seconds stop_after, const platform::Cancellation* cancel) {
   const std::optional<std::string> curl_proxy = CurlProxy(proxy);
   if (!curl_proxy) return Failed(kInternal, kSchemeMessage);
-  return RunCurl(curl_path, *curl_proxy, proxy, url, stop_after);
+  return RunCurl(curl_path, *curl_proxy, proxy, url, stop_after, cancel);
 }
 
-ProbeOutcome probe_egress(const std::string& proxy, const std::string& url) {
+ProbeOutcome probe_egress(const std::string& proxy, const std::string& url, const platform::Cancellation* cancel) {
   const std::optional<std::string> curl_proxy = CurlProxy(proxy);
   if (!curl_proxy) return Failed(kInternal, kSchemeMessage);
   const platform::SystemCurl curl = platform::FindSystemCurl();
   if (curl.path.empty()) return Failed(kInternal, curl.failure);
-  return RunCurl(curl.path, *curl_proxy, proxy, url, kCurlStopAfter);
+  return RunCurl(curl.path, *curl_proxy, proxy, url, kCurlStopAfter, cancel);
 }
 
 }  // namespace quillwave

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/cancellation.h"
 #include "platform/command_line.h"
 #include "report/error_codes.h"
 
@@ -25,6 +26,9 @@ struct ProbeOutcome {
   std::string timezone;
   std::string latitude;
   std::string longitude;
+  // curl's own words on a run that failed ("Failed to connect to ..."); not
+  // recorded, but they tell which machine a failure lies with.
+  std::string curl_error;
 };
 
 // curl ends itself after 10 s (--max-time 10); one that is still running 5 s
@@ -32,13 +36,21 @@ struct ProbeOutcome {
 inline constexpr std::chrono::seconds kCurlStopAfter{15};
 
 // Probes `url` through `proxy` (the persona's value as configured; empty
-// means a direct connection) with the system's curl.
-ProbeOutcome probe_egress(const std::string& proxy, const std::string& url);
+// means a direct connection) with the system's curl. When `cancel` is
+// raised, curl is ended at once and the probe fails (INTERNAL, with the
+// message kProbeCancelled).
+ProbeOutcome probe_egress(const std::string& proxy, const std::string& url,
+                          const platform::Cancellation* cancel = nullptr);
 
 // The same with curl at an explicit path and a limit of the caller's (tests
 // use a stand-in and a shorter limit).
 ProbeOutcome ProbeEgressWith(const std::wstring& curl_path, const std::string& proxy, const std::string& url,
-                             std::chrono::seconds stop_after = kCurlStopAfter);
+                             std::chrono::seconds stop_after = kCurlStopAfter,
+                             const platform::Cancellation* cancel = nullptr);
+
+// The message of a probe whose curl was ended by a cancellation; such an
+// outcome is never reported, since the launch that cancelled it stops.
+inline constexpr char kProbeCancelled[] = "curl ended: the lookup was cancelled";
 
 // The steps of a probe that need no process.
 
@@ -94,6 +106,10 @@ struct CurlRun {
   std::uint64_t total_bytes = 0;
   std::int64_t elapsed_ms = 0;
 };
+
+// What curl said of its failure: the text of its last "curl: (N) TEXT"
+// line in `output`, at most 200 bytes; empty when there is none.
+std::string CurlErrorText(std::string_view output);
 
 // The outcome of a finished run: the exit code's classification and, after
 // exit 0, what the answer says. `proxy` is the value as configured.

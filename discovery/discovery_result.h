@@ -8,6 +8,7 @@
 #include <string>
 
 #include "discovery/progress_steps.h"
+#include "platform/cancellation.h"
 
 namespace quillwave {
 
@@ -29,10 +30,13 @@ struct DiscoveryResult {
 
 // What one launch shares between the main thread, the discovery worker and
 // the progress window. Held under shared ownership: the worker may outlive
-// the main thread's wait for it.
+// the main thread's wait for it. `cancel` stops the lookup at once, curl
+// and pauses included: raised by the person's close (after `aborted`) and
+// by the system's request to end the launcher.
 struct LaunchSession {
   ProgressSteps steps;
   DiscoveryResult result;
+  platform::Cancellation cancel;
 };
 
 }  // namespace quillwave

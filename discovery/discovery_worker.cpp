@@ -1,7 +1,6 @@
 #include "discovery/discovery_worker.h"
 
 #include <cstdint>
-#include <thread>
 #include <utility>
 
 #include "discovery/country_locale.h"
@@ -21,7 +20,7 @@ void Post(const DiscoveryContext& context, ProgressMessage message, std::size_t 
 }
 
 void Pause(const DiscoveryContext& context, milliseconds duration) {
-  if (context.pause) context.pause(duration);
+  if (context.pause) context.pause(duration, context.session->cancel);
 }
 
 // A step change the window has to hear about at once.
@@ -32,6 +31,14 @@ void Narrate(const DiscoveryContext& context, std::size_t step, const std::wstri
 
 bool Aborted(const DiscoveryContext& context) { return context.session->result.aborted.load(); }
 bool Blocked(const DiscoveryContext& context) { return context.session->result.blocked.load(); }
+bool Stopped(const DiscoveryContext& context) { return Aborted(context) || context.session->cancel.raised(); }
+
+// An early end. After a person's close the window is already going; after
+// the system's request to end the launcher it is still there and has to go,
+// so that the main thread's loop ends.
+void Stop(const DiscoveryContext& context) {
+  if (!Aborted(context)) Post(context, ProgressMessage::kClose, 0);
+}
 
 // Only the tertiary answer lacks country, zone and coordinates, so it is no use
 // to a persona that wants any of them derived.
@@ -107,35 +114,40 @@ void RunDiscovery(std::unique_ptr<DiscoveryRequest> request, const DiscoveryCont
   const PersonaConfig& persona = request->persona;
   DiscoveryResult& result = context.session->result;
 
+  // A launch stopped before the lookup began leaves the profile as it was.
+  if (Stopped(context)) return Stop(context);
   // A record on disk must belong to the latest run that ran discovery.
   if (!request->error_record_path.empty()) platform::DeleteFileOnly(request->error_record_path);
 
   Narrate(context, kPersonaStep, Widen(MaskProxyPassword(persona.proxyServer)), StepState::kDone);
   Pause(context, milliseconds(120));
-  if (Aborted(context)) return;
+  if (Stopped(context)) return Stop(context);
 
   // The cascade: each failure moves on; the last outcome tried is the one reported.
+  const platform::Cancellation& cancel = context.session->cancel;
   const std::wstring primary = Widen(endpoints::kPrimaryHost);
   Narrate(context, kEgressStep, L"contacting " + primary + L" via SOCKS5\u2026", StepState::kPending);
   std::string last_url = PrimaryUrl();
-  ProbeOutcome outcome = context.probe(persona.proxyServer, last_url);
+  ProbeOutcome outcome = context.probe(persona.proxyServer, last_url, cancel);
   std::int64_t elapsed_ms = outcome.elapsed_ms;
   const auto try_next = [&](const std::wstring& status, std::string url) {
     Narrate(context, kEgressStep, status, StepState::kPending);
     last_url = std::move(url);
-    outcome = context.probe(persona.proxyServer, last_url);
+    outcome = context.probe(persona.proxyServer, last_url, cancel);
     elapsed_ms += outcome.elapsed_ms;
   };
-  if (!outcome.error_code.empty()) {
+  if (!outcome.error_code.empty() && !Stopped(context)) {
     try_next(primary + L" failed \u2014 trying " + Widen(endpoints::kSecondaryHost) + L"\u2026", SecondaryUrl());
   }
-  if (!outcome.error_code.empty() && !WantsDerivedLocale(persona)) {
+  if (!outcome.error_code.empty() && !Stopped(context) && !WantsDerivedLocale(persona)) {
     try_next(
         Widen(endpoints::kSecondaryLabel) + L" failed \u2014 trying " + Widen(endpoints::kTertiaryHost) + L"\u2026",
         TertiaryUrl());
   }
 
   const bool succeeded = outcome.error_code.empty();
+  // A failure that a cancel caused is none of the proxy's: no record of it.
+  if (!succeeded && Stopped(context)) return Stop(context);
   if (!succeeded) WriteErrorRecord(*request, outcome, last_url, elapsed_ms);
   result.egress_ip = outcome.ip;
   result.country_code = outcome.country_code;
@@ -156,7 +168,7 @@ void RunDiscovery(std::unique_ptr<DiscoveryRequest> request, const DiscoveryCont
   }
   Post(context, ProgressMessage::kStep, kEgressStep);
 
-  if (Aborted(context)) return;
+  if (Stopped(context)) return Stop(context);
   // A blocked launch lingers so the user can read why.
   Pause(context, milliseconds(Blocked(context) ? 2500 : 180));
 
@@ -169,13 +181,17 @@ void RunDiscovery(std::unique_ptr<DiscoveryRequest> request, const DiscoveryCont
   Pause(context, milliseconds(120));
 
   // After a user's close the window is already going; it needs no close.
-  if (Aborted(context)) return;
+  if (Stopped(context)) return Stop(context);
   const bool blocked = Blocked(context);
   Narrate(context, kLaunchStep, blocked ? L"aborted (exit 42)" : L"", blocked ? StepState::kFailed : StepState::kDone);
   Pause(context, milliseconds(80));
   Post(context, ProgressMessage::kClose, 0);
 }
 
-void SleepFor(milliseconds duration) { std::this_thread::sleep_for(duration); }
+ProbeOutcome ProbeWithCurl(const std::string& proxy, const std::string& url, const platform::Cancellation& cancel) {
+  return probe_egress(proxy, url, &cancel);
+}
+
+void PauseUnlessCancelled(milliseconds duration, const platform::Cancellation& cancel) { cancel.WaitFor(duration); }
 
 }  // namespace quillwave

@@ -20,11 +20,14 @@ struct DiscoveryRequest {
   std::wstring error_record_path;  // may be empty
 };
 
-using ProbeFunction = std::function<ProbeOutcome(const std::string& proxy, const std::string& url)>;
-using PauseFunction = std::function<void(std::chrono::milliseconds)>;
+// A probe ends early when `cancel` is raised; so does a pause.
+using ProbeFunction =
+    std::function<ProbeOutcome(const std::string& proxy, const std::string& url, const platform::Cancellation& cancel)>;
+using PauseFunction = std::function<void(std::chrono::milliseconds duration, const platform::Cancellation& cancel)>;
 
 // Everything the worker touches outside its request. The launcher passes its
-// session, the real probe and real pauses; tests pass their own.
+// session, the real probe and real pauses (none without a window: nobody
+// reads the narration then); tests pass their own.
 struct DiscoveryContext {
   ProbeFunction probe;
   PauseFunction pause;
@@ -41,9 +44,16 @@ std::string TertiaryUrl();
 std::string provider_for_url(const std::string& url);
 
 // Runs the whole worker on the calling thread; the request is consumed.
+// It stops early once the session's cancel is raised or `aborted` is set:
+// before it deletes anything, between the endpoints, before it writes the
+// error record and at the narration's checkpoints. Stopped by anything but
+// the person's close, it asks the window to close.
 void RunDiscovery(std::unique_ptr<DiscoveryRequest> request, const DiscoveryContext& context);
 
-// A pause that really sleeps.
-void SleepFor(std::chrono::milliseconds duration);
+// The system's probe: curl, ended at once on a cancel.
+ProbeOutcome ProbeWithCurl(const std::string& proxy, const std::string& url, const platform::Cancellation& cancel);
+
+// A pause that really waits, and ends at once on a cancel.
+void PauseUnlessCancelled(std::chrono::milliseconds duration, const platform::Cancellation& cancel);
 
 }  // namespace quillwave

@@ -9,5 +9,6 @@ const char kSecondaryHost[] = QUILLWAVE_SECONDARY_HOST;
 const char kSecondaryLabel[] = QUILLWAVE_SECONDARY_LABEL;
 const char kTertiaryHost[] = QUILLWAVE_TERTIARY_HOST;
 const char kApiKey[] = QUILLWAVE_API_KEY;
+const bool kArePlaceholders = QUILLWAVE_ENDPOINTS_ARE_PLACEHOLDERS;
 
 }  // namespace quillwave::endpoints

@@ -15,5 +15,8 @@ extern const char kTertiaryHost[];
 extern const int kPrimaryPort;
 // The key the primary endpoint is sent in its X-API-Key header.
 extern const char kApiKey[];
+// Whether any of the values is still the build's placeholder, which
+// reaches nobody: then every lookup fails.
+extern const bool kArePlaceholders;
 
 }  // namespace quillwave::endpoints

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "launcher/engine_start.h"
+#include "platform/command_line.h"
 #include "platform/encoding.h"
 #include "platform/process.h"
 #include "platform/system.h"
@@ -15,8 +16,20 @@ namespace {
 constexpr wchar_t kSpeechVoicesPreset[] = L"stock-chrome-windows";
 constexpr wchar_t kDebuggingAddress[] = L"127.0.0.1";
 
-// The caller's own --remote-debugging-port wins over the persona's.
-std::optional<int> RemoteDebuggingPort(const std::string& cdp_tcp_port, const std::wstring& own_arguments) {
+// Whether the caller gave the engine a debugging port of its own, in any
+// form the engine reads as that switch ("-remote-debugging-port=…" too, on
+// Windows "/Remote-Debugging-Port=…"); a page after "--" is no switch.
+bool CallerChoseDebuggingPort(const std::vector<std::wstring>& own_arguments) {
+  const std::size_t end = platform::FirstSwitchEnd(own_arguments);
+  for (std::size_t i = 0; i < end; ++i) {
+    if (platform::EngineSwitchValue(own_arguments[i], L"remote-debugging-port")) return true;
+  }
+  return false;
+}
+
+// The caller's own remote-debugging-port wins over the persona's.
+std::optional<int> RemoteDebuggingPort(const std::string& cdp_tcp_port,
+                                       const std::vector<std::wstring>& own_arguments) {
   // Reads like the standard string-to-int conversion: leading white space,
   // an optional sign, digits up to the first non-digit, the rest ignored;
   // no digits or a value beyond 32 bits is a failure, never an exception.
@@ -36,7 +49,7 @@ std::optional<int> RemoteDebuggingPort(const std::string& cdp_tcp_port, const st
   if (negative) value = -value;
   if (value < INT_MIN || value > INT_MAX) return std::nullopt;
   if (value < 1 || value > 65535) return std::nullopt;
-  if (own_arguments.find(L"--remote-debugging-port") != std::wstring::npos) return std::nullopt;
+  if (CallerChoseDebuggingPort(own_arguments)) return std::nullopt;
   return static_cast<int>(value);
 }
 
@@ -112,7 +125,7 @@ std::wstring HardwareConcurrencyValue() {
   return count == 0 ? std::wstring() : std::to_wstring(count);
 }
 
-std::wstring RemoteDebuggingSwitches(const std::string& cdp_tcp_port, const std::wstring& own_arguments) {
+std::wstring RemoteDebuggingSwitches(const std::string& cdp_tcp_port, const std::vector<std::wstring>& own_arguments) {
   const auto port = RemoteDebuggingPort(cdp_tcp_port, own_arguments);
   if (!port) return {};
   EngineSwitches pair;
@@ -141,18 +154,12 @@ bool SetAsideOverlongStartPage(EngineSwitches& switches, const std::wstring& eng
 MachineValues ReadMachineValues() { return {DeviceMemoryValue(), HardwareConcurrencyValue()}; }
 
 EngineSwitches DirectRecipe(const PersonaConfig& persona, const MachineValues& machine,
-                            const std::vector<std::wstring>& webgl_items, const std::wstring& own_arguments) {
+                            const std::vector<std::wstring>& webgl_items,
+                            const std::vector<std::wstring>& own_arguments) {
   EngineSwitches switches;
   if (const auto port = RemoteDebuggingPort(persona.cdpTcpPort, own_arguments)) AppendRemoteDebugging(switches, *port);
   AppendMachineSwitches(switches, persona, machine);
   AppendItems(switches, webgl_items);
-  switches.push_back(StartUrlItem(persona.startPage));
-  return switches;
-}
-
-EngineSwitches DegradedRecipe(const PersonaConfig& persona, const MachineValues& machine) {
-  EngineSwitches switches;
-  AppendMachineSwitches(switches, persona, machine);
   switches.push_back(StartUrlItem(persona.startPage));
   return switches;
 }
@@ -173,7 +180,7 @@ EngineSwitches ProfileAndDiscoveredSwitches(const PersonaConfig& persona, const 
 }
 
 void AppendMachineDebuggingAndStartUrl(EngineSwitches& switches, const PersonaConfig& persona,
-                                       const MachineValues& machine, const std::wstring& own_arguments) {
+                                       const MachineValues& machine, const std::vector<std::wstring>& own_arguments) {
   AppendMachineSwitches(switches, persona, machine);
   if (const auto port = RemoteDebuggingPort(persona.cdpTcpPort, own_arguments)) AppendRemoteDebugging(switches, *port);
   switches.push_back(StartUrlItem(persona.startPage));

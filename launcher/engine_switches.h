@@ -33,7 +33,7 @@ std::wstring HardwareConcurrencyValue();
 
 // "--remote-debugging-port=N --remote-debugging-address=127.0.0.1", or empty
 // when the port is not valid or the caller already chose one.
-std::wstring RemoteDebuggingSwitches(const std::string& cdp_tcp_port, const std::wstring& own_arguments);
+std::wstring RemoteDebuggingSwitches(const std::string& cdp_tcp_port, const std::vector<std::wstring>& own_arguments);
 
 // The record's note when a start page is set aside.
 inline constexpr char kStartPageIgnored[] = "start-page ignored: it would be read as an engine switch";
@@ -64,8 +64,8 @@ struct MachineValues {
 MachineValues ReadMachineValues();
 
 EngineSwitches DirectRecipe(const PersonaConfig& persona, const MachineValues& machine,
-                            const std::vector<std::wstring>& webgl_items, const std::wstring& own_arguments);
-EngineSwitches DegradedRecipe(const PersonaConfig& persona, const MachineValues& machine);
+                            const std::vector<std::wstring>& webgl_items,
+                            const std::vector<std::wstring>& own_arguments);
 
 // The discovery recipe comes in two parts, built on either side of the
 // housekeeping: first the WebGL profile items and the discovered values...
@@ -73,6 +73,6 @@ EngineSwitches ProfileAndDiscoveredSwitches(const PersonaConfig& persona, const 
                                             const DiscoveryResult& discovery);
 // ...then the machine values, remote debugging and the start URL.
 void AppendMachineDebuggingAndStartUrl(EngineSwitches& switches, const PersonaConfig& persona,
-                                       const MachineValues& machine, const std::wstring& own_arguments);
+                                       const MachineValues& machine, const std::vector<std::wstring>& own_arguments);
 
 }  // namespace quillwave

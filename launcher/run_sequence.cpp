@@ -1,5 +1,7 @@
 #include "launcher/run_sequence.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
@@ -17,10 +19,12 @@
 #include "persona/settings_summary.h"
 #include "persona/text_file.h"
 #include "persona/webgl_profile.h"
+#include "platform/cancellation.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/profile_lock.h"
+#include "platform/system.h"
 #include "report/error_codes.h"
 #include "report/error_record.h"
 #include "report/record_files.h"
@@ -84,6 +88,19 @@ LaunchOutcome DiscoveredOutcome(std::string status, const DiscoveryResult& found
   std::_Exit(exit_code);
 }
 
+// A cancelled worker only ends curl and returns; one that takes longer is
+// left to the end of the process, which takes curl with it.
+constexpr std::chrono::milliseconds kCancelledWorkerWait{200};
+
+// After the system's request to end the launcher, it ends as that request
+// would have ended it, whatever the lookup found.
+void EndIfRequested(std::optional<platform::StopRequests>& stop_requests) {
+  if (!stop_requests) return;
+  const int request = stop_requests->Finish();
+  stop_requests.reset();
+  if (request != 0) platform::EndAsRequested(request);
+}
+
 // One run: what the steps share once the persona is read.
 struct Run {
   const LaunchEnvironment& environment;
@@ -128,54 +145,60 @@ struct Run {
 
   int DirectLaunch() const {
     const std::string housekeeping = Housekeeping();
-    EngineSwitches switches = DirectRecipe(persona, ReadMachineValues(), WebglItems(), own_arguments.text);
+    EngineSwitches switches = DirectRecipe(persona, ReadMachineValues(), WebglItems(), own_arguments.list);
     const std::string_view start_page = FitStartPage(switches);
     WriteResultRecord(result_record_path, LaunchOutcome{"passthrough", 0, "", JoinNotes({housekeeping, start_page})});
-    return Launch(switches);
-  }
-
-  // The record comes before any deletion here, so the profile is checked
-  // first; a reset that has to keep something replaces it with the note.
-  int DegradedLaunch() const {
-    const bool in_use = !environment.dry_run && WantsHousekeeping(persona, user_data_dir) &&
-                        platform::EngineRunsOn(user_data_dir, engine_path);
-    EngineSwitches switches = DegradedRecipe(persona, ReadMachineValues());
-    const std::string_view start_page = FitStartPage(switches);
-    const auto record = [&](std::string_view reset_note) {
-      WriteResultRecord(result_record_path,
-                        LaunchOutcome{"degraded", 0, kDialogInitFailed,
-                                      JoinNotes({"CreateProgressDialog returned null; spawned engine without discovery",
-                                                 in_use ? kProfileInUse : "", reset_note, start_page})});
-    };
-    record({});
-    if (!in_use && !environment.dry_run) {
-      const std::string reset_note = DoHousekeeping(persona, user_data_dir);
-      if (!reset_note.empty()) record(reset_note);
-    }
     return Launch(switches);
   }
 
   int DiscoveryLaunch(const std::optional<std::string>& persona_text, const std::wstring& error_record_path) const {
     auto session = std::make_shared<LaunchSession>();
     ResetProgressSteps(session->steps);
+    // From here until the lookup has ended, a request to end the launcher
+    // stops curl first; a rehearsal starts none.
+    std::optional<platform::StopRequests> stop_requests;
+    if (!environment.dry_run) stop_requests.emplace(session->cancel);
+
+    std::string without_window = environment.without_window;
     const ProgressWindow& window = environment.window;
-    // Only as many rows as the window shows: a persona of millions of keys
-    // costs no more memory than the file itself.
-    const SettingsSummary summary = persona_text ? BuildSettingsSummary(*persona_text, window.summary_rows())
-                                                 : SettingsSummary{};
-    // The person's close cancels the launch; the worker sees the flag too.
-    const auto on_person_close = [session] { session->result.aborted.exchange(true); };
-    if (!window.create(summary, session, on_person_close)) {
-      window.release();
-      return DegradedLaunch();
+    if (without_window.empty()) {
+      // Only as many rows as the window shows: a persona of millions of keys
+      // costs no more memory than the file itself.
+      const SettingsSummary summary = persona_text ? BuildSettingsSummary(*persona_text, window.summary_rows())
+                                                   : SettingsSummary{};
+      // The person's close cancels the launch, curl included.
+      const auto on_person_close = [session] {
+        session->result.aborted.exchange(true);
+        session->cancel.Raise();
+      };
+      const WindowCreation created = window.create(summary, session, on_person_close);
+      if (!created.created) {
+        window.release();
+        without_window = created.failure.empty() ? "window creation failed" : created.failure;
+      }
     }
-    window.show();
-    DiscoveryContext context{environment.probe, environment.pause, window.poster(), session};
-    DiscoveryThread worker(std::make_unique<DiscoveryRequest>(DiscoveryRequest{persona, error_record_path}),
-                           std::move(context));
-    window.run_loop();
-    const bool worker_ended = worker.WaitFor(environment.worker_wait);
-    window.release();
+    auto request = std::make_unique<DiscoveryRequest>(DiscoveryRequest{persona, error_record_path});
+    bool worker_ended = true;
+    if (without_window.empty()) {
+      window.show();
+      DiscoveryContext context{environment.probe, environment.pause, window.poster(), session};
+      DiscoveryThread worker(std::move(request), std::move(context));
+      // Without a worker only the person's close ends the loop; a request to
+      // end the launcher is then handled as the system would.
+      if (!worker.started()) EndIfRequested(stop_requests);
+      window.run_loop();
+      // Once cancelled the worker has only to end curl; it is not waited for long.
+      const bool cancelled = session->cancel.raised() || session->result.aborted.load();
+      worker_ended =
+          worker.WaitFor(cancelled ? std::min(environment.worker_wait, kCancelledWorkerWait) : environment.worker_wait);
+      window.release();
+    } else {
+      // The same lookup on this thread; nobody reads the narration, so it does
+      // not pause.
+      RunDiscovery(std::move(request), DiscoveryContext{environment.probe, nullptr, nullptr, session});
+    }
+    // Nothing is recorded, deleted or started after such a request.
+    EndIfRequested(stop_requests);
 
     const DiscoveryResult& found = session->result;
     // A close by the person wins, even over a block the worker already set.
@@ -183,16 +206,21 @@ struct Run {
       if (!worker_ended) EndWithWorkerRunning(kExitOk);
       return kExitOk;
     }
+    const std::string window_note = without_window.empty()
+                                        ? std::string()
+                                        : "no progress window (" + without_window + "); discovery ran without it";
     if (found.blocked.load()) {
-      WriteResultRecord(result_record_path, DiscoveredOutcome("blocked", found, kProxyBlocked,
-                                                              "see .corvane-launcher-error.json for details"));
+      WriteResultRecord(result_record_path,
+                        DiscoveredOutcome("blocked", found, kProxyBlocked,
+                                          JoinNotes({"see .corvane-launcher-error.json for details", window_note})));
       return kExitBlocked;
     }
     EngineSwitches switches = ProfileAndDiscoveredSwitches(persona, WebglItems(), found);
     const std::string housekeeping = Housekeeping();
-    AppendMachineDebuggingAndStartUrl(switches, persona, ReadMachineValues(), own_arguments.text);
+    AppendMachineDebuggingAndStartUrl(switches, persona, ReadMachineValues(), own_arguments.list);
     const std::string_view start_page = FitStartPage(switches);
-    WriteResultRecord(result_record_path, DiscoveredOutcome("ok", found, "", JoinNotes({housekeeping, start_page})));
+    WriteResultRecord(result_record_path,
+                      DiscoveredOutcome("ok", found, "", JoinNotes({window_note, housekeeping, start_page})));
     return Launch(switches);
   }
 };
@@ -209,9 +237,13 @@ LaunchEnvironment SystemLaunchEnvironment(void* instance) {
   environment.launcher_dir = platform::LauncherDirectory();
   environment.local_app_data = platform::LocalAppDataFolder();
   environment.window = SystemProgressWindow(instance);
-  environment.probe = probe_egress;
-  environment.pause = SleepFor;
+  environment.probe = ProbeWithCurl;
+  environment.pause = PauseUnlessCancelled;
   environment.start = platform::SpawnDetached;
+  // Persona managers that start many profiles at once ask for no windows.
+  if (platform::EnvironmentValue(kWindowVariable) == std::wstring(kNoWindowValue)) {
+    environment.without_window = Narrow(std::wstring(kWindowVariable) + L"=" + kNoWindowValue);
+  }
   return environment;
 }
 

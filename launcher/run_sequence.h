@@ -31,10 +31,19 @@ struct LaunchEnvironment {
   PauseFunction pause;
   std::function<platform::SpawnResult(const platform::ProcessLaunch&)> start;
   std::chrono::milliseconds worker_wait{6000};
+  // Set when the launch is to run without its progress window whatever the
+  // system could show, saying why for the record; the window is then not
+  // even tried.
+  std::string without_window;
   // A rehearsal: the profile is left as it is and no record is written;
   // everything else, the engine start included, goes through `start`.
   bool dry_run = false;
 };
+
+// The environment variable that asks every launch to run without its
+// progress window, and the one value that does.
+inline constexpr wchar_t kWindowVariable[] = L"QUILLWAVE_PROGRESS_WINDOW";
+inline constexpr wchar_t kNoWindowValue[] = L"none";
 
 // `instance` is the launcher's module instance on Windows (for the window),
 // else null.

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/cancellation.h"
 #include "platform/process.h"
 
 namespace quillwave::platform {
@@ -17,6 +18,7 @@ enum class CaptureStatus {
   kStopped,      // it had not ended and closed its output within the time limit; it was ended and waited for
   kPipeFailed,   // no pipe for its output; nothing was started
   kStartFailed,  // the pipe existed but the program could not be started
+  kCancelled,    // the cancellation was raised before it ended; it was ended at once and waited for
 };
 
 struct CapturedRun {
@@ -42,11 +44,18 @@ struct CapturedRun {
 // for before this returns. (On Windows the read returns because ending the
 // program closes its end of the pipe; a process it started that keeps a
 // copy of that end, or of its standard input while input is still being
-// fed, is not provided for.) Windows starts the launch's command line, POSIX
-// the program with its argument list (no shell); no other handle or
-// descriptor of the caller reaches the program on POSIX.
+// fed, is not provided for.) When `cancel` is raised while the program runs,
+// it is ended and waited for at once, and the run reports kCancelled; one
+// raised before the start starts nothing.
+// The program does not outlive the caller: on Linux it is ended when the
+// thread that started it ends (which this call outlasts), on Windows when
+// the caller's process ends, however it ends (a job object that kills its
+// processes when its last handle goes).
+// Windows starts the launch's command line, POSIX the program with its
+// argument list (no shell); no other handle or descriptor of the caller
+// reaches the program on POSIX.
 CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::string_view input, std::size_t keep_at_most,
-                               std::chrono::milliseconds limit);
+                               std::chrono::milliseconds limit, const Cancellation* cancel = nullptr);
 
 // The folder of the system's own programs (GetSystemDirectoryW); nothing when
 // the system cannot say. POSIX has no such folder and always answers nothing.

@@ -13,10 +13,15 @@ bool IsTrimmed(wchar_t c) {
 }
 // Switch names are compared after ASCII letters are made lower case.
 wchar_t SwitchNameCase(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+// The engine reads this switch from its raw command line and takes all
+// that follows it there as one page to open (how the Windows shell hands
+// it a link): nothing after it is a switch any more.
+constexpr bool kSingleArgumentEndsSwitches = true;
 #else
 // POSIX arguments are bytes; the engine trims ASCII white space only.
 bool IsTrimmed(wchar_t c) { return (c >= 0x09 && c <= 0x0D) || c == 0x20; }
 wchar_t SwitchNameCase(wchar_t c) { return c; }
+constexpr bool kSingleArgumentEndsSwitches = false;
 #endif
 
 bool IsBlankOrTab(wchar_t c) { return c == L' ' || c == L'\t'; }
@@ -54,7 +59,10 @@ std::wstring_view AsEngineReads(std::wstring_view argument) {
   return argument;
 }
 
-bool EndsSwitches(std::wstring_view argument) { return AsEngineReads(argument) == L"--"; }
+bool EndsSwitches(std::wstring_view argument) {
+  if (AsEngineReads(argument) == L"--") return true;
+  return kSingleArgumentEndsSwitches && EngineSwitchValue(argument, L"single-argument").has_value();
+}
 
 std::size_t FirstSwitchEnd(const std::vector<std::wstring>& arguments) {
   return static_cast<std::size_t>(std::find_if(arguments.begin(), arguments.end(),

@@ -24,7 +24,8 @@ inline constexpr std::wstring_view kSwitchPrefixes = L"-";
 std::wstring_view AsEngineReads(std::wstring_view argument);
 
 // True for "--" as the engine reads it: every argument after the first one
-// is a page to open, never a switch.
+// is a page to open, never a switch. On Windows also for its switch
+// "single-argument", after which the rest of the command line is one page.
 bool EndsSwitches(std::wstring_view argument);
 
 // The position of the first argument that ends the switches, or the size.

@@ -1,4 +1,4 @@
-// Facts about the machine and the current time.
+// Facts about the machine, the current time and the process's environment.
 #pragma once
 
 #include <cstdint>
@@ -21,5 +21,9 @@ UtcTime CurrentUtcTime();
 // The named time zone's offset from UTC right now, in seconds, or nothing
 // when the system has no data for it (Windows keeps no such names).
 std::optional<long> UtcOffsetNow(const std::string& zone_name);
+
+// The value of the process's environment variable `name` (ASCII), or nothing
+// when it is not set.
+std::optional<std::wstring> EnvironmentValue(const std::wstring& name);
 
 }  // namespace quillwave::platform

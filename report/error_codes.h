@@ -11,6 +11,5 @@ inline constexpr char kProxyTimeout[] = "PROXY_TIMEOUT";
 inline constexpr char kProxyAuthFailed[] = "PROXY_AUTH_FAILED";
 inline constexpr char kDiscoveryHttpError[] = "DISCOVERY_HTTP_ERROR";
 inline constexpr char kProxyBlocked[] = "PROXY_BLOCKED";
-inline constexpr char kDialogInitFailed[] = "DIALOG_INIT_FAILED";
 
 }  // namespace quillwave

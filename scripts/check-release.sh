@@ -173,12 +173,13 @@ else
   fail "installed persona tool: $(cat "$work/persona.out")"
 fi
 # Discovery through a proxy port nobody serves: the probe fails at once and
-# the launch falls back. A launcher that found no window module would record
-# a degraded launch instead.
+# the launch falls back. A launcher that found no window module would say so
+# in the record's message ("no progress window (...)").
 printf '%s\n' '{"proxy-server": "socks5://127.0.0.1:1", "on-proxy-fail": "fallback", "auto-timezone": true}' \
   >"$work/discovery/command-line.json"
 if launch_linux "$work/discovery" /bin/bash tests/support/with-xvfb.sh && wait_for "$app/engine-run.txt" &&
-  grep -q '"status":"ok"' "$work/discovery/.corvane-launcher-result.json"; then
+  grep -q '"status":"ok"' "$work/discovery/.corvane-launcher-result.json" &&
+  grep -q '"message":""' "$work/discovery/.corvane-launcher-result.json"; then
   pass "installed launcher: discovery launch opened its window module"
 else
   fail "installed launcher: discovery launch ($(cat "$work/discovery.out" "$work/discovery/.corvane-launcher-result.json" 2>&1))"

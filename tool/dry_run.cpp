@@ -9,14 +9,15 @@
 namespace quillwave {
 
 Rehearsal RehearseLaunch(const std::wstring& launcher_dir, const std::wstring& local_app_data,
-                         const platform::OwnArguments& own_arguments, const std::optional<AssumedAnswer>& answer) {
+                         const platform::OwnArguments& own_arguments, const std::optional<AssumedAnswer>& answer,
+                         bool without_window) {
   Rehearsal rehearsal;
   auto log = std::make_shared<NullWindowLog>();
   LaunchEnvironment environment;
   environment.launcher_dir = launcher_dir;
   environment.local_app_data = local_app_data;
   environment.window = NullProgressWindow({}, log);
-  environment.probe = [answer](const std::string&, const std::string&) {
+  environment.probe = [answer](const std::string&, const std::string&, const platform::Cancellation&) {
     ProbeOutcome outcome;
     if (!answer) {
       outcome.error_code = kInternal;
@@ -36,6 +37,7 @@ Rehearsal RehearseLaunch(const std::wstring& launcher_dir, const std::wstring& l
     return platform::SpawnResult{true, {}};
   };
   environment.dry_run = true;
+  if (without_window) environment.without_window = "--no-window";
   rehearsal.exit_code = RunLauncher(own_arguments, environment);
   std::lock_guard<std::mutex> hold(log->lock);
   if (!log->errors.empty()) rehearsal.problem = log->errors.front();

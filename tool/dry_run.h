@@ -28,8 +28,10 @@ struct Rehearsal {
 
 // Runs the launcher beside `launcher_dir` with these own arguments. When the
 // persona needs discovery, `answer` is what every endpoint says; without one
-// every endpoint fails.
+// every endpoint fails. `without_window` rehearses a start that has no
+// progress window (QUILLWAVE_PROGRESS_WINDOW=none, no display).
 Rehearsal RehearseLaunch(const std::wstring& launcher_dir, const std::wstring& local_app_data,
-                         const platform::OwnArguments& own_arguments, const std::optional<AssumedAnswer>& answer);
+                         const platform::OwnArguments& own_arguments, const std::optional<AssumedAnswer>& answer,
+                         bool without_window = false);
 
 }  // namespace quillwave

@@ -462,7 +462,7 @@ class Checker {
     if (StartPageReadAsSwitch(persona.startPage)) persona.startPage.clear();  // set aside anyway
     const std::vector<std::wstring> webgl_items =
         webgl_profiles_ ? ProfileSwitchItems(*webgl_profiles_, persona.webglProfile) : std::vector<std::wstring>();
-    EngineSwitches switches = DirectRecipe(persona, ReadMachineValues(), webgl_items, launch_.own_arguments.text);
+    EngineSwitches switches = DirectRecipe(persona, ReadMachineValues(), webgl_items, launch_.own_arguments.list);
     if (SetAsideOverlongStartPage(switches, launch_.engine_path, launch_.own_arguments)) {
       Add(kSeverityError, "start-page", FindStringField(text_, "start-page").key_at,
           "longer than the engine's command line allows, so the launcher opens chrome://version instead");
@@ -492,7 +492,7 @@ class Checker {
     const std::string& port = check_.persona.cdpTcpPort;
     if (port.empty()) return;
     const std::size_t at = FindStringField(text_, "cdp-tcp-port").key_at;
-    const std::wstring switches = RemoteDebuggingSwitches(port, L"");
+    const std::wstring switches = RemoteDebuggingSwitches(port, {});
     if (switches.empty()) {
       Add(kSeverityError, "cdp-tcp-port", at,
           "\"" + Shown(port) + "\" is not a port from 1 to 65535: no remote-debugging port is set");

@@ -12,6 +12,8 @@
 #include "discovery/curl_probe.h"
 #include "persona/persona_config.h"
 #include "platform/system.h"
+#include "report/error_codes.h"
+#include "tool/endpoint_list.h"
 
 namespace quillwave {
 namespace {
@@ -108,7 +110,56 @@ class Comparison {
   std::vector<Finding>& findings_;
 };
 
+// The reply codes a SOCKS5 proxy gives for a connection it could not make.
+std::string SocksReplyText(std::string_view curl_error) {
+  static constexpr const char* kReplies[] = {"",
+                                             "general failure",
+                                             "not allowed by the proxy's rules",
+                                             "network unreachable",
+                                             "host unreachable",
+                                             "connection refused",
+                                             "TTL expired",
+                                             "command not supported",
+                                             "address type not supported"};
+  // curl writes "Can't complete SOCKS5 connection to HOST. (CODE)".
+  if (curl_error.size() < 3 || curl_error.back() != ')') return {};
+  const std::size_t open = curl_error.rfind('(');
+  if (open == std::string_view::npos || open + 3 != curl_error.size()) return {};
+  const char code = curl_error[open + 1];
+  if (code < '1' || code > '8') return {};
+  return kReplies[code - '0'];
+}
+
 }  // namespace
+
+FailurePlace WhereItFailed(const ProbeOutcome& outcome, bool through_proxy) {
+  if (outcome.error_code.empty()) return {};
+  if (outcome.error_code == kDiscoveryHttpError) {
+    return {kFailedAtEndpoint, "the endpoint answered without a usable address"};
+  }
+  const std::string& said = outcome.curl_error;
+  switch (outcome.curl_exit_code) {
+    case 6:  // with socks5h:// only the proxy's own name is resolved here
+      return through_proxy ? FailurePlace{kFailedAtProxy, "the proxy's host name cannot be resolved"}
+                           : FailurePlace{kFailedAtEndpoint, "the endpoint's host name cannot be resolved"};
+    case 7:
+      return through_proxy ? FailurePlace{kFailedAtProxy, "the proxy cannot be reached"}
+                           : FailurePlace{kFailedAtEndpoint, "the endpoint cannot be reached"};
+    case 22:
+      return {kFailedAtEndpoint, "the endpoint answered with an error status"};
+    case 97:
+      // curl only exits with 97 once the proxy has answered.
+      if (said.starts_with("Can't complete SOCKS5 connection")) {
+        const std::string reply = SocksReplyText(said);
+        return {kFailedAtEndpoint,
+                "the proxy answered but could not reach the endpoint" + (reply.empty() ? "" : ": " + reply)};
+      }
+      if (outcome.error_code == kProxyAuthFailed) return {kFailedAtProxy, "the proxy refused the login"};
+      return {kFailedAtProxy, "the proxy answered, but not as a SOCKS5 proxy"};
+    default:
+      return {};
+  }
+}
 
 double DistanceKm(double lat1, double lng1, double lat2, double lng2) {
   constexpr double kEarthRadiusKm = 6371.0;
@@ -125,9 +176,9 @@ ProbeReport ProbePersona(std::string_view text, const ProbeFunction& probe) {
   auto session = std::make_shared<LaunchSession>();
   ResetProgressSteps(session->steps);
   DiscoveryContext context;
-  context.probe = [&](const std::string& proxy, const std::string& url) {
-    ProbeOutcome outcome = probe(proxy, url);
-    report.asked.push_back({url, outcome});
+  context.probe = [&](const std::string& proxy, const std::string& url, const platform::Cancellation& cancel) {
+    ProbeOutcome outcome = probe(proxy, url, cancel);
+    report.asked.push_back({url, outcome, !proxy.empty()});
     return outcome;
   };
   context.session = session;
@@ -150,10 +201,13 @@ std::string ProbeReportJsonMembers(const ProbeReport& report) {
   std::string json = "\"asked\":[";
   for (std::size_t i = 0; i < report.asked.size(); ++i) {
     const AskedEndpoint& asked = report.asked[i];
+    const KnownEndpoint endpoint = EndpointOfUrl(asked.url);
     json += std::string(i ? "," : "") + "{\"url\":" + Quoted(asked.url) +
             ",\"elapsed_ms\":" + std::to_string(asked.outcome.elapsed_ms) +
             ",\"error_code\":" + Quoted(asked.outcome.error_code) + ",\"message\":" + Quoted(asked.outcome.message) +
-            "}";
+            ",\"endpoint\":" + Quoted(endpoint.role) + ",\"name\":" + Quoted(endpoint.name) +
+            ",\"failed_at\":" + Quoted(WhereItFailed(asked.outcome, asked.through_proxy).at) +
+            ",\"curl_error\":" + Quoted(asked.outcome.curl_error) + "}";
   }
   const ProbeOutcome& answer = report.answer;
   const bool ok = report.succeeded;
@@ -167,9 +221,19 @@ std::string ProbeReportJsonMembers(const ProbeReport& report) {
 std::string ProbeReportText(const ProbeReport& report) {
   std::string text;
   for (const AskedEndpoint& asked : report.asked) {
-    text += "asked " + TerminalText(asked.url) + ": " +
+    const KnownEndpoint endpoint = EndpointOfUrl(asked.url);
+    text += "asked " + (endpoint.role.empty() ? "" : endpoint.role + " " + TerminalText(endpoint.name) + " at ") +
+            TerminalText(asked.url) + ": " +
             (asked.outcome.error_code.empty() ? std::string("answered") : TerminalText(asked.outcome.error_code)) +
             " in " + std::to_string(asked.outcome.elapsed_ms) + " ms\n";
+    // Which machine to look at, then curl's own words.
+    const std::string explanation = WhereItFailed(asked.outcome, asked.through_proxy).explanation;
+    const std::string said = asked.outcome.curl_error.empty() ? "" : "curl: " + TerminalText(asked.outcome.curl_error);
+    if (!explanation.empty()) {
+      text += "  " + explanation + (said.empty() ? "" : " (" + said + ")") + "\n";
+    } else if (!said.empty()) {
+      text += "  " + said + "\n";
+    }
   }
   if (report.succeeded) {
     const ProbeOutcome& answer = report.answer;

@@ -15,7 +15,21 @@ namespace quillwave {
 struct AskedEndpoint {
   std::string url;
   ProbeOutcome outcome;
+  bool through_proxy = false;
 };
+
+// Which machine a failed request lies with, as far as curl's exit code and
+// words tell: kFailedAtProxy when the proxy could not be reached, resolved
+// or used; kFailedAtEndpoint when the proxy answered but could not reach
+// the endpoint, or the endpoint (reached directly or through the proxy)
+// gave no usable answer; empty when that cannot be told.
+inline constexpr char kFailedAtProxy[] = "proxy";
+inline constexpr char kFailedAtEndpoint[] = "endpoint";
+struct FailurePlace {
+  std::string at;
+  std::string explanation;  // for a person; empty when `at` is
+};
+FailurePlace WhereItFailed(const ProbeOutcome& outcome, bool through_proxy);
 
 struct ProbeReport {
   std::vector<AskedEndpoint> asked;  // in the order asked

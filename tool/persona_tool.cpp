@@ -17,6 +17,7 @@
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "tool/dry_run.h"
+#include "tool/endpoint_list.h"
 #include "tool/persona_check.h"
 #include "tool/persona_probe.h"
 
@@ -25,9 +26,11 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: quillwave-persona check [--json] PATH\n"
-    "       quillwave-persona switches [--json] [--assume-ip IP] [--assume-timezone TZ] [--assume-country CC]\n"
-    "                                  [--assume-lat LAT] [--assume-lng LNG] USER_DATA_DIR [-- OWN_ARGUMENTS...]\n"
+    "       quillwave-persona switches [--json] [--no-window] [--assume-ip IP] [--assume-timezone TZ]\n"
+    "                                  [--assume-country CC] [--assume-lat LAT] [--assume-lng LNG]\n"
+    "                                  USER_DATA_DIR [-- OWN_ARGUMENTS...]\n"
     "       quillwave-persona probe [--json] USER_DATA_DIR\n"
+    "       quillwave-persona endpoints [--json]\n"
     "       quillwave-persona --version\n";
 
 std::string Quoted(std::string_view value) { return "\"" + EscapeJsonString(value) + "\""; }
@@ -48,6 +51,7 @@ class Tool {
       environment_.out(std::string("quillwave-persona ") + kLauncherVersion + "\n");
       return 0;
     }
+    if (command_ == "endpoints") return Endpoints();
     if (command_ != "check" && command_ != "switches" && command_ != "probe") {
       return Usage("unknown command \"" + TerminalText(command_) + "\"");
     }
@@ -84,6 +88,10 @@ class Tool {
       }
       if (argument == "--json") {
         json_ = true;
+        continue;
+      }
+      if (argument == "--no-window" && assumptions) {
+        without_window_ = true;
         continue;
       }
       std::string* target = nullptr;
@@ -204,8 +212,9 @@ class Tool {
       if (!own.text.empty()) own.text += L' ';
       own.text += platform::QuoteArgumentIfNeeded(argument);
     }
-    const Rehearsal rehearsal = RehearseLaunch(environment_.launcher_dir, environment_.local_app_data, own,
-                                               assumed_ ? std::optional<AssumedAnswer>(answer_) : std::nullopt);
+    const Rehearsal rehearsal =
+        RehearseLaunch(environment_.launcher_dir, environment_.local_app_data, own,
+                       assumed_ ? std::optional<AssumedAnswer>(answer_) : std::nullopt, without_window_);
     if (rehearsal.exit_code == 42) {
       environment_.err(
           "quillwave-persona switches: the launcher would start no engine (exit 42): discovery is needed, "
@@ -243,6 +252,22 @@ class Tool {
     return 0;
   }
 
+  // The endpoints this build asks: the first thing to look at when every
+  // lookup fails. Nothing is asked.
+  int Endpoints() {
+    for (std::size_t i = 1; i < arguments_.size(); ++i) {
+      const std::string argument = Narrow(arguments_[i]);
+      if (argument == "--json") {
+        json_ = true;
+        continue;
+      }
+      return BadCommandLine(argument.size() > 1 && argument[0] == '-' ? "unknown option " + argument
+                                                                      : "takes no path (\"" + argument + "\")");
+    }
+    environment_.out(json_ ? EndpointsJson() : EndpointsText());
+    return 0;
+  }
+
   int Probe() {
     std::optional<std::string> bytes = ReadPersona(false);
     if (!bytes) return kToolFileMissing;
@@ -260,6 +285,7 @@ class Tool {
   std::string command_;
   bool json_ = false;
   bool assumed_ = false;
+  bool without_window_ = false;
   AssumedAnswer answer_;
   std::wstring path_;
   std::wstring file_;
@@ -272,7 +298,7 @@ ToolEnvironment SystemToolEnvironment() {
   ToolEnvironment environment;
   environment.launcher_dir = platform::LauncherDirectory();
   environment.local_app_data = platform::LocalAppDataFolder();
-  environment.probe = probe_egress;
+  environment.probe = ProbeWithCurl;
   environment.out = platform::WriteStandardOutput;
   environment.err = platform::WriteStandardError;
   return environment;

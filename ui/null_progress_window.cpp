@@ -33,7 +33,7 @@ ProgressWindow NullProgressWindow(NullWindowScript script, std::shared_ptr<NullW
     state->log->created = state->script.opens;
     state->log->summary = summary;
     state->on_person_close = std::move(on_person_close);
-    return state->script.opens;
+    return WindowCreation{state->script.opens, state->script.opens ? std::string() : state->script.failure};
   };
   window.show = [state] {
     std::lock_guard<std::mutex> hold(state->log->lock);

@@ -13,8 +13,9 @@
 namespace quillwave {
 
 struct NullWindowScript {
-  bool opens = true;           // false: no window can be made
-  bool person_closes = false;  // true: the person closes it as soon as its loop runs
+  bool opens = true;                   // false: no window can be made
+  bool person_closes = false;          // true: the person closes it as soon as its loop runs
+  std::string failure = "no display";  // why it cannot be made
   std::size_t summary_rows = SummaryRowsShown(1080);
 };
 

@@ -14,17 +14,25 @@
 
 namespace quillwave {
 
+// Whether a window was made, and when not, why: one short phrase for the
+// result record ("no display", "window module missing", "window creation
+// failed").
+struct WindowCreation {
+  bool created = false;
+  std::string failure;
+};
+
 struct ProgressWindow {
   // How many rows of each summary list the window can show on this screen,
   // so the run builds no more; 0 when no window can be made here.
   std::function<std::size_t()> summary_rows;
   // Creates the fonts, registers the window class and creates the window for
   // the summary (its height follows the row counts). The window paints the
-  // session's steps and, when the person closes it, calls `on_person_close`
-  // on the main thread before it goes. False when no window can be made (no
-  // display, no toolkit, creation failed).
-  std::function<bool(const SettingsSummary& summary, std::shared_ptr<LaunchSession> session,
-                     std::function<void()> on_person_close)>
+  // session's steps and, when the person closes it (the close box, or Esc
+  // while it has the focus), calls `on_person_close` on the main thread
+  // before it goes.
+  std::function<WindowCreation(const SettingsSummary& summary, std::shared_ptr<LaunchSession> session,
+                               std::function<void()> on_person_close)>
       create;
   // Shows and paints it.
   std::function<void()> show;

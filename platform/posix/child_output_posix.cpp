@@ -1,8 +1,10 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -51,11 +53,119 @@ std::int32_t ExitCodeFromStatus(int status) {
   return 1;
 }
 
+// What the child needs between fork and exec, all made before the fork: it
+// may then only make calls that are safe in a copy of a threaded process.
+struct ChildSetup {
+  const char* program;
+  char* const* argv;
+  int output;  // becomes 1 and 2
+  int input;   // becomes 0; -1: /dev/null
+  int report;  // where a failed exec leaves its errno; closed by a good one
+  pid_t parent;
+};
+
+// `from` as descriptor `to`, open across exec.
+bool Place(int from, int to) {
+  if (from == to) return ::fcntl(to, F_SETFD, 0) == 0;
+  return ::dup2(from, to) == to;
+}
+
+// Every descriptor from 3 on except `keep` closed.
+void CloseAllAbove2Except(int keep) {
+  if ((keep == 3 || ::close_range(3, static_cast<unsigned>(keep) - 1, 0) == 0) &&
+      ::close_range(static_cast<unsigned>(keep) + 1, ~0U, 0) == 0) {
+    return;
+  }
+  rlimit files{};
+  const rlim_t limit = ::getrlimit(RLIMIT_NOFILE, &files) == 0 ? std::min<rlim_t>(files.rlim_cur, 1 << 20) : 1024;
+  for (rlim_t fd = 3; fd < limit; ++fd) {
+    if (static_cast<int>(fd) != keep) ::close(static_cast<int>(fd));
+  }
+}
+
+[[noreturn]] void BecomeProgram(const ChildSetup& setup) {
+  // Killed when the thread that started it ends, with the process or alone;
+  // a parent that is already gone is not waited for.
+  if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != setup.parent) ::_exit(127);
+  // Default handling of every signal and none blocked, whatever the caller had.
+  struct sigaction plain {};
+  plain.sa_handler = SIG_DFL;
+  sigemptyset(&plain.sa_mask);
+  for (int signal = 1; signal < NSIG; ++signal) {
+    struct sigaction current {};
+    if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_DFL) {
+      ::sigaction(signal, &plain, nullptr);
+    }
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  // The output first: the pipe may itself sit on 0, 1 or 2 when the caller
+  // runs without standard streams.
+  bool ready = Place(setup.output, 1) && Place(setup.output, 2);
+  if (setup.input >= 0) {
+    ready = ready && Place(setup.input, 0);
+  } else {
+    const int null = ::open("/dev/null", O_RDONLY);
+    ready = ready && null >= 0 && Place(null, 0);
+  }
+  if (ready) {
+    CloseAllAbove2Except(setup.report);
+    ::execve(setup.program, setup.argv, environ);
+  }
+  const int error = errno;
+  [[maybe_unused]] const ssize_t put = ::write(setup.report, &error, sizeof error);
+  ::_exit(127);
+}
+
+// Starts the program; its pid, or -1 with the reason.
+pid_t StartChild(const ChildSetup& prepared, std::wstring& reason) {
+  int report_ends[2] = {-1, -1};
+  if (::pipe2(report_ends, O_CLOEXEC) != 0) {
+    reason = Utf8ToWide(std::strerror(errno));
+    return -1;
+  }
+  UniqueFd report_read(report_ends[0]);
+  UniqueFd report_write(report_ends[1]);
+  ChildSetup setup = prepared;
+  setup.report = report_write.get();
+  setup.parent = ::getpid();
+  // No handler of the caller may run in the child before its exec.
+  sigset_t all, previous;
+  sigfillset(&all);
+  ::pthread_sigmask(SIG_BLOCK, &all, &previous);
+  const pid_t pid = ::fork();
+  if (pid == 0) BecomeProgram(setup);
+  const int fork_error = errno;
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  report_write.Reset();
+  if (pid < 0) {
+    reason = Utf8ToWide(std::strerror(fork_error));
+    return -1;
+  }
+  // Nothing to read means the exec succeeded and closed the report's end.
+  int exec_error = 0;
+  ssize_t got = 0;
+  do {
+    got = ::read(report_read.get(), &exec_error, sizeof exec_error);
+  } while (got < 0 && errno == EINTR);
+  if (got != static_cast<ssize_t>(sizeof exec_error)) return pid;
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  reason = Utf8ToWide(std::strerror(exec_error));
+  return -1;
+}
+
 }  // namespace
 
 CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::string_view input, std::size_t keep_at_most,
-                               std::chrono::milliseconds limit) {
+                               std::chrono::milliseconds limit, const Cancellation* cancel) {
   CapturedRun run;
+  if (cancel != nullptr && cancel->raised()) {
+    run.status = CaptureStatus::kCancelled;
+    return run;
+  }
   int ends[2] = {-1, -1};
   if (::pipe2(ends, O_CLOEXEC) != 0) {
     run.status = CaptureStatus::kPipeFailed;
@@ -86,57 +196,48 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::string_view inp
     }
   }
 
-  SpawnSetup setup;
-  if (!setup.ok()) {
-    run.reason = L"cannot prepare the process start";
-    return run;
-  }
-  setup.ResetSignals(0);
-  // The duplicates come first: the pipe may itself sit on 0, 1 or 2 when the
-  // caller runs without standard streams.
-  ::posix_spawn_file_actions_adddup2(setup.actions(), write_end.get(), 1);
-  ::posix_spawn_file_actions_adddup2(setup.actions(), write_end.get(), 2);
-  if (input_read.valid()) {
-    ::posix_spawn_file_actions_adddup2(setup.actions(), input_read.get(), 0);
-  } else {
-    ::posix_spawn_file_actions_addopen(setup.actions(), 0, "/dev/null", O_RDONLY, 0);
-  }
-  ::posix_spawn_file_actions_addclosefrom_np(setup.actions(), 3);
-
   const NativeArgv argv(PosixArgv(launch));
   const std::string program = WideToBytes(launch.program);
 
   const std::int64_t started_at = MonotonicMilliseconds();
-  pid_t pid = 0;
-  const int error = ::posix_spawn(&pid, program.c_str(), setup.actions(), setup.attributes(), argv.get(), environ);
+  const pid_t pid = StartChild(
+      ChildSetup{program.c_str(), argv.get(), write_end.get(), input_read.valid() ? input_read.get() : -1, -1, 0},
+      run.reason);
   // Our copy of the write end must go, or the read below never sees the end.
   write_end.Reset();
-  if (error != 0) {
-    run.reason = Utf8ToWide(std::strerror(error));
-    return run;
-  }
+  if (pid < 0) return run;
 
   // Readable once the program has ended, so one poll() waits for output and
   // for the end alike. Without it (kernels before 5.3) the end is looked for
   // every 10 ms once the output has closed.
   const UniqueFd end_signal(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+  const int cancel_signal = cancel != nullptr ? static_cast<int>(cancel->waitable()) : -1;
+  // A cancellation without a descriptor is looked at every 10 ms.
+  const bool cancel_unwatched = cancel != nullptr && cancel_signal < 0;
   const std::int64_t deadline = started_at + std::min<std::int64_t>(limit.count(), INT64_MAX - started_at);
   bool output_open = true;
   bool ended = false;
   bool stopped = false;
+  bool cancelled = false;
   char chunk[1024];
   while (output_open || !ended) {
+    if (cancel != nullptr && cancel->raised()) {
+      cancelled = true;
+      break;
+    }
     const std::int64_t left = deadline - MonotonicMilliseconds();
     if (left <= 0) {
       stopped = true;
       break;
     }
     // poll() skips an entry whose descriptor is negative.
-    pollfd watched[3] = {{output_open ? read_end.get() : -1, POLLIN, 0},
+    pollfd watched[4] = {{output_open ? read_end.get() : -1, POLLIN, 0},
                          {ended ? -1 : end_signal.get(), POLLIN, 0},
-                         {input_write.get(), POLLOUT, 0}};
-    const std::int64_t wait_ms = output_open || end_signal.valid() ? left : std::min<std::int64_t>(left, 10);
-    if (::poll(watched, 3, static_cast<int>(std::min<std::int64_t>(wait_ms, INT_MAX))) < 0 && errno != EINTR) {
+                         {input_write.get(), POLLOUT, 0},
+                         {cancel_signal, POLLIN, 0}};
+    const bool blind = (!output_open && !end_signal.valid()) || cancel_unwatched;
+    const std::int64_t wait_ms = blind ? std::min<std::int64_t>(left, 10) : left;
+    if (::poll(watched, 4, static_cast<int>(std::min<std::int64_t>(wait_ms, INT_MAX))) < 0 && errno != EINTR) {
       stopped = true;  // nothing can be watched any more: end it rather than wait blind
       break;
     }
@@ -165,14 +266,14 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::string_view inp
     if (!ended && (end_signal.valid() ? watched[1].revents != 0 : !output_open)) ended = HasEnded(pid);
   }
   read_end.Reset();
-  if (stopped) ::kill(pid, SIGKILL);
+  if (stopped || cancelled) ::kill(pid, SIGKILL);
 
   int status = 0;
   pid_t waited = 0;
   do {
     waited = ::waitpid(pid, &status, 0);
   } while (waited < 0 && errno == EINTR);
-  run.status = stopped ? CaptureStatus::kStopped : CaptureStatus::kRan;
+  run.status = cancelled ? CaptureStatus::kCancelled : stopped ? CaptureStatus::kStopped : CaptureStatus::kRan;
   run.exit_code = waited == pid ? ExitCodeFromStatus(status) : 1;
   run.elapsed_ms = MonotonicMilliseconds() - started_at;
   return run;

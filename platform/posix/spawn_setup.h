@@ -1,6 +1,6 @@
-// What both child starts on POSIX share: the posix_spawn attribute and
-// file-action objects with their owner, a clean signal state, and the
-// argument list in the system's form.
+// Pieces of a child start on POSIX: the posix_spawn attribute and
+// file-action objects with their owner and a clean signal state (the
+// engine's start), and the argument list in the system's form (every start).
 #pragma once
 
 #include <signal.h>

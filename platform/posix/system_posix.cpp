@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/encoding.h"
 #include "platform/system.h"
 
 namespace quillwave::platform {
@@ -54,6 +55,12 @@ std::optional<long> UtcOffsetNow(const std::string& zone_name) {
   ::tzset();
   if (!converted) return std::nullopt;
   return local.tm_gmtoff;
+}
+
+std::optional<std::wstring> EnvironmentValue(const std::wstring& name) {
+  const char* value = std::getenv(WideToBytes(name).c_str());
+  if (value == nullptr) return std::nullopt;
+  return BytesToWide(value);
 }
 
 }  // namespace quillwave::platform

@@ -26,18 +26,36 @@ struct RegisteredWaitTraits {
 };
 using UniqueRegisteredWait = UniqueOwner<RegisteredWaitTraits>;
 
-// Reading an anonymous pipe blocks, so the limit is kept from the thread
-// pool: ending the program closes its end of the pipe, and the read returns.
+// Reading an anonymous pipe blocks, so the limit and the cancellation are
+// kept from the thread pool: ending the program closes its end of the pipe,
+// and the read returns.
 struct Watchdog {
   HANDLE process = nullptr;
   std::atomic<bool> stopped{false};
+  std::atomic<bool> cancelled{false};
 
   static void CALLBACK Fired(void* context, BOOLEAN timed_out) {
     auto* watchdog = static_cast<Watchdog*>(context);
     // The program may end on its own at the same moment; then it was not stopped.
     if (timed_out && ::TerminateProcess(watchdog->process, WAIT_TIMEOUT)) watchdog->stopped = true;
   }
+  static void CALLBACK Cancelled(void* context, BOOLEAN /*timed_out*/) {
+    auto* watchdog = static_cast<Watchdog*>(context);
+    if (::TerminateProcess(watchdog->process, ERROR_CANCELLED)) watchdog->cancelled = true;
+  }
 };
+
+// A job that ends its processes when its last handle goes: this call's at
+// its end, or the launcher's own when its process ends, however it ends.
+// Null when the system gives none; the program then runs outside a job.
+UniqueHandle KillOnCloseJob() {
+  UniqueHandle job(::CreateJobObjectW(nullptr, nullptr));
+  if (!job.valid()) return job;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!::SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits)) job.Reset();
+  return job;
+}
 
 // Writes all of `left` into the program's standard input, then closes it.
 // Run on a thread of its own: a write blocks while the pipe is full, and
@@ -78,8 +96,12 @@ bool OpenInheritablePipe(UniqueHandle& read_end, UniqueHandle& write_end, Captur
 }  // namespace
 
 CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::string_view input, std::size_t keep_at_most,
-                               std::chrono::milliseconds limit) {
+                               std::chrono::milliseconds limit, const Cancellation* cancel) {
   CapturedRun run;
+  if (cancel != nullptr && cancel->raised()) {
+    run.status = CaptureStatus::kCancelled;
+    return run;
+  }
   UniqueHandle read_end;
   UniqueHandle write_end;
   if (!OpenInheritablePipe(read_end, write_end, run)) return run;
@@ -104,9 +126,12 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::string_view inp
   // CreateProcessW may write into its command-line buffer.
   std::wstring command_line = WindowsCommandLine(launch);
   PROCESS_INFORMATION info{};
+  // Suspended until it is in the job, so nothing of it runs outside.
+  const UniqueHandle job = KillOnCloseJob();
+  const DWORD flags = CREATE_NO_WINDOW | (job.valid() ? CREATE_SUSPENDED : 0);
   const ULONGLONG started_at = ::GetTickCount64();
   const BOOL created =
-      CreateProcessStartingAgainIfLost(nullptr, command_line.data(), TRUE, CREATE_NO_WINDOW, nullptr, &startup, &info);
+      CreateProcessStartingAgainIfLost(nullptr, command_line.data(), TRUE, flags, nullptr, &startup, &info);
   const std::wstring failure = created ? std::wstring() : LastErrorText(L"CreateProcessW");
   // Our copy of the write end must go, or the reads below never see the end;
   // our copy of the input's read end, or a blocked feed would never return.
@@ -118,6 +143,12 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::string_view inp
   }
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);
+  if (job.valid()) {
+    // A launcher that is itself in a job that allows no other may fail to
+    // place it; it then runs unguarded rather than not at all.
+    ::AssignProcessToJobObject(job.get(), process.get());
+    ::ResumeThread(thread.get());
+  }
   // Joined when this returns, which is after the program has ended.
   std::jthread feeder;
   if (input_write.valid()) {
@@ -145,6 +176,14 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::string_view inp
     return run;
   }
   UniqueRegisteredWait wait(wait_raw);
+  UniqueRegisteredWait cancel_wait;
+  if (cancel != nullptr && cancel->waitable() != -1) {
+    HANDLE cancel_raw = nullptr;
+    if (::RegisterWaitForSingleObject(&cancel_raw, reinterpret_cast<HANDLE>(cancel->waitable()), Watchdog::Cancelled,
+                                      &watchdog, INFINITE, WT_EXECUTEONLYONCE)) {
+      cancel_wait.Reset(cancel_raw);
+    }
+  }
 
   char chunk[1024];
   DWORD got = 0;
@@ -159,11 +198,14 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::string_view inp
   // Bounded too: the watchdog ends a program that closed its output but stays.
   ::WaitForSingleObject(process.get(), INFINITE);
   wait.Reset();
+  cancel_wait.Reset();
   DWORD code = 1;
   if (!::GetExitCodeProcess(process.get(), &code)) code = 1;
   process.Reset();
   thread.Reset();
-  run.status = watchdog.stopped ? CaptureStatus::kStopped : CaptureStatus::kRan;
+  run.status = watchdog.cancelled ? CaptureStatus::kCancelled
+               : watchdog.stopped ? CaptureStatus::kStopped
+                                  : CaptureStatus::kRan;
   run.exit_code = static_cast<std::int32_t>(code);
   run.elapsed_ms = static_cast<std::int64_t>(::GetTickCount64() - started_at);
   return run;

@@ -87,7 +87,7 @@ class DiscoveryWorkerTest : public ::testing::Test {
     log_.clear();
     answers_ = std::move(answers);
     DiscoveryContext context;
-    context.probe = [this](const std::string& proxy, const std::string& url) {
+    context.probe = [this](const std::string& proxy, const std::string& url, const platform::Cancellation&) {
       Record("probe " + proxy + " " + url);
       if (answers_.empty()) {
         ADD_FAILURE() << "unexpected probe of " << url;
@@ -97,7 +97,9 @@ class DiscoveryWorkerTest : public ::testing::Test {
       answers_.pop_front();
       return outcome;
     };
-    context.pause = [this](std::chrono::milliseconds duration) { Record("pause " + std::to_string(duration.count())); };
+    context.pause = [this](std::chrono::milliseconds duration, const platform::Cancellation&) {
+      Record("pause " + std::to_string(duration.count()));
+    };
     context.post = [this](ProgressMessage message, std::size_t index) {
       if (message == ProgressMessage::kClose) {
         Record(index == 0 ? "close" : "close with " + std::to_string(index));

@@ -35,11 +35,11 @@ TEST(DeviceMemoryBucket, ThresholdsAreInclusiveAndFifteenPointNineGibIsSixteen) 
 
 TEST(DirectRecipe, GivesTheExactTextsOfAPlainPersona) {
   PersonaConfig persona;
-  EXPECT_EQ(EngineSwitchesText(DirectRecipe(persona, kMachine, {}, L"")),
+  EXPECT_EQ(EngineSwitchesText(DirectRecipe(persona, kMachine, {}, {})),
             L"--device-memory=16 --hardware-concurrency=8 --speech-voices-preset=stock-chrome-windows "
             L"chrome://version");
   persona.cdpTcpPort = "9222";
-  EXPECT_EQ(EngineSwitchesText(DirectRecipe(persona, kMachine, {}, L"")),
+  EXPECT_EQ(EngineSwitchesText(DirectRecipe(persona, kMachine, {}, {})),
             L"--remote-debugging-port=9222 --remote-debugging-address=127.0.0.1 --device-memory=16 "
             L"--hardware-concurrency=8 --speech-voices-preset=stock-chrome-windows chrome://version");
 }
@@ -47,8 +47,8 @@ TEST(DirectRecipe, GivesTheExactTextsOfAPlainPersona) {
 TEST(DirectRecipe, PersonaKeysAndUnknownMachineValuesLeaveTheirSwitchesOut) {
   PersonaConfig persona;
   persona.hasDeviceMemory = persona.hasHardwareConcurrency = persona.hasSpeechVoices = true;
-  EXPECT_EQ(EngineSwitchesText(DirectRecipe(persona, kMachine, {}, L"")), L"chrome://version");
-  EXPECT_EQ(EngineSwitchesText(DirectRecipe(PersonaConfig{}, MachineValues{}, {}, L"")),
+  EXPECT_EQ(EngineSwitchesText(DirectRecipe(persona, kMachine, {}, {})), L"chrome://version");
+  EXPECT_EQ(EngineSwitchesText(DirectRecipe(PersonaConfig{}, MachineValues{}, {}, {})),
             L"--speech-voices-preset=stock-chrome-windows chrome://version");
 }
 
@@ -56,41 +56,47 @@ TEST(DirectRecipe, WebglItemsComeBeforeTheStartPage) {
   PersonaConfig persona;
   persona.startPage = "https://example.test/a b";
   persona.hasDeviceMemory = persona.hasHardwareConcurrency = true;
-  EXPECT_EQ(EngineSwitchesText(DirectRecipe(persona, kMachine, {L"--a=16384", L"--b=x"}, L"")),
+  EXPECT_EQ(EngineSwitchesText(DirectRecipe(persona, kMachine, {L"--a=16384", L"--b=x"}, {})),
             L"--speech-voices-preset=stock-chrome-windows --a=16384 --b=x \"https://example.test/a b\"");
 }
 
 TEST(RemoteDebuggingSwitches, ParsesThePortLikeTheStandardConversion) {
   const std::wstring kPair = L"--remote-debugging-port=9222 --remote-debugging-address=127.0.0.1";
   for (const char* valid : {"9222", " 9222", "9222abc", "09222", "+9222", "\t9222 "}) {
-    EXPECT_EQ(RemoteDebuggingSwitches(valid, L""), kPair) << valid;
+    EXPECT_EQ(RemoteDebuggingSwitches(valid, {}), kPair) << valid;
   }
-  EXPECT_EQ(RemoteDebuggingSwitches("65535", L""),
+  EXPECT_EQ(RemoteDebuggingSwitches("65535", {}),
             L"--remote-debugging-port=65535 --remote-debugging-address=127.0.0.1");
-  EXPECT_EQ(RemoteDebuggingSwitches("1", L""), L"--remote-debugging-port=1 --remote-debugging-address=127.0.0.1");
+  EXPECT_EQ(RemoteDebuggingSwitches("1", {}), L"--remote-debugging-port=1 --remote-debugging-address=127.0.0.1");
   for (const char* invalid : {"0", "65536", "-1", "abc", "99999999999", "", "-", " ", "2147483648", "-2147483649"}) {
-    EXPECT_EQ(RemoteDebuggingSwitches(invalid, L""), L"") << invalid;
+    EXPECT_EQ(RemoteDebuggingSwitches(invalid, {}), L"") << invalid;
   }
 }
 
+// The caller's port counts in every form the engine reads as that switch,
+// and only where the engine reads switches.
 TEST(RemoteDebuggingSwitches, TheCallersOwnPortWins) {
-  EXPECT_EQ(RemoteDebuggingSwitches("9222", L"--user-data-dir=x --remote-debugging-port=9333"), L"");
-  EXPECT_EQ(RemoteDebuggingSwitches("9222", L"--remote-debugging"),
-            L"--remote-debugging-port=9222 --remote-debugging-address=127.0.0.1");
+  const std::wstring kPair = L"--remote-debugging-port=9222 --remote-debugging-address=127.0.0.1";
+  for (const std::vector<std::wstring>& own :
+       std::vector<std::vector<std::wstring>>{{L"--user-data-dir=x", L"--remote-debugging-port=9333"},
+                                              {L"-remote-debugging-port=9333"},
+                                              {L" --remote-debugging-port"}}) {
+    EXPECT_EQ(RemoteDebuggingSwitches("9222", own), L"") << own.back();
+  }
+  for (const std::vector<std::wstring>& own :
+       std::vector<std::vector<std::wstring>>{{L"--remote-debugging"},
+                                              {L"--remote-debugging-portal=1"},
+                                              {L"--", L"--remote-debugging-port=9333"},
+                                              {L"https://example.test/?--remote-debugging-port=9333"}}) {
+    EXPECT_EQ(RemoteDebuggingSwitches("9222", own), kPair) << own.back();
+  }
+  // Windows reads "/" as a switch prefix and switch names in any letter case.
+  const bool windows_reading = platform::kSwitchPrefixes.find(L'/') != std::wstring_view::npos;
+  EXPECT_EQ(RemoteDebuggingSwitches("9222", {L"/Remote-Debugging-Port=9333"}), windows_reading ? L"" : kPair);
   PersonaConfig persona;
   persona.cdpTcpPort = "9222";
-  EXPECT_EQ(EngineSwitchesText(DirectRecipe(persona, MachineValues{}, {}, L"--remote-debugging-port=9333")),
+  EXPECT_EQ(EngineSwitchesText(DirectRecipe(persona, MachineValues{}, {}, {L"--remote-debugging-port=9333"})),
             L"--speech-voices-preset=stock-chrome-windows chrome://version");
-}
-
-TEST(DegradedRecipe, HasNoWebglAndNoRemoteDebugging) {
-  PersonaConfig persona;
-  persona.cdpTcpPort = "9222";
-  persona.webglProfile = "p1";
-  persona.startPage = "about:blank";
-  EXPECT_EQ(EngineSwitchesText(DegradedRecipe(persona, kMachine)),
-            L"--device-memory=16 --hardware-concurrency=8 --speech-voices-preset=stock-chrome-windows "
-            L"\"about:blank\"");
 }
 
 TEST(DiscoveryRecipe, OrdersDiscoveredSwitchesFirstAndDebuggingBeforeTheStartUrl) {
@@ -109,7 +115,7 @@ TEST(DiscoveryRecipe, OrdersDiscoveredSwitchesFirstAndDebuggingBeforeTheStartUrl
             L"--w=1 --webrtc-fake-public-ip=203.0.113.7 --force-webrtc-ip-handling-policy=default "
             L"--timezone-override=Europe/Berlin --lang=de-DE --accept-language=de-DE,de;q=0.9,en;q=0.8 "
             L"--geo-lat=52.52 --geo-lng=13.405 --geo-accuracy=100");
-  AppendMachineDebuggingAndStartUrl(switches, persona, kMachine, L"");
+  AppendMachineDebuggingAndStartUrl(switches, persona, kMachine, {});
   EXPECT_TRUE(EngineSwitchesText(switches).ends_with(
       L"--geo-accuracy=100 --device-memory=16 --hardware-concurrency=8 --speech-voices-preset=stock-chrome-windows "
       L"--remote-debugging-port=9222 --remote-debugging-address=127.0.0.1 chrome://version"));
@@ -122,7 +128,7 @@ TEST(DiscoveryRecipe, OnlyLanguageFoundStartsWithLangAndHasNoGeoAccuracy) {
   found.accept_language = L"fr-FR,fr;q=0.9,en;q=0.8";
   found.geo_lat = L"48.85";  // one coordinate alone adds no accuracy
   EngineSwitches switches = ProfileAndDiscoveredSwitches(persona, {}, found);
-  AppendMachineDebuggingAndStartUrl(switches, persona, MachineValues{}, L"");
+  AppendMachineDebuggingAndStartUrl(switches, persona, MachineValues{}, {});
   EXPECT_EQ(EngineSwitchesText(switches),
             L"--lang=fr-FR --accept-language=fr-FR,fr;q=0.9,en;q=0.8 --geo-lat=48.85 "
             L"--speech-voices-preset=stock-chrome-windows chrome://version");
@@ -144,6 +150,13 @@ TEST(EngineCommandLine, AssemblesPathFixedSwitchesOwnArgumentsAndSwitches) {
   EXPECT_EQ(EngineCommandLine(L"C:\\q.exe", L"--user-data-dir=P  -- https://example.org --x",
                               {{L"--lang=de", false}, {L"chrome://version", false}}),
             L"\"C:\\q.exe\"" + fixed + L" --user-data-dir=P --lang=de chrome://version -- https://example.org --x");
+  // So on Windows before "--single-argument", as the shell starts a browser
+  // for a link: the engine takes the rest of its command line as that link.
+  if (platform::kSwitchPrefixes.find(L'/') != std::wstring_view::npos) {
+    EXPECT_EQ(EngineCommandLine(L"C:\\q.exe", L"--single-argument https://example.org/a b",
+                                {{L"--lang=de", false}, {L"chrome://version", false}}),
+              L"\"C:\\q.exe\"" + fixed + L" --lang=de chrome://version --single-argument https://example.org/a b");
+  }
   // A tail that ends inside quotes is written anew from its own split.
   EXPECT_EQ(
       EngineCommandLine(L"C:\\q.exe", L"--user-data-dir=C:\\p2 \"--window-name=My Persona",
@@ -159,7 +172,7 @@ TEST(EngineCommandLine, HostileValuesStaySingleArguments) {
   persona.startPage = "http://127.0.0.1/\" --renderer-cmd-prefix=calc \"x\\";
   persona.hasDeviceMemory = persona.hasHardwareConcurrency = persona.hasSpeechVoices = true;
   const EngineSwitches switches =
-      DirectRecipe(persona, MachineValues{}, {L"--gl-renderer=ANGLE (Intel, HD 620)", L"--x=a\\\"b", L"--y=C:\\"}, L"");
+      DirectRecipe(persona, MachineValues{}, {L"--gl-renderer=ANGLE (Intel, HD 620)", L"--x=a\\\"b", L"--y=C:\\"}, {});
   const std::wstring command_line =
       EngineCommandLine(L"C:\\q\\quillwave-engine.exe", L"--user-data-dir=D:\\p", switches);
   const std::vector<std::wstring> expected = {

@@ -201,17 +201,29 @@ TEST_F(LauncherBlackBox, ResetOfAllRemovesEveryCategory) {
   EXPECT_TRUE(fs::exists(p / "Current Tabs"));
 }
 
-TEST_F(LauncherBlackBox, PersonaNeedingDiscoveryTakesTheDegradedLaunch) {
-  test::WriteTextFile(
-      profile() / "command-line.json",
-      R"({"auto-timezone": true, "cdp-tcp-port": "9222", "webgl-profile": "intel", "close-previous-tabs": 1})");
+// Asked to run without its window, the launcher still looks the egress up
+// (here through a proxy nobody serves, so the persona's fallback applies)
+// and gives the engine everything else the persona implies.
+TEST_F(LauncherBlackBox, PersonaNeedingDiscoveryLooksItUpWithoutAWindowWhenAskedTo) {
+  test::WriteTextFile(profile() / "command-line.json",
+                      R"({"auto-timezone": true, "webrtc-no-leak": true, "on-proxy-fail": "fallback",
+                          "proxy-server": "socks5://127.0.0.1:1", "cdp-tcp-port": "9222", "webgl-profile": "intel",
+                          "close-previous-tabs": 1})");
   test::WriteTextFile(app() / "corvane-webgl-profiles.json", R"({"intel": {"gl-vendor": "Intel"}})");
   test::WriteTextFile(profile() / "Default" / "Last Tabs", "x");
-  EXPECT_EQ(Run({user_data_arg()}).exit_code, 0);
-  std::vector<std::wstring> switches = MachineSwitches();
-  switches.push_back(L"chrome://version");
+  EXPECT_EQ(Run({user_data_arg()}, {{L"QUILLWAVE_PROGRESS_WINDOW", L"none"}, {L"DISPLAY", L""}}).exit_code, 0);
+  std::vector<std::wstring> switches = {L"--gl-vendor=Intel", L"--force-webrtc-ip-handling-policy=default"};
+  for (const auto& s : MachineSwitches()) switches.push_back(s);
+  switches.insert(switches.end(),
+                  {L"--remote-debugging-port=9222", L"--remote-debugging-address=127.0.0.1", L"chrome://version"});
   EXPECT_EQ(EngineArguments(), Expected({user_data_arg()}, switches));
-  EXPECT_EQ(StripTimestamp(test::ReadTextFile(profile() / ".corvane-launcher-result.json")), kDegraded);
+  EXPECT_EQ(
+      StripElapsed(test::ReadTextFile(profile() / ".corvane-launcher-result.json")),
+      std::regex_replace(RecordWith("ok", "",
+                                    "no progress window (QUILLWAVE_PROGRESS_WINDOW=none); discovery ran "
+                                    "without it"),
+                         std::regex("\"elapsed_ms\":0,\"provider\":\"\""), "\"elapsed_ms\":MS,\"provider\":\"scnd\""));
+  EXPECT_TRUE(fs::exists(profile() / ".corvane-launcher-error.json"));
   EXPECT_FALSE(fs::exists(profile() / "Default" / "Last Tabs"));
 }
 

@@ -20,6 +20,14 @@ namespace {
 
 using namespace std::string_literals;
 
+// Why the launcher of these tests has no window: on Linux no window module
+// lies beside it, under Wine without a display the window cannot be made.
+#ifdef _WIN32
+const std::string kNoWindowHere = "window creation failed";
+#else
+const std::string kNoWindowHere = "window module missing";
+#endif
+
 class LauncherFaults : public LauncherFixture {
  protected:
   LauncherFaults() : LauncherFixture(QUILLWAVE_LAUNCHER_PATH) {}
@@ -64,10 +72,13 @@ TEST_F(LauncherFaults, StartPageThatReadsAsASwitchOrIsTooLongIsNotUsed) {
       {"\\t--x", L"chrome://version", "", RecordWith("passthrough", "", ignored)},
       {"\u00a0--x", L"chrome://version", "", RecordWith("passthrough", "", ignored)},
       {"https://example.org/--x", L"https://example.org/--x", "", kPassthrough},
-      // Without a display the window fails: both notes, in the order they arose.
-      {"--x", L"chrome://version", R"(, "auto-timezone": true)",
-       RecordWith("degraded", "DIALOG_INIT_FAILED",
-                  "CreateProgressDialog returned null; spawned engine without discovery; " + ignored)}};
+      // Without a window the lookup runs all the same (here it fails, and the
+      // persona falls back): both notes, in the order they arose.
+      {"--x", L"chrome://version",
+       R"(, "auto-timezone": true, "proxy-server": "socks5://127.0.0.1:1", "on-proxy-fail": "fallback")",
+       std::regex_replace(
+           RecordWith("ok", "", "no progress window (" + kNoWindowHere + "); discovery ran without it; " + ignored),
+           std::regex("\"elapsed_ms\":0,\"provider\":\"\""), "\"elapsed_ms\":MS,\"provider\":\"scnd\"")}};
 #ifdef _WIN32
   cases.push_back({"/x", L"chrome://version", "", RecordWith("passthrough", "", ignored)});
   // The whole command line may hold 32 766 characters.
@@ -88,7 +99,7 @@ TEST_F(LauncherFaults, StartPageThatReadsAsASwitchOrIsTooLongIsNotUsed) {
     const auto received = EngineArguments();
     ASSERT_FALSE(received.empty());
     EXPECT_EQ(received.back(), c.engine_gets) << c.start_page;
-    EXPECT_EQ(StripTimestamp(test::ReadTextFile(profile() / ".corvane-launcher-result.json")), c.record)
+    EXPECT_EQ(StripElapsed(test::ReadTextFile(profile() / ".corvane-launcher-result.json")), StripElapsed(c.record))
         << c.start_page;
     EXPECT_FALSE(fs::exists(profile() / "Default" / "Current Tabs")) << c.start_page;
   }

@@ -72,8 +72,6 @@ inline std::string RecordWith(const std::string& status, const std::string& code
 }
 
 inline const std::string kPassthrough = RecordWith("passthrough", "", "");
-inline const std::string kDegraded = RecordWith("degraded", "DIALOG_INIT_FAILED",
-                                                "CreateProgressDialog returned null; spawned engine without discovery");
 
 class LauncherFixture : public ::testing::Test {
  protected:
@@ -197,15 +195,15 @@ class LauncherFixture : public ::testing::Test {
   }
 
   // After a launch given kBerlinAnswer: the persona tool's dry run, given
-  // the same answer, names exactly the start the engine got, and neither
-  // clears the tabs nor writes a record.
-  void ExpectDryRunOfTheBerlinLaunch() {
+  // the same answer (and `options`, such as --no-window), names exactly the
+  // start the engine got, and neither clears the tabs nor writes a record.
+  void ExpectDryRunOfTheBerlinLaunch(std::vector<std::wstring> options = {}) {
     test::WriteTextFile(profile() / "Default" / "Current Tabs", "tabs");
     const std::string record = test::ReadTextFile(profile() / ".corvane-launcher-result.json");
-    EXPECT_EQ(
-        ToolSwitches({L"--assume-ip", L"203.0.113.9", L"--assume-country", L"DE", L"--assume-timezone",
-                      L"Europe/Berlin", L"--assume-lat", L"52.52", L"--assume-lng", L"13.405", profile().wstring()}),
-        EngineArguments());
+    options.insert(options.end(),
+                   {L"--assume-ip", L"203.0.113.9", L"--assume-country", L"DE", L"--assume-timezone", L"Europe/Berlin",
+                    L"--assume-lat", L"52.52", L"--assume-lng", L"13.405", profile().wstring()});
+    EXPECT_EQ(ToolSwitches(options), EngineArguments());
     EXPECT_TRUE(fs::exists(profile() / "Default" / "Current Tabs"));
     EXPECT_EQ(test::ReadTextFile(profile() / ".corvane-launcher-result.json"), record);
   }

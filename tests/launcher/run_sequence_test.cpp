@@ -48,10 +48,11 @@ struct End {
   std::optional<ProbeOutcome> probe;  // nothing: the probe must not run
   bool engine_starts = true;
   int exit_code = 0;
-  std::wstring engine_gets;  // the last argument; empty: no start
-  std::string status;        // of the result record; empty: none written
-  std::wstring error;        // the start of what the person is shown
-  bool engine_runs = false;  // an engine already holds the profile
+  std::wstring engine_gets;              // the last argument; empty: no start
+  std::string status;                    // of the result record; empty: none written
+  std::wstring error;                    // the start of what the person is shown
+  bool engine_runs = false;              // an engine already holds the profile
+  std::optional<std::string> message{};  // of the result record, when checked
 };
 
 ProbeOutcome Found() {
@@ -68,6 +69,9 @@ ProbeOutcome Unreachable() {
 }
 
 constexpr char kDiscovers[] = R"({"auto-timezone": true, "proxy-server": "socks5://127.0.0.1:1"})";
+constexpr char kFallsBack[] =
+    R"({"auto-timezone": true, "webrtc-no-leak": true, "on-proxy-fail": "fallback", "proxy-server": "socks5://127.0.0.1:1"})";
+const std::string kNoWindow = "no progress window (no display); discovery ran without it";
 
 // ASCII text as Windows Notepad saves "Unicode": UTF-16 after a byte-order mark.
 std::string Utf16(std::string_view ascii, bool little_endian) {
@@ -82,7 +86,14 @@ TEST(RunLauncher, TakesEachEndWithItsExitCodeRecordAndEngineStart) {
   const End ends[] = {
       {"engine missing", "{}", false, {}, {}, true, 1, L"", "", L"Quillwave\nEngine binary not found:\n"},
       {"direct", R"({"start-page": "about:blank"})", true, {}, {}, true, 0, L"about:blank", "passthrough", L""},
-      {"degraded", kDiscovers, true, {false, false}, {}, true, 0, L"chrome://version", "degraded", L""},
+      // Without a window the same lookup decides; the record says why there was none.
+      // clang-format off
+      {"no window, ok", kDiscovers, true, {false}, Found(), true, 0, L"chrome://version", "ok", L"", false, kNoWindow},
+      {"no window, blocked", kDiscovers, true, {false}, Unreachable(), true, 42, L"", "blocked", L"", false,
+       "see .corvane-launcher-error.json for details; " + kNoWindow},
+      {"no window, fallback", kFallsBack, true, {false}, Unreachable(), true, 0, L"chrome://version", "ok", L"", false,
+       kNoWindow},
+      // clang-format on
       {"cancelled", kDiscovers, true, {true, true}, Found(), true, 0, L"", "", L""},
       {"blocked", kDiscovers, true, {}, Unreachable(), true, 42, L"", "blocked", L""},
       {"ok", kDiscovers, true, {}, Found(), true, 0, L"chrome://version", "ok", L""},
@@ -93,17 +104,11 @@ TEST(RunLauncher, TakesEachEndWithItsExitCodeRecordAndEngineStart) {
        L"Quillwave\nEngine could not be started:\n"},
       // clang-format on
       {"profile in use", kResetsAll, true, {}, {}, true, 0, L"about:blank", "passthrough", L"", true},
-      {"profile in use, degraded",
-       kDiscoversAndResets,
-       true,
-       {false, false},
-       {},
-       true,
-       0,
-       L"chrome://version",
-       "degraded",
-       L"",
-       true},
+      // clang-format off
+      {"profile in use, no window", kDiscoversAndResets, true, {false, false, "window creation failed"}, Found(), true,
+       0, L"chrome://version", "ok", L"", true,
+       "no progress window (window creation failed); discovery ran without it; profile in use; housekeeping skipped"},
+      // clang-format on
   };
   for (const End& end : ends) {
     SCOPED_TRACE(end.name);
@@ -125,11 +130,12 @@ TEST(RunLauncher, TakesEachEndWithItsExitCodeRecordAndEngineStart) {
     LaunchEnvironment environment;
     environment.launcher_dir = app.wstring();
     environment.window = NullProgressWindow(end.window, log);
-    environment.probe = [&end](const std::string&, const std::string&) {
+    environment.probe = [&end](const std::string&, const std::string&, const platform::Cancellation&) {
       EXPECT_TRUE(end.probe.has_value()) << "the probe ran";
       return end.probe.value_or(ProbeOutcome{});
     };
-    environment.pause = [](std::chrono::milliseconds) {};
+    int pauses = 0;
+    environment.pause = [&pauses](std::chrono::milliseconds, const platform::Cancellation&) { ++pauses; };
     environment.start = [&](const platform::ProcessLaunch& launch) {
       starts.push_back(launch);
       return platform::SpawnResult{end.engine_starts, end.engine_starts ? L"" : L"not a program"};
@@ -143,14 +149,25 @@ TEST(RunLauncher, TakesEachEndWithItsExitCodeRecordAndEngineStart) {
       EXPECT_EQ(starts[0].program, (app / fs::path(platform::kEngineFileName)).wstring());
       EXPECT_EQ(starts[0].arguments.back().text, end.engine_gets);
       EXPECT_EQ(starts[0].own_arguments.list, std::vector<std::wstring>{user_data});
-      const bool discovered = std::any_of(starts[0].arguments.begin(), starts[0].arguments.end(),
-                                          [](const auto& a) { return a.text == L"--timezone-override=Europe/Berlin"; });
-      EXPECT_EQ(discovered, end.status == "ok");
+      const auto has = [&](const wchar_t* item) {
+        return std::any_of(starts[0].arguments.begin(), starts[0].arguments.end(),
+                           [&](const auto& a) { return a.text == item; });
+      };
+      EXPECT_EQ(has(L"--timezone-override=Europe/Berlin"), end.status == "ok" && end.probe && !end.probe->ip.empty());
+      EXPECT_EQ(has(L"--force-webrtc-ip-handling-policy=default"), end.persona == kFallsBack);
+    }
+    // Nobody reads the narration of a launch without a window.
+    if (!end.window.opens) {
+      EXPECT_EQ(pauses, 0);
     }
     const fs::path record = profile / ".corvane-launcher-result.json";
     EXPECT_EQ(fs::exists(record), !end.status.empty());
     if (!end.status.empty()) {
       EXPECT_NE(test::ReadTextFile(record).find("\"status\":\"" + end.status + "\""), std::string::npos);
+    }
+    if (end.message) {
+      const std::string text = test::ReadTextFile(record);
+      EXPECT_NE(text.find("\"message\":\"" + *end.message + "\","), std::string::npos) << text;
     }
     if (end.engine_runs) {
       EXPECT_TRUE(fs::exists(profile / "Default" / "Cookies"));

@@ -11,9 +11,9 @@
 // It records what it received beside itself: "curl-args.txt" (each argument
 // followed by a NUL byte, its own name first); all of its standard input in
 // "curl-config.txt" when told `--config -`, as curl reads it then (else it
-// reads none of it); on Windows the raw command line in "curl-cmdline.txt";
-// on Linux "curl-fds.txt", one line per open descriptor with what it refers
-// to, and its process id in "curl-pid.txt".
+// reads none of it); its process id in "curl-pid.txt"; on Windows the raw
+// command line in "curl-cmdline.txt"; on Linux "curl-fds.txt", one line per
+// open descriptor with what it refers to.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -82,6 +82,7 @@ int wmain() {
   ::LocalFree(parts);
   const fs::path directory = OwnDirectory();
   WriteFile(directory / "curl-cmdline.txt", quillwave::platform::WideToUtf8(::GetCommandLineW()));
+  WriteFile(directory / "curl-pid.txt", std::to_string(::GetCurrentProcessId()));
 #else
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv, argv + argc);

@@ -3,16 +3,21 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "base/json_writer.h"
 #include "base/version.h"
+#include "platform/child_output.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
 #include "tests/support/temp_dir.h"
 #include "tool/persona_check.h"
 #include "tool/persona_tool.h"
+#ifndef _WIN32
+#include "tests/support/loopback.h"
+#endif
 
 namespace quillwave {
 namespace {
@@ -125,11 +130,13 @@ struct ToolRun {
   std::string err;
 };
 
-ToolRun RunTool(const std::vector<std::wstring>& arguments, const std::wstring& launcher_dir = L"") {
+ToolRun RunTool(
+    const std::vector<std::wstring>& arguments, const std::wstring& launcher_dir = L"",
+    ProbeFunction probe = [](const std::string&, const std::string&, const platform::Cancellation&) { return ProbeOutcome{}; }) {
   ToolRun run{0, {}, {}};
   ToolEnvironment environment;
   environment.launcher_dir = launcher_dir;
-  environment.probe = [](const std::string&, const std::string&) { return ProbeOutcome{}; };
+  environment.probe = std::move(probe);
   environment.out = [&](std::string_view text) { run.out += text; };
   environment.err = [&](std::string_view text) { run.err += text; };
   run.exit_code = RunPersonaTool(arguments, environment);
@@ -243,6 +250,7 @@ TEST(PersonaTool, EveryBadCommandLineGivesOneLine) {
        "quillwave-persona switches: the other --assume- values need --assume-ip\n"},
       {{L"switches", folder, L"--assume-ip"}, 64, "quillwave-persona switches: --assume-ip needs a value\n"},
       {{L"check", L"--yaml", folder}, 64, "quillwave-persona check: unknown option --yaml\n"},
+      {{L"endpoints", folder}, 64, "quillwave-persona endpoints: takes no path (\"" + Narrow(folder) + "\")\n"},
       {{L"check"}, 64, "quillwave-persona check: no PATH given\n"},
       {{L"probe", folder, folder},
        64,
@@ -265,6 +273,81 @@ TEST(PersonaTool, EveryBadCommandLineGivesOneLine) {
     EXPECT_EQ(run.out, std::string("quillwave-persona ") + kLauncherVersion + "\n");
   }
 }
+
+// The test build carries the placeholders; of the key only its start shows.
+TEST(PersonaTool, EndpointsNamesWhatThisBuildAsks) {
+  const ToolRun text = RunTool({L"endpoints"});
+  EXPECT_EQ(text.exit_code, 0);
+  EXPECT_EQ(text.out,
+            "primary:      http://192.0.2.10:65333/geo\n"
+            "  shown as:   geo.primary.example\n"
+            "secondary:    https://geoip.secondary.example/geoip?format=json\n"
+            "  shown as:   geoip.secondary.example, and scnd once it has failed\n"
+            "tertiary:     https://myip.tertiary.example/myip\n"
+            "  shown as:   myip.tertiary.example\n"
+            "api key:      7c3e... (the first 4 of its 40 digits)\n"
+            "placeholders: yes: they reach nobody, so every lookup fails\n");
+  const ToolRun json = RunTool({L"endpoints", L"--json"});
+  EXPECT_EQ(json.exit_code, 0);
+  EXPECT_EQ(json.out,
+            "{\"primary\":{\"url\":\"http://192.0.2.10:65333/geo\",\"name\":\"geo.primary.example\"},"
+            "\"secondary\":{\"url\":\"https://geoip.secondary.example/geoip?format=json\","
+            "\"name\":\"geoip.secondary.example\",\"label\":\"scnd\"},"
+            "\"tertiary\":{\"url\":\"https://myip.tertiary.example/myip\",\"name\":\"myip.tertiary.example\"},"
+            "\"api_key_start\":\"7c3e\",\"placeholders\":true}\n");
+}
+
+#ifndef _WIN32
+// Real curl through microsocks on loopback, every endpoint sent to a closed
+// port: a proxy that is not there, and one that answers but cannot reach
+// the endpoint, are told apart for each endpoint asked.
+TEST(PersonaTool, ProbeTellsAProxyNotThereFromOneThatCannotReachTheEndpoint) {
+  const test::LoopbackPort closed_endpoint(false);
+  const test::LoopbackPort closed_proxy(false);
+  int proxy = 0;
+  const auto microsocks = test::StartSocksProxy(proxy);
+  ASSERT_TRUE(microsocks) << "microsocks did not start; scripts/install-deps.sh installs it";
+  const std::wstring curl = platform::FindSystemCurl().path;
+  const ProbeFunction to_closed_endpoint = [&](const std::string& through, const std::string&, const platform::Cancellation&) {
+    return ProbeEgressWith(curl, through, "http://127.0.0.1:" + std::to_string(closed_endpoint.port()) + "/geo");
+  };
+  const struct {
+    int proxy_port;
+    std::string said;  // the line under each endpoint asked, from its start
+    std::string failed_at;
+  } rows[] = {
+      {closed_proxy.port(),
+       "  the proxy cannot be reached (curl: Failed to connect to 127.0.0.1 port " +
+           std::to_string(closed_proxy.port()) + " ",
+       "proxy"},
+      {proxy,
+       "  the proxy answered but could not reach the endpoint: connection refused (curl: Can't complete SOCKS5 "
+       "connection to 127.0.0.1. (5))\n",
+       "endpoint"},
+  };
+  test::ScopedTempDir dir;
+  for (const auto& row : rows) {
+    test::WriteTextFile(
+        dir.path() / "command-line.json",
+        "{\"proxy-server\": \"socks5://127.0.0.1:" + std::to_string(row.proxy_port) + "\", \"auto-timezone\": true}");
+    const ToolRun text = RunTool({L"probe", dir.wpath()}, L"", to_closed_endpoint);
+    EXPECT_EQ(text.exit_code, 2) << text.err;
+    const std::string out = std::regex_replace(text.out, std::regex(" in [0-9]+ ms\n"), " in N ms\n");
+    const std::string asked[] = {
+        "\nasked primary geo.primary.example at http://192.0.2.10:65333/geo: PROXY_UNREACHABLE in N ms\n",
+        "\nasked secondary geoip.secondary.example at https://geoip.secondary.example/geoip?format=json: "
+        "PROXY_UNREACHABLE in N ms\n"};
+    for (const std::string& line : asked) {
+      const std::size_t at = out.find(line);
+      ASSERT_NE(at, std::string::npos) << out;
+      EXPECT_EQ(out.substr(at + line.size(), row.said.size()), row.said) << out;
+    }
+    const ToolRun json = RunTool({L"probe", L"--json", dir.wpath()}, L"", to_closed_endpoint);
+    const std::string failed_at = "\"failed_at\":\"" + row.failed_at + "\"";
+    EXPECT_NE(json.out.find(failed_at), json.out.rfind(failed_at)) << json.out;  // for both endpoints
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace quillwave

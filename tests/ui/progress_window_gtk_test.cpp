@@ -163,7 +163,7 @@ class ProgressWindowGtk : public ::testing::Test {
   void TearDown() override { window_.release(); }
 
   bool Create(const SettingsSummary& summary) {
-    return window_.create(summary, session_, [session = session_] { session->result.aborted.exchange(true); });
+    return window_.create(summary, session_, [session = session_] { session->result.aborted.exchange(true); }).created;
   }
 
   ProgressWindow window_ = SystemProgressWindow(nullptr);
@@ -258,24 +258,37 @@ TEST_F(ProgressWindowGtk, PaintsTheStepsAndSummaryAndClosesOnTheWorkersPost) {
   EXPECT_LT(first.RightmostInk(0, 94, 460, 114), 444);
 }
 
-TEST_F(ProgressWindowGtk, TheWindowManagersCloseRequestCancelsTheLaunch) {
-  ASSERT_TRUE(Create(SettingsSummary{}));
-  window_.show();
-  std::wstring window;
-  bool sent = false;
-  const auto start = std::chrono::steady_clock::now();
-  RunWindow(window_, [&] {
-    window = FindWindow();
-    if (!window.empty()) sent = RunTool({fs::path(QUILLWAVE_SEND_WM_DELETE).wstring(), window}).has_value();
-  });
-  ASSERT_FALSE(window.empty());
-  EXPECT_TRUE(sent);
-  EXPECT_TRUE(session_->result.aborted.load());
-  EXPECT_LT(std::chrono::steady_clock::now() - start, kPatience) << "the loop ended only by the fallback close";
-  // The worker's late posts go nowhere.
-  const ProgressPoster post = window_.poster();
-  post(ProgressMessage::kStep, 0);
-  post(ProgressMessage::kClose, 0);
+// The window manager's close request, and Esc once the window has the focus.
+TEST_F(ProgressWindowGtk, APersonsCloseCancelsTheLaunch) {
+  const auto wm_delete = [](const std::wstring& window) {
+    return RunTool({fs::path(QUILLWAVE_SEND_WM_DELETE).wstring(), window}).has_value();
+  };
+  const auto escape = [](const std::wstring& window) {
+    return RunTool({L"xdotool", L"windowfocus", L"--sync", window}) && RunTool({L"xdotool", L"key", L"Escape"});
+  };
+  for (const auto& close : {std::function<bool(const std::wstring&)>(wm_delete), std::function(escape)}) {
+    session_ = std::make_shared<LaunchSession>();
+    ResetProgressSteps(session_->steps);
+    window_ = SystemProgressWindow(nullptr);
+    ASSERT_TRUE(Create(SettingsSummary{}));
+    window_.show();
+    std::wstring window;
+    bool sent = false;
+    const auto start = std::chrono::steady_clock::now();
+    RunWindow(window_, [&] {
+      window = FindWindow();
+      if (!window.empty()) sent = close(window);
+    });
+    ASSERT_FALSE(window.empty());
+    EXPECT_TRUE(sent);
+    EXPECT_TRUE(session_->result.aborted.load());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kPatience) << "the loop ended only by the fallback close";
+    // The worker's late posts go nowhere.
+    const ProgressPoster post = window_.poster();
+    post(ProgressMessage::kStep, 0);
+    post(ProgressMessage::kClose, 0);
+    window_.release();
+  }
 }
 
 // Runs with FONTCONFIG_FILE naming a set of fonts without the check mark
@@ -403,7 +416,9 @@ TEST(ProgressWindowGtkNoDisplay, GivesNoWindowAndNoDialogQuickly) {
   ASSERT_EQ(std::getenv("DISPLAY"), nullptr);
   const auto start = std::chrono::steady_clock::now();
   const ProgressWindow window = SystemProgressWindow(nullptr);
-  EXPECT_FALSE(window.create(SettingsSummary{}, std::make_shared<LaunchSession>(), [] {}));
+  const WindowCreation created = window.create(SettingsSummary{}, std::make_shared<LaunchSession>(), [] {});
+  EXPECT_FALSE(created.created);
+  EXPECT_EQ(created.failure, "no display");
   EXPECT_FALSE(window.show_error(L"Quillwave", L"Engine binary not found"));
   window.run_loop();  // no window: returns at once
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);

@@ -262,7 +262,7 @@ class ProgressWindowTest : public ::testing::Test {
   // A fresh window; its handle is found by its class, as other programs find it.
   HWND Open(const SettingsSummary& summary) {
     dialog_ = SystemProgressWindow(::GetModuleHandleW(nullptr));
-    if (!dialog_.create(summary, session_, [session = session_] { session->result.aborted.exchange(true); })) {
+    if (!dialog_.create(summary, session_, [session = session_] { session->result.aborted.exchange(true); }).created) {
       return window_ = nullptr;
     }
     window_ = ::FindWindowW(L"QuillwaveLauncher", nullptr);
@@ -513,22 +513,33 @@ TEST_F(ProgressWindowTest, ScreenReadersReadTheHeadlineAndEachStep) {
 }
 
 TEST_F(ProgressWindowTest, ClosingByTheUserAbortsAndEndsTheLoop) {
-  ASSERT_NE(Open(SummaryWith(3, 0)), nullptr);
-  const ProgressPoster poster = dialog_.poster();
-  ::PostMessageW(window_, WM_SYSCOMMAND, SC_CLOSE, 0);  // the close box, Alt+F4
-  {
-    LoopWatchdog watchdog;
-    dialog_.run_loop();
-    ASSERT_FALSE(watchdog.fired());
-  }
-  EXPECT_TRUE(session_->result.aborted.load());
-  EXPECT_FALSE(::IsWindow(window_));
+  const struct {
+    const char* name;
+    UINT message;
+    WPARAM wparam;
+  } closes[] = {{"close box, Alt+F4", WM_SYSCOMMAND, SC_CLOSE}, {"Esc with the focus", WM_KEYDOWN, VK_ESCAPE}};
+  for (const auto& close : closes) {
+    SCOPED_TRACE(close.name);
+    session_ = std::make_shared<LaunchSession>();
+    ResetProgressSteps(session_->steps);
+    ASSERT_NE(Open(SummaryWith(3, 0)), nullptr);
+    const ProgressPoster poster = dialog_.poster();
+    ::PostMessageW(window_, close.message, close.wparam, 0);
+    {
+      LoopWatchdog watchdog;
+      dialog_.run_loop();
+      ASSERT_FALSE(watchdog.fired());
+    }
+    EXPECT_TRUE(session_->result.aborted.load());
+    EXPECT_FALSE(::IsWindow(window_));
 
-  // The worker keeps narrating into the void.
-  poster(ProgressMessage::kStep, 1);
-  poster(ProgressMessage::kClose, 0);
-  MSG stray{};
-  EXPECT_FALSE(::PeekMessageW(&stray, nullptr, 0, 0, PM_NOREMOVE));
+    // The worker keeps narrating into the void.
+    poster(ProgressMessage::kStep, 1);
+    poster(ProgressMessage::kClose, 0);
+    MSG stray{};
+    EXPECT_FALSE(::PeekMessageW(&stray, nullptr, 0, 0, PM_NOREMOVE));
+    dialog_.release();
+  }
 }
 
 TEST_F(ProgressWindowTest, ClosingByTheWorkerEndsTheLoopWithoutAborting) {

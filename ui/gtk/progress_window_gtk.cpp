@@ -291,6 +291,12 @@ gboolean OnDelete(GtkWidget* window, GdkEvent* /*event*/, gpointer data) {
   return TRUE;
 }
 
+// Esc while the window has the focus: the same as its close box.
+gboolean OnKeyPress(GtkWidget* window, GdkEventKey* event, gpointer data) {
+  if (event->keyval != GDK_KEY_Escape) return FALSE;
+  return OnDelete(window, nullptr, data);
+}
+
 void OnDestroy(GtkWidget* /*window*/, gpointer data) {
   std::unique_ptr<WindowState> state(static_cast<WindowState*>(data));
   if (g_window == state.get()) g_window = nullptr;
@@ -377,6 +383,7 @@ unsigned Create(const QwWindowSpec* window_desc, const QwPaintSource* source) {
   g_signal_connect(window, "realize", G_CALLBACK(OnRealize), raw);
   g_signal_connect(window, "configure-event", G_CALLBACK(OnConfigure), raw);
   g_signal_connect(window, "delete-event", G_CALLBACK(OnDelete), raw);
+  g_signal_connect(window, "key-press-event", G_CALLBACK(OnKeyPress), raw);
   g_signal_connect(window, "destroy", G_CALLBACK(OnDestroy), raw);
   g_window = raw;
   return raw->id;

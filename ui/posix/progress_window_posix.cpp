@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/encoding.h"
+#include "platform/files.h"
 #include "platform/notice.h"
 #include "platform/paths.h"
 #include "ui/gtk/progress_module.h"
@@ -28,19 +29,30 @@ constexpr char kModuleFileName[] = "quillwave-progress-gtk.so";
 struct Toolkit {
   bool tried = false;
   const QwProgressModule* module = nullptr;
+  std::string failure;  // why there is no module, once tried
   unsigned window_id = 0;
 };
 
 const QwProgressModule* OpenToolkit(Toolkit& toolkit) {
   if (toolkit.tried) return toolkit.module;
   toolkit.tried = true;
-  const std::string path = platform::WideToBytes(platform::LauncherDirectory()) + "/" + kModuleFileName;
-  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (library == nullptr) return nullptr;
+  const std::wstring path = platform::LauncherDirectory() + L"/" + Widen(kModuleFileName);
+  void* library = dlopen(platform::WideToBytes(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) {
+    // Present but not loadable: most often GTK itself is not installed.
+    toolkit.failure = platform::PathExists(path) ? "window module cannot be loaded" : "window module missing";
+    return nullptr;
+  }
   const auto entry = reinterpret_cast<QwProgressModuleEntry>(dlsym(library, QW_PROGRESS_MODULE_ENTRY));
   const QwProgressModule* module = entry != nullptr ? entry() : nullptr;
-  if (module == nullptr || module->version != kQwModuleVersion) return nullptr;
-  if (module->open_display(Narrow(kWindowClassName).c_str()) == 0) return nullptr;
+  if (module == nullptr || module->version != kQwModuleVersion) {
+    toolkit.failure = "window module cannot be loaded";
+    return nullptr;
+  }
+  if (module->open_display(Narrow(kWindowClassName).c_str()) == 0) {
+    toolkit.failure = "no display";
+    return nullptr;
+  }
   toolkit.module = module;
   return module;
 }
@@ -122,10 +134,10 @@ void PersonClosed(void* context) {
 
 void ReleasePaint(void* context) { delete static_cast<PaintContext*>(context); }
 
-bool CreateWindowFor(Toolkit& toolkit, const SettingsSummary& summary, std::shared_ptr<LaunchSession> session,
-                     std::function<void()> on_person_close) {
+WindowCreation CreateWindowFor(Toolkit& toolkit, const SettingsSummary& summary, std::shared_ptr<LaunchSession> session,
+                               std::function<void()> on_person_close) {
   const QwProgressModule* module = OpenToolkit(toolkit);
-  if (module == nullptr) return false;
+  if (module == nullptr) return {false, toolkit.failure};
 
   int screen_width = 0, screen_height = 0;
   module->screen_size(&screen_width, &screen_height);
@@ -148,9 +160,9 @@ bool CreateWindowFor(Toolkit& toolkit, const SettingsSummary& summary, std::shar
   paint->on_person_close = std::move(on_person_close);
   const QwPaintSource source{paint.get(), LayoutPicture, AccessibleItems, PersonClosed, ReleasePaint};
   toolkit.window_id = module->create(&window_desc, &source);
-  if (toolkit.window_id == 0) return false;
+  if (toolkit.window_id == 0) return {false, "window creation failed"};
   paint.release();  // the window frees it when it is destroyed
-  return true;
+  return {true, {}};
 }
 
 }  // namespace

@@ -242,6 +242,10 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wparam, LP
     case WM_PROGRESS_CLOSE:
       ::DestroyWindow(window);
       return 0;
+    case WM_KEYDOWN:
+      // Esc closes it as the close box does.
+      if (wparam != VK_ESCAPE) break;
+      [[fallthrough]];
     case WM_CLOSE:
       if (state->on_person_close) state->on_person_close();
       ::DestroyWindow(window);
@@ -265,8 +269,8 @@ WindowPlacement PlacementAt(const SettingsSummary& summary, int dpi) {
                                  ::GetSystemMetrics(SM_CYSCREEN), dpi);
 }
 
-bool CreateWindowFor(WindowState& state, const SettingsSummary& summary, std::shared_ptr<LaunchSession> session,
-                     std::function<void()> on_person_close) {
+WindowCreation CreateWindowFor(WindowState& state, const SettingsSummary& summary,
+                               std::shared_ptr<LaunchSession> session, std::function<void()> on_person_close) {
   MakeFonts(state, SystemDpi());
 
   HICON icon = ::LoadIconW(state.instance, MAKEINTRESOURCEW(1));
@@ -289,7 +293,7 @@ bool CreateWindowFor(WindowState& state, const SettingsSummary& summary, std::sh
   state.window = ::CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, kWindowClassName, kWindowTitle,
                                    WS_CAPTION | WS_SYSMENU, place.left, place.top, place.width, place.height, nullptr,
                                    nullptr, state.instance, &state);
-  if (state.window == nullptr) return false;
+  if (state.window == nullptr) return {false, "window creation failed"};
   // The primary screen's dpi may differ from the system's (changed since
   // sign-in): the window is laid out at the one it got.
   const int dpi = WindowDpi(state.window);
@@ -298,7 +302,7 @@ bool CreateWindowFor(WindowState& state, const SettingsSummary& summary, std::sh
     ApplyDpi(state.window, state, dpi,
              RECT{at_dpi.left, at_dpi.top, at_dpi.left + at_dpi.width, at_dpi.top + at_dpi.height});
   }
-  return true;
+  return {true, {}};
 }
 
 void RunMessageLoop() {

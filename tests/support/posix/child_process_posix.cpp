@@ -18,42 +18,78 @@ extern char** environ;
 
 namespace quillwave::test {
 
-ChildResult RunChild(const std::filesystem::path& program, const std::vector<std::wstring>& arguments,
-                     const ChildOptions& options) {
-  std::map<std::string, std::string> environment;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string text = *entry;
-    const auto equals = text.find('=');
-    if (equals != std::string::npos) environment[text.substr(0, equals)] = text.substr(equals + 1);
-  }
-  for (const auto& [name, value] : options.environment) {
-    if (value.empty()) {
-      environment.erase(platform::WideToBytes(name));
-    } else {
-      environment[platform::WideToBytes(name)] = platform::WideToBytes(value);
-    }
-  }
-  std::vector<std::string> env_storage;
-  for (const auto& [name, value] : environment) env_storage.push_back(name + "=" + value);
-  std::vector<std::string> arg_storage{program.string()};
-  for (const auto& argument : arguments) arg_storage.push_back(platform::WideToBytes(argument));
-  std::vector<char*> argv, envp;
-  for (auto& a : arg_storage) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  for (auto& e : env_storage) envp.push_back(e.data());
-  envp.push_back(nullptr);
+namespace {
 
-  ScopedTempDir scratch;
-  const std::string output_path = (scratch.path() / "output").string();
+// The environment and arguments of a child, alive as long as the object.
+class ChildStrings {
+ public:
+  ChildStrings(const std::filesystem::path& program, const std::vector<std::wstring>& arguments,
+               const ChildOptions& options) {
+    std::map<std::string, std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      const std::string text = *entry;
+      const auto equals = text.find('=');
+      if (equals != std::string::npos) environment[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    for (const auto& [name, value] : options.environment) {
+      if (value.empty()) {
+        environment.erase(platform::WideToBytes(name));
+      } else {
+        environment[platform::WideToBytes(name)] = platform::WideToBytes(value);
+      }
+    }
+    for (const auto& [name, value] : environment) env_storage_.push_back(name + "=" + value);
+    arg_storage_.push_back(program.string());
+    for (const auto& argument : arguments) arg_storage_.push_back(platform::WideToBytes(argument));
+    for (auto& a : arg_storage_) argv_.push_back(a.data());
+    argv_.push_back(nullptr);
+    for (auto& e : env_storage_) envp_.push_back(e.data());
+    envp_.push_back(nullptr);
+  }
+  char* const* argv() const { return argv_.data(); }
+  char* const* envp() const { return envp_.data(); }
+
+ private:
+  std::vector<std::string> env_storage_, arg_storage_;
+  std::vector<char*> argv_, envp_;
+};
+
+// Standard input empty, standard output and error both into `output`. With
+// `plain_signals` every signal has its default handling, as a shell gives
+// its commands, also where the test runs with some ignored (a background
+// job ignores SIGINT).
+pid_t Spawn(const ChildStrings& strings, const std::string& output, bool plain_signals = false) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  if (plain_signals) {
+    sigset_t all, none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  }
   pid_t pid = 0;
-  const int error = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+  const int error = posix_spawn(&pid, strings.argv()[0], &actions, &attributes, strings.argv(), strings.envp());
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (error != 0) throw std::runtime_error(std::string("cannot start child: ") + std::strerror(error));
+  return pid;
+}
+
+}  // namespace
+
+ChildResult RunChild(const std::filesystem::path& program, const std::vector<std::wstring>& arguments,
+                     const ChildOptions& options) {
+  const ChildStrings strings(program, arguments, options);
+  ScopedTempDir scratch;
+  const std::string output_path = (scratch.path() / "output").string();
+  const pid_t pid = Spawn(strings, output_path);
 
   ChildResult result;
   const auto deadline = std::chrono::steady_clock::now() + options.timeout;
@@ -80,6 +116,36 @@ ChildResult RunChild(const std::filesystem::path& program, const std::vector<std
 // 2N+1 backslashes + quote -> N backslashes and a literal quote, other
 // backslashes are literal, and inside quotes "" yields a literal quote and
 // ends the quoted section.
+RunningChild::RunningChild(const std::filesystem::path& program, const std::vector<std::wstring>& arguments,
+                           const ChildOptions& options)
+    : pid_(Spawn(ChildStrings(program, arguments, options), "/dev/null", /*plain_signals=*/true)) {}
+
+RunningChild::~RunningChild() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGKILL);
+  int status = 0;
+  waitpid(pid_, &status, 0);
+}
+
+void RunningChild::Signal(int signal) const {
+  if (pid_ > 0) kill(pid_, signal);
+}
+
+std::optional<RunningChild::End> RunningChild::WaitFor(std::chrono::milliseconds limit) {
+  if (pid_ <= 0) return std::nullopt;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (waitpid(pid_, &status, WNOHANG) != pid_) {
+    if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  pid_ = -1;  // reaped
+  End end;
+  if (WIFEXITED(status)) end.exit_code = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) end.signal = WTERMSIG(status);
+  return end;
+}
+
 std::vector<std::wstring> SplitWindowsCommandLine(const std::wstring& command_line) {
   std::vector<std::wstring> result;
   std::size_t i = 0;

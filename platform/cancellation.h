@@ -1,0 +1,64 @@
+// Stopping a lookup from outside: a switch that, once raised, ends a child
+// run and a pause at once, and the system's requests to end the launcher
+// turned into raising it.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+namespace quillwave::platform {
+
+// Raised once, never lowered. Waits that watch it (RunCapturingOutput,
+// WaitFor) return as soon as it is raised, from whichever thread.
+class Cancellation {
+ public:
+  Cancellation();
+  ~Cancellation();
+  Cancellation(const Cancellation&) = delete;
+  Cancellation& operator=(const Cancellation&) = delete;
+
+  // Any thread; on POSIX a signal handler too. Raising again changes nothing.
+  void Raise() noexcept;
+  bool raised() const noexcept { return raised_.load(); }
+  // Returns when raised, or after `limit`; true when raised.
+  bool WaitFor(std::chrono::milliseconds limit) const;
+  // What a wait of the platform layer watches: an eventfd on POSIX, an
+  // event on Windows; -1 when the system gave none (a wait then looks at the
+  // flag every few milliseconds).
+  std::intptr_t waitable() const noexcept { return waitable_; }
+
+ private:
+  std::atomic<bool> raised_{false};
+  std::intptr_t waitable_ = -1;
+};
+
+// While one lives, the system's requests to end the process (POSIX:
+// SIGTERM, SIGINT and SIGHUP, each unless it was ignored when this began)
+// raise `cancel` and are remembered instead of ending it at once, so that
+// the lookup can end its curl first. On Windows a GUI program gets no such
+// request, and this does nothing. One at a time per process.
+class StopRequests {
+ public:
+  explicit StopRequests(Cancellation& cancel);
+  ~StopRequests();  // Finish(), unless done
+  StopRequests(const StopRequests&) = delete;
+  StopRequests& operator=(const StopRequests&) = delete;
+
+  // Puts the handling from before back and returns the first request
+  // received until then, 0 when none. A request that comes later ends the
+  // process as it would have before.
+  int Finish();
+
+ private:
+  struct Saved;
+  std::unique_ptr<Saved> saved_;
+};
+
+// Ends the process as `request` (a value of StopRequests::Finish) ends a
+// process that does not handle it, so that whoever started the launcher
+// sees how it ended.
+[[noreturn]] void EndAsRequested(int request);
+
+}  // namespace quillwave::platform

@@ -1,0 +1,60 @@
+#include "tool/endpoint_list.h"
+
+#include <string_view>
+
+#include "base/json_writer.h"
+#include "discovery/discovery_worker.h"
+#include "discovery/endpoints.h"
+#include "tool/findings.h"
+
+namespace quillwave {
+namespace {
+
+constexpr std::size_t kKeyDigitsShown = 4;
+
+std::string Quoted(std::string_view value) { return "\"" + EscapeJsonString(value) + "\""; }
+
+std::string KeyStart() { return std::string(std::string_view(endpoints::kApiKey).substr(0, kKeyDigitsShown)); }
+
+}  // namespace
+
+std::vector<KnownEndpoint> KnownEndpoints() {
+  return {{"primary", PrimaryUrl(), endpoints::kPrimaryHost},
+          {"secondary", SecondaryUrl(), endpoints::kSecondaryHost},
+          {"tertiary", TertiaryUrl(), endpoints::kTertiaryHost}};
+}
+
+KnownEndpoint EndpointOfUrl(const std::string& url) {
+  for (KnownEndpoint& known : KnownEndpoints()) {
+    if (known.url == url) return known;
+  }
+  return {"", url, ""};
+}
+
+std::string EndpointsText() {
+  std::string text;
+  for (const KnownEndpoint& known : KnownEndpoints()) {
+    text += known.role + ":" + std::string(13 - known.role.size(), ' ') + TerminalText(known.url) +
+            "\n  shown as:   " + TerminalText(known.name);
+    if (known.role == "secondary") text += ", and " + TerminalText(endpoints::kSecondaryLabel) + " once it has failed";
+    text += "\n";
+  }
+  text += "api key:      " + TerminalText(KeyStart()) + "... (the first " + std::to_string(kKeyDigitsShown) +
+          " of its " + std::to_string(std::string_view(endpoints::kApiKey).size()) + " digits)\n";
+  text += endpoints::kArePlaceholders ? "placeholders: yes: they reach nobody, so every lookup fails\n"
+                                      : "placeholders: no\n";
+  return text;
+}
+
+std::string EndpointsJson() {
+  std::string json = "{";
+  for (const KnownEndpoint& known : KnownEndpoints()) {
+    json += Quoted(known.role) + ":{\"url\":" + Quoted(known.url) + ",\"name\":" + Quoted(known.name);
+    if (known.role == "secondary") json += ",\"label\":" + Quoted(endpoints::kSecondaryLabel);
+    json += "},";
+  }
+  return json + "\"api_key_start\":" + Quoted(KeyStart()) +
+         ",\"placeholders\":" + (endpoints::kArePlaceholders ? "true" : "false") + "}\n";
+}
+
+}  // namespace quillwave
