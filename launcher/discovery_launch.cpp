@@ -82,7 +82,6 @@ ProgressPoster PendingWindow::Poster() const {
 }
 
 PauseFunction PendingWindow::Pauses(PauseFunction pause) const {
-  if (!pause) return nullptr;
   return [state = state_, pause = std::move(pause)](std::chrono::milliseconds duration,
                                                     const platform::Cancellation& cancel) {
     std::chrono::milliseconds left = duration;
@@ -90,15 +89,14 @@ PauseFunction PendingWindow::Pauses(PauseFunction pause) const {
       std::unique_lock<std::mutex> hold(state->lock);
       if (state->fate == State::Fate::kUnknown) {
         const auto start = std::chrono::steady_clock::now();
-        state->decided.wait_for(hold, duration, [&] { return state->fate != State::Fate::kUnknown; });
+        state->decided.wait(hold, [&] { return state->fate != State::Fate::kUnknown; });
         // The time waited counts, in whole milliseconds, so that a fate known
         // at once leaves the pause as it was.
         left -= std::chrono::floor<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
       }
-      // Without a window, or with the whole pause gone by waiting, nothing is left.
-      if (state->fate != State::Fate::kOpened) return;
+      if (state->fate == State::Fate::kNone) return;
     }
-    if (left > std::chrono::milliseconds::zero()) pause(left, cancel);
+    if (pause && left > std::chrono::milliseconds::zero()) pause(left, cancel);
   };
 }
 
