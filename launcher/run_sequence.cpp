@@ -160,8 +160,17 @@ struct Run {
     if (!environment.dry_run) stop_requests.emplace(session->cancel);
 
     std::string without_window = environment.without_window;
-    const ProgressWindow& window = environment.window;
+    const auto request = [&] {
+      return std::make_unique<DiscoveryRequest>(DiscoveryRequest{persona, error_record_path});
+    };
+    bool worker_ended = true;
     if (without_window.empty()) {
+      // The lookup starts at once; the window, slower to make (on Linux the
+      // toolkit's start), follows and shows the steps narrated meanwhile.
+      PendingWindow pending;
+      DiscoveryThread worker(
+          request(), DiscoveryContext{environment.probe, pending.Pauses(environment.pause), pending.Poster(), session});
+      const ProgressWindow& window = environment.window;
       // Only as many rows as the window shows: a persona of millions of keys
       // costs no more memory than the file itself.
       const SettingsSummary summary = persona_text ? BuildSettingsSummary(*persona_text, window.summary_rows())
@@ -172,30 +181,33 @@ struct Run {
         session->cancel.Raise();
       };
       const WindowCreation created = window.create(summary, session, on_person_close);
-      if (!created.created) {
+      if (created.created) {
+        // A window whose close the worker already asked for is not shown.
+        if (pending.Opened(window.poster())) window.show();
+        // Without a worker only the person's close ends the loop; a request to
+        // end the launcher is then handled as the system would.
+        if (!worker.started()) EndIfRequested(stop_requests);
+        window.run_loop();
+        // Once cancelled the worker has only to end curl; it is not waited for long.
+        const bool cancelled = session->cancel.raised() || session->result.aborted.load();
+        worker_ended = worker.WaitFor(cancelled ? std::min(environment.worker_wait, kCancelledWorkerWait)
+                                                : environment.worker_wait);
+        window.release();
+      } else {
         window.release();
         without_window = created.failure.empty() ? "window creation failed" : created.failure;
+        // The lookup goes on without its pauses, or runs here when it had no thread.
+        pending.NoWindow();
+        if (worker.started()) {
+          worker.Wait();
+        } else {
+          RunDiscovery(request(), DiscoveryContext{environment.probe, nullptr, nullptr, session});
+        }
       }
-    }
-    auto request = std::make_unique<DiscoveryRequest>(DiscoveryRequest{persona, error_record_path});
-    bool worker_ended = true;
-    if (without_window.empty()) {
-      window.show();
-      DiscoveryContext context{environment.probe, environment.pause, window.poster(), session};
-      DiscoveryThread worker(std::move(request), std::move(context));
-      // Without a worker only the person's close ends the loop; a request to
-      // end the launcher is then handled as the system would.
-      if (!worker.started()) EndIfRequested(stop_requests);
-      window.run_loop();
-      // Once cancelled the worker has only to end curl; it is not waited for long.
-      const bool cancelled = session->cancel.raised() || session->result.aborted.load();
-      worker_ended =
-          worker.WaitFor(cancelled ? std::min(environment.worker_wait, kCancelledWorkerWait) : environment.worker_wait);
-      window.release();
     } else {
       // The same lookup on this thread; nobody reads the narration, so it does
       // not pause.
-      RunDiscovery(std::move(request), DiscoveryContext{environment.probe, nullptr, nullptr, session});
+      RunDiscovery(request(), DiscoveryContext{environment.probe, nullptr, nullptr, session});
     }
     // Nothing is recorded, deleted or started after such a request.
     EndIfRequested(stop_requests);

@@ -13,14 +13,17 @@ if [[ "${1:-}" == "--bench" ]]; then
   packages+=(wrk nginx-light curl perl libmaxmind-db-writer-perl)
 elif [[ "${1:-}" != "--linux" ]]; then
   # The GTK progress window, the X server the window tests run on and the
-  # tools they inspect it with, curl and a SOCKS5 proxy for the discovery
+  # tools they inspect it with (its pixels, also with only fonts that lack the
+  # marks' glyphs, and what a screen reader reads through AT-SPI on a bus of
+  # their own), curl and a SOCKS5 proxy for the discovery
   # tests, the Windows cross build with Wine to run its tests, clang with its
   # runtime for the fuzz targets, and Chromium as the real engine of the
   # end-to-end tests, clang-format for the style check, Python's JSON Schema
   # validator for the checks of the example personas and the records, GNU
   # time for the persona benchmark, what the release packs, signs and checks
   # with, and the MaxMind DB writer that makes quillwave-geo's test databases.
-  packages+=(libgtk-3-dev xvfb x11-utils xdotool imagemagick curl microsocks time
+  packages+=(libgtk-3-dev xvfb x11-utils xdotool imagemagick dbus at-spi2-core python3-pyatspi fonts-liberation
+             curl microsocks time
              g++-mingw-w64-x86-64-posix wine64 clang-14 libclang-rt-14-dev chromium clang-format-14
              python3-jsonschema zip unzip osslsigncode openssl lintian libmaxmind-db-writer-perl)
 fi

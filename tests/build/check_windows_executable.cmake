@@ -2,7 +2,8 @@
 # host: 64-bit GUI program, only Windows system DLLs imported (the MinGW
 # runtime is linked statically), and the resources Explorer and the loader
 # read: the version block, the icon group and a single asInvoker manifest
-# without DPI awareness.
+# that declares per-monitor DPI awareness (v2, with the older spelling for
+# systems that lack it).
 #
 #   cmake -DEXECUTABLE=<exe> -DOBJDUMP=<objdump> -DVERSION=<major.minor.patch> -P check_windows_executable.cmake
 
@@ -227,7 +228,7 @@ else()
   endif()
 endif()
 
-# Manifest (RT_MANIFEST 24): exactly one, ID 1, asInvoker, no DPI awareness.
+# Manifest (RT_MANIFEST 24): exactly one, ID 1, asInvoker, per-monitor DPI aware.
 resources_of(24 manifests)
 list(LENGTH manifests manifest_count)
 if(NOT manifest_count EQUAL 1 OR NOT manifests MATCHES "^1/")
@@ -244,9 +245,11 @@ else()
   if(NOT manifest_text MATCHES "<requestedExecutionLevel[^>]*uiAccess=\"false\"")
     fail("manifest does not set uiAccess to false")
   endif()
-  string(TOLOWER "${manifest_text}" manifest_lower)
-  if(manifest_lower MATCHES "dpiaware")
-    fail("manifest declares DPI awareness")
+  if(NOT manifest_text MATCHES "<dpiAwareness[^>]*>PerMonitorV2, PerMonitor</dpiAwareness>")
+    fail("manifest does not declare per-monitor v2 DPI awareness")
+  endif()
+  if(NOT manifest_text MATCHES "<dpiAware[^>]*>true/pm</dpiAware>")
+    fail("manifest does not declare per-monitor DPI awareness for older systems")
   endif()
 endif()
 
@@ -255,4 +258,4 @@ if(failures)
   message(FATAL_ERROR "${EXECUTABLE}:\n  ${text}")
 endif()
 list(JOIN imported ", " imported)
-message(STATUS "PE32+ GUI, imports ${imported}; version ${VERSION}, icon group 1, asInvoker manifest")
+message(STATUS "PE32+ GUI, imports ${imported}; version ${VERSION}, icon group 1, asInvoker per-monitor-dpi manifest")

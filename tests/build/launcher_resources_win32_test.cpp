@@ -293,8 +293,9 @@ struct RunLevelInformation {
 using QueryActCtxSettingsWFunction = BOOL(WINAPI*)(DWORD, HANDLE, PCWSTR, PCWSTR, PWSTR, SIZE_T, SIZE_T*);
 
 // The system's own manifest parser must accept the manifest (a broken one stops
-// the program from starting at all) and find asInvoker and no DPI awareness.
-TEST(LauncherManifest, ActivationContextRunsAsInvokerWithoutDpiAwareness) {
+// the program from starting at all) and find asInvoker and per-monitor (v2)
+// DPI awareness, with the older spelling for systems before Windows 10 1607.
+TEST(LauncherManifest, ActivationContextRunsAsInvokerPerMonitorDpiAware) {
   const std::wstring path = LauncherPath();
   ACTCTXW request{};
   request.cbSize = sizeof request;
@@ -317,22 +318,18 @@ TEST(LauncherManifest, ActivationContextRunsAsInvokerWithoutDpiAwareness) {
   const struct {
     const wchar_t* settings_namespace;
     const wchar_t* name;
+    const wchar_t* value;
   } kDpiSettings[] = {
-      {L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware"},
-      {L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness"},
+      {L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware", L"true/pm"},
+      {L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness", L"PerMonitorV2, PerMonitor"},
   };
   for (const auto& setting : kDpiSettings) {
     SCOPED_TRACE(setting.name);
     wchar_t value[64] = {};
     written = 0;
-    const BOOL declared =
-        query_settings(0, context.get(), setting.settings_namespace, setting.name, value, 64, &written);
-    const DWORD error = ::GetLastError();
-    EXPECT_FALSE(declared) << "declared as \"" << std::wstring(value) << "\"";
-    // Any other failure would mean the query itself went wrong, not that the setting is absent.
-    if (!declared) {
-      EXPECT_EQ(error, static_cast<DWORD>(ERROR_SXS_KEY_NOT_FOUND));
-    }
+    ASSERT_TRUE(query_settings(0, context.get(), setting.settings_namespace, setting.name, value, 64, &written))
+        << "error " << ::GetLastError();
+    EXPECT_EQ(std::wstring(value), setting.value);
   }
 }
 

@@ -7,6 +7,8 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 namespace quillwave {
 namespace {
@@ -110,6 +112,71 @@ TEST(DiscoveryThread, ACancelDuringTheProbeLeavesTheWorkerRunningAndTheWaitBound
   EXPECT_TRUE(worker.WaitFor(5s));
   std::lock_guard<std::mutex> hold(shared.mailbox.lock);
   for (const auto& message : shared.mailbox.messages) EXPECT_EQ(message.first, ProgressMessage::kStep);
+}
+
+// The worker starts before its window exists.
+TEST(PendingWindow, HoldsPostsUntilTheWindowOpensAndDropsThemWithoutOne) {
+  using Posts = std::vector<std::pair<ProgressMessage, std::size_t>>;
+  Posts got;
+  const ProgressPoster window = [&got](ProgressMessage message, std::size_t step) { got.emplace_back(message, step); };
+  PendingWindow pending;
+  const ProgressPoster post = pending.Poster();
+  for (const std::size_t step : {0, 1, 1, 0}) post(ProgressMessage::kStep, step);
+  EXPECT_TRUE(got.empty());
+  EXPECT_TRUE(pending.Opened(window));
+  post(ProgressMessage::kStep, 2);
+  EXPECT_EQ(got, (Posts{{ProgressMessage::kStep, 0}, {ProgressMessage::kStep, 1}, {ProgressMessage::kStep, 2}}));
+
+  got.clear();
+  PendingWindow ended;
+  ended.Poster()(ProgressMessage::kStep, 3);
+  ended.Poster()(ProgressMessage::kClose, 0);
+  EXPECT_FALSE(ended.Opened(window)) << "the worker's close came first: nothing to show";
+  EXPECT_EQ(got, (Posts{{ProgressMessage::kStep, 3}, {ProgressMessage::kClose, 0}}));
+
+  got.clear();
+  PendingWindow none;
+  none.Poster()(ProgressMessage::kStep, 0);
+  none.NoWindow();
+  none.Poster()(ProgressMessage::kClose, 0);
+  EXPECT_TRUE(got.empty());
+}
+
+TEST(PendingWindow, APauseLastsUntilTheWindowIsThereAndEndsAtOnceWithoutOne) {
+  std::vector<std::chrono::milliseconds> paused;  // read after the pausing thread is joined
+  const PauseFunction pause = [&paused](std::chrono::milliseconds duration, const platform::Cancellation&) {
+    paused.push_back(duration);
+  };
+  platform::Cancellation cancel;
+
+  PendingWindow opened;
+  opened.Opened([](ProgressMessage, std::size_t) {});
+  opened.Pauses(pause)(120ms, cancel);
+  ASSERT_EQ(paused, std::vector<std::chrono::milliseconds>{120ms}) << "a window already there pauses in full";
+
+  // Begun before the fate is known, it ends no earlier: with a window the rest
+  // of the pause follows, without one nothing.
+  for (const bool window_comes : {true, false}) {
+    SCOPED_TRACE(window_comes ? "the window comes" : "no window comes");
+    paused.clear();
+    PendingWindow pending;
+    const auto start = std::chrono::steady_clock::now();
+    std::thread worker([&] { pending.Pauses(pause)(10s, cancel); });
+    if (window_comes) {
+      pending.Opened([](ProgressMessage, std::size_t) {});
+    } else {
+      pending.NoWindow();
+    }
+    worker.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    if (window_comes) {
+      ASSERT_EQ(paused.size(), 1u);
+      EXPECT_GT(paused[0], 5s);
+      EXPECT_LE(paused[0], 10s);
+    } else {
+      EXPECT_TRUE(paused.empty());
+    }
+  }
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ struct QwFont {
   int weight;            // 100..900
 };
 
-// One single-line text in client coordinates.
+// One single-line text in client coordinates, clipped to its rectangle.
 struct QwTextRun {
   const char* text;  // UTF-8
   int font;          // index into QwWindowSpec::fonts
@@ -31,13 +31,50 @@ struct QwTextRun {
   int end_ellipsis;
 };
 
+struct QwPoint {
+  int x, y;
+};
+
+// One stroke of a mark: a line through the points `line_width` pixels wide,
+// round at its ends and joins, or the filled polygon when `line_width` is 0.
+struct QwStroke {
+  QwColour colour;
+  int line_width;
+  const QwPoint* points;
+  size_t point_count;
+};
+
+// What one paint pass draws after the background, in client coordinates.
+struct QwPicture {
+  const QwTextRun* runs;
+  size_t run_count;
+  const QwStroke* strokes;
+  size_t stroke_count;
+};
+
+// The module's measure of a text in one of the window's fonts, in pixels,
+// as it will draw it.
+struct QwMeasure {
+  void* context;
+  int (*text_width)(void* context, int font, const char* text);
+};
+
+// One object for assistive technology: the headline, then each step.
+struct QwAccessibleItem {
+  const char* name;         // UTF-8
+  const char* description;  // UTF-8
+};
+
 // What the window paints, supplied by the launcher. The module calls
-// `layout` on its main thread for each paint pass (the runs stay valid until
-// the next call), `user_closed` when the person closes the window, and
+// `layout` on its main thread for each paint pass (the picture stays valid
+// until the next call), `accessible` when the window is made and after
+// each step post (the items stay valid until the next call; their count is
+// the same every time), `user_closed` when the person closes the window, and
 // `release` once when the window is gone; nothing is called after that.
 struct QwPaintSource {
   void* context;
-  size_t (*layout)(void* context, const QwTextRun** runs);
+  void (*layout)(void* context, const QwMeasure* measure, QwPicture* picture);
+  size_t (*accessible)(void* context, const QwAccessibleItem** items);
   void (*user_closed)(void* context);
   void (*release)(void* context);
 };
@@ -51,7 +88,7 @@ struct QwWindowSpec {
 
 enum { kQwPostStep = 1, kQwPostClose = 2 };
 
-enum { kQwModuleVersion = 1 };
+enum { kQwModuleVersion = 2 };
 
 struct QwProgressModule {
   unsigned version;

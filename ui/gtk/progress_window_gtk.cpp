@@ -1,14 +1,156 @@
 // The progress window drawn with GTK 3, cairo and Pango. Built as a module of
 // its own that the launcher loads only when it needs a window; it paints the
-// text runs the launcher hands it and knows nothing else of the launch.
+// text runs and mark shapes the launcher hands it, tells assistive
+// technology the texts the launcher gives it for that, and knows nothing
+// else of the launch. GTK draws it at the screen's scale factor.
+#include <gtk/gtk-a11y.h>
 #include <gtk/gtk.h>
 
 #include <algorithm>
 #include <memory>
+#include <string_view>
 
 #include "ui/gtk/progress_module.h"
 
 namespace {
+
+// --- What assistive technology reads --------------------------------------
+//
+// The drawing area's accessible object has one child per item the launcher
+// describes (the headline, then the steps), each with a name and a
+// description; a step's change shows as a change of its description.
+
+struct QwItemAccessible {
+  AtkObject parent;
+  int index;
+};
+struct QwItemAccessibleClass {
+  AtkObjectClass parent_class;
+};
+
+struct QwAreaAccessible {
+  GtkWidgetAccessible parent;
+  GPtrArray* items;  // QwItemAccessible, owned
+};
+struct QwAreaAccessibleClass {
+  GtkWidgetAccessibleClass parent_class;
+};
+
+// A drawing area whose accessible object is a QwAreaAccessible.
+struct QwStepsArea {
+  GtkDrawingArea parent;
+};
+struct QwStepsAreaClass {
+  GtkDrawingAreaClass parent_class;
+};
+
+}  // namespace
+
+extern "C" {
+G_DEFINE_TYPE(QwItemAccessible, qw_item_accessible, ATK_TYPE_OBJECT)
+G_DEFINE_TYPE(QwAreaAccessible, qw_area_accessible, GTK_TYPE_WIDGET_ACCESSIBLE)
+G_DEFINE_TYPE(QwStepsArea, qw_steps_area, GTK_TYPE_DRAWING_AREA)
+}
+
+namespace {
+
+gint ItemIndexInParent(AtkObject* object) { return reinterpret_cast<QwItemAccessible*>(object)->index; }
+
+// Shown whenever the window is: the items have no geometry of their own.
+AtkStateSet* ItemStateSet(AtkObject* object) {
+  AtkStateSet* states = ATK_OBJECT_CLASS(qw_item_accessible_parent_class)->ref_state_set(object);
+  atk_state_set_add_state(states, ATK_STATE_VISIBLE);
+  atk_state_set_add_state(states, ATK_STATE_SHOWING);
+  atk_state_set_add_state(states, ATK_STATE_ENABLED);
+  return states;
+}
+
+GPtrArray* AreaItems(AtkObject* object) { return reinterpret_cast<QwAreaAccessible*>(object)->items; }
+
+gint AreaChildCount(AtkObject* object) { return static_cast<gint>(AreaItems(object)->len); }
+
+AtkObject* AreaChild(AtkObject* object, gint index) {
+  GPtrArray* items = AreaItems(object);
+  if (index < 0 || static_cast<guint>(index) >= items->len) return nullptr;
+  return ATK_OBJECT(g_object_ref(g_ptr_array_index(items, index)));
+}
+
+// The items hold their parent; they go when the widget does, which breaks
+// the cycle.
+void AreaWidgetUnset(GtkAccessible* accessible) {
+  g_ptr_array_set_size(AreaItems(ATK_OBJECT(accessible)), 0);
+  GTK_ACCESSIBLE_CLASS(qw_area_accessible_parent_class)->widget_unset(accessible);
+}
+
+void AreaFinalize(GObject* object) {
+  g_ptr_array_unref(AreaItems(ATK_OBJECT(object)));
+  G_OBJECT_CLASS(qw_area_accessible_parent_class)->finalize(object);
+}
+
+}  // namespace
+
+extern "C" {
+
+static void qw_item_accessible_class_init(QwItemAccessibleClass* item_class) {
+  AtkObjectClass* atk_class = ATK_OBJECT_CLASS(item_class);
+  atk_class->get_index_in_parent = ItemIndexInParent;
+  atk_class->ref_state_set = ItemStateSet;
+}
+
+static void qw_item_accessible_init(QwItemAccessible* item) { item->index = 0; }
+
+static void qw_area_accessible_class_init(QwAreaAccessibleClass* area_class) {
+  AtkObjectClass* atk_class = ATK_OBJECT_CLASS(area_class);
+  atk_class->get_n_children = AreaChildCount;
+  atk_class->ref_child = AreaChild;
+  GTK_ACCESSIBLE_CLASS(area_class)->widget_unset = AreaWidgetUnset;
+  G_OBJECT_CLASS(area_class)->finalize = AreaFinalize;
+}
+
+static void qw_area_accessible_init(QwAreaAccessible* area) {
+  area->items = g_ptr_array_new_with_free_func(g_object_unref);
+}
+
+static void qw_steps_area_class_init(QwStepsAreaClass* area_class) {
+  gtk_widget_class_set_accessible_type(GTK_WIDGET_CLASS(area_class), qw_area_accessible_get_type());
+  gtk_widget_class_set_accessible_role(GTK_WIDGET_CLASS(area_class), ATK_ROLE_PANEL);
+}
+
+static void qw_steps_area_init(QwStepsArea* /*area*/) {}
+
+}  // extern "C"
+
+namespace {
+
+// Sets a text only when it changed, so that only a real change is announced.
+void SetIfChanged(AtkObject* object, const char* current, const char* wanted,
+                  void (*set)(AtkObject* object, const gchar* text)) {
+  if (current == nullptr || std::string_view(current) != wanted) set(object, wanted);
+}
+
+// Makes the items on first use (the headline as a heading, the steps as
+// labels) and brings their names and descriptions up to date.
+void UpdateAccessible(GtkWidget* area, const QwPaintSource& source) {
+  const QwAccessibleItem* items = nullptr;
+  const size_t count = source.accessible(source.context, &items);
+  AtkObject* area_accessible = gtk_widget_get_accessible(area);
+  if (!G_TYPE_CHECK_INSTANCE_TYPE(area_accessible, qw_area_accessible_get_type())) return;
+  GPtrArray* children = AreaItems(area_accessible);
+  for (size_t i = children->len; i < count; ++i) {
+    auto* item = static_cast<QwItemAccessible*>(g_object_new(qw_item_accessible_get_type(), nullptr));
+    item->index = static_cast<int>(i);
+    atk_object_set_role(ATK_OBJECT(item), i == 0 ? ATK_ROLE_HEADING : ATK_ROLE_LABEL);
+    atk_object_set_parent(ATK_OBJECT(item), area_accessible);
+    g_ptr_array_add(children, item);
+  }
+  for (size_t i = 0; i < count && i < children->len; ++i) {
+    AtkObject* item = ATK_OBJECT(g_ptr_array_index(children, i));
+    SetIfChanged(item, atk_object_get_name(item), items[i].name, atk_object_set_name);
+    SetIfChanged(item, atk_object_get_description(item), items[i].description, atk_object_set_description);
+  }
+}
+
+// --- The window ------------------------------------------------------------
 
 struct GObjectUnref {
   void operator()(gpointer object) const { g_object_unref(object); }
@@ -62,6 +204,42 @@ void SetColour(cairo_t* cr, QwColour colour) {
   cairo_set_source_rgb(cr, colour.r / 255.0, colour.g / 255.0, colour.b / 255.0);
 }
 
+// What a paint pass measures and draws texts with.
+struct TextPainter {
+  PangoLayout* layout;
+  const WindowState* state;
+};
+
+int TextWidth(void* context, int font, const char* text) {
+  const auto& painter = *static_cast<const TextPainter*>(context);
+  if (font < 0 || font >= kQwFontCount) return 0;
+  pango_layout_set_font_description(painter.layout, painter.state->fonts[font].get());
+  pango_layout_set_text(painter.layout, text, -1);
+  pango_layout_set_width(painter.layout, -1);
+  pango_layout_set_ellipsize(painter.layout, PANGO_ELLIPSIZE_NONE);
+  PangoRectangle line{};
+  pango_layout_line_get_pixel_extents(pango_layout_get_line_readonly(painter.layout, 0), nullptr, &line);
+  return line.width;
+}
+
+void DrawStroke(cairo_t* cr, const QwStroke& stroke) {
+  if (stroke.point_count == 0) return;
+  cairo_save(cr);
+  SetColour(cr, stroke.colour);
+  cairo_move_to(cr, stroke.points[0].x, stroke.points[0].y);
+  for (size_t i = 1; i < stroke.point_count; ++i) cairo_line_to(cr, stroke.points[i].x, stroke.points[i].y);
+  if (stroke.line_width > 0) {
+    cairo_set_line_width(cr, stroke.line_width);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+    cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+    cairo_stroke(cr);
+  } else {
+    cairo_close_path(cr);
+    cairo_fill(cr);
+  }
+  cairo_restore(cr);
+}
+
 void DrawRun(cairo_t* cr, PangoLayout* layout, const QwTextRun& run, const WindowState& state) {
   if (run.font < 0 || run.font >= kQwFontCount || run.right <= run.left || run.bottom <= run.top) return;
   const int width = run.right - run.left;
@@ -86,8 +264,6 @@ gboolean OnDraw(GtkWidget* /*area*/, cairo_t* cr, gpointer data) {
   auto* state = static_cast<WindowState*>(data);
   SetColour(cr, state->background);
   cairo_paint(cr);
-  const QwTextRun* runs = nullptr;
-  const size_t count = state->source.layout(state->source.context, &runs);
   GObjectPtr<PangoLayout> layout(pango_cairo_create_layout(cr));
   // Stems snapped to whole pixels, as the small texts look on Windows,
   // whatever the desktop's own font settings are.
@@ -98,7 +274,12 @@ gboolean OnDraw(GtkWidget* /*area*/, cairo_t* cr, gpointer data) {
   pango_cairo_context_set_font_options(pango_layout_get_context(layout.get()), options.get());
   pango_layout_context_changed(layout.get());
   pango_layout_set_single_paragraph_mode(layout.get(), TRUE);
-  for (size_t i = 0; i < count; ++i) DrawRun(cr, layout.get(), runs[i], *state);
+  TextPainter painter{layout.get(), state};
+  const QwMeasure measure{&painter, TextWidth};
+  QwPicture picture{};
+  state->source.layout(state->source.context, &measure, &picture);
+  for (size_t i = 0; i < picture.run_count; ++i) DrawRun(cr, layout.get(), picture.runs[i], *state);
+  for (size_t i = 0; i < picture.stroke_count; ++i) DrawStroke(cr, picture.strokes[i]);
   return TRUE;
 }
 
@@ -192,9 +373,10 @@ unsigned Create(const QwWindowSpec* window_desc, const QwPaintSource* source) {
   gtk_window_set_keep_above(GTK_WINDOW(window), TRUE);
   gtk_window_move(GTK_WINDOW(window), window_desc->left, window_desc->top);
 
-  state->area = gtk_drawing_area_new();
+  state->area = GTK_WIDGET(g_object_new(qw_steps_area_get_type(), nullptr));
   gtk_widget_set_size_request(state->area, window_desc->width, window_desc->height);
   gtk_container_add(GTK_CONTAINER(window), state->area);
+  UpdateAccessible(state->area, state->source);
 
   WindowState* raw = state.release();  // owned by the window from here; freed on "destroy"
   g_signal_connect(raw->area, "draw", G_CALLBACK(OnDraw), raw);
@@ -220,6 +402,7 @@ gboolean DeliverPost(gpointer data) {
   switch (packed & ((1u << kMessageBits) - 1)) {
     case kQwPostStep:
       gtk_widget_queue_draw(state->area);
+      UpdateAccessible(state->area, state->source);
       break;
     case kQwPostClose:
       gtk_widget_destroy(state->window);

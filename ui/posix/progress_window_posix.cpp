@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/encoding.h"
@@ -57,34 +58,73 @@ const QwProgressModule* OpenToolkit(Toolkit& toolkit) {
 }
 
 // What one window paints, and whom it tells of the person's close; owned by
-// the window once it exists.
+// the window once it exists. The vectors hold what the module reads until
+// its next call.
 struct PaintContext {
   SettingsSummary summary;
   std::shared_ptr<LaunchSession> session;
   std::function<void()> on_person_close;
   std::vector<std::string> texts;
   std::vector<QwTextRun> runs;
+  std::vector<std::vector<QwPoint>> points;
+  std::vector<QwStroke> strokes;
+  std::vector<std::string> accessible_texts;
+  std::vector<QwAccessibleItem> accessible_items;
 };
 
 QwColour ToColour(Rgb colour) { return {colour.r, colour.g, colour.b}; }
 
 // Runs on the main thread for each paint pass; the snapshot takes the step
-// list's lock, so a paint never sees a step half changed.
-size_t LayoutRuns(void* context, const QwTextRun** runs) {
+// list's lock, so a paint never sees a step half changed. GTK scales the
+// whole picture to the screen's scale factor itself, so it is laid out at
+// 96 dpi.
+void LayoutPicture(void* context, const QwMeasure* measure, QwPicture* picture) {
   auto& paint = *static_cast<PaintContext*>(context);
-  const std::vector<TextRun> layout = LayoutProgressWindow(SnapshotProgressSteps(paint.session->steps), paint.summary);
+  const auto measure_text = [measure](FontRole font, std::wstring_view text) {
+    return measure->text_width(measure->context, static_cast<int>(font), Narrow(text).c_str());
+  };
+  const ProgressPicture layout =
+      LayoutProgressWindow(SnapshotProgressSteps(paint.session->steps), paint.summary, measure_text);
   paint.texts.clear();
   paint.runs.clear();
-  paint.texts.reserve(layout.size());
-  for (const TextRun& run : layout) paint.texts.push_back(Narrow(run.text));
-  for (std::size_t i = 0; i < layout.size(); ++i) {
-    const TextRun& run = layout[i];
+  paint.texts.reserve(layout.texts.size());
+  for (const TextRun& run : layout.texts) paint.texts.push_back(Narrow(run.text));
+  for (std::size_t i = 0; i < layout.texts.size(); ++i) {
+    const TextRun& run = layout.texts[i];
     paint.runs.push_back(QwTextRun{paint.texts[i].c_str(), static_cast<int>(run.font), ToColour(run.colour), run.left,
                                    run.top, run.right, run.bottom, run.right_aligned ? 1 : 0,
                                    run.end_ellipsis ? 1 : 0});
   }
-  *runs = paint.runs.data();
-  return paint.runs.size();
+  paint.points.clear();
+  paint.strokes.clear();
+  for (const MarkShape& mark : layout.marks) {
+    for (const MarkStroke& stroke : mark.strokes) {
+      std::vector<QwPoint>& points = paint.points.emplace_back();
+      for (const Point& point : stroke.points) points.push_back({point.x, point.y});
+      paint.strokes.push_back(QwStroke{ToColour(mark.colour), stroke.line_width, nullptr, points.size()});
+    }
+  }
+  // Filled in only now: the point lists no longer move.
+  for (std::size_t i = 0; i < paint.strokes.size(); ++i) paint.strokes[i].points = paint.points[i].data();
+  *picture = QwPicture{paint.runs.data(), paint.runs.size(), paint.strokes.data(), paint.strokes.size()};
+}
+
+size_t AccessibleItems(void* context, const QwAccessibleItem** items) {
+  auto& paint = *static_cast<PaintContext*>(context);
+  const std::vector<AccessibleItem> accessible = AccessibleProgress(SnapshotProgressSteps(paint.session->steps));
+  paint.accessible_texts.clear();
+  paint.accessible_items.clear();
+  paint.accessible_texts.reserve(2 * accessible.size());
+  for (const AccessibleItem& item : accessible) {
+    paint.accessible_texts.push_back(Narrow(item.name));
+    paint.accessible_texts.push_back(Narrow(item.description));
+  }
+  for (std::size_t i = 0; i < accessible.size(); ++i) {
+    paint.accessible_items.push_back(
+        {paint.accessible_texts[2 * i].c_str(), paint.accessible_texts[2 * i + 1].c_str()});
+  }
+  *items = paint.accessible_items.data();
+  return paint.accessible_items.size();
 }
 
 void PersonClosed(void* context) {
@@ -118,7 +158,7 @@ WindowCreation CreateWindowFor(Toolkit& toolkit, const SettingsSummary& summary,
   paint->summary = summary;
   paint->session = std::move(session);
   paint->on_person_close = std::move(on_person_close);
-  const QwPaintSource source{paint.get(), LayoutRuns, PersonClosed, ReleasePaint};
+  const QwPaintSource source{paint.get(), LayoutPicture, AccessibleItems, PersonClosed, ReleasePaint};
   toolkit.window_id = module->create(&window_desc, &source);
   if (toolkit.window_id == 0) return {false, "window creation failed"};
   paint.release();  // the window frees it when it is destroyed

@@ -1,15 +1,19 @@
 // The progress window with plain GDI: direct painting of the layout's text
-// runs, no off-screen buffer, repainted only when asked.
+// runs and mark shapes at the window's own dpi, no off-screen buffer,
+// repainted only when asked.
 #include <windows.h>
 
 #include <array>
 #include <memory>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/notice.h"
 #include "platform/win32/unique_handle.h"
 #include "ui/progress_layout.h"
 #include "ui/progress_window.h"
+#include "ui/win32/progress_accessible_win32.h"
 
 namespace quillwave {
 namespace {
@@ -49,27 +53,118 @@ class KeepSelection {
   HGDIOBJ original_;
 };
 
+// Selects a pen or brush for one scope; the one it replaced comes back
+// before the object is deleted.
+class Selected {
+ public:
+  Selected(HDC dc, HGDIOBJ object) : dc_(dc), original_(::SelectObject(dc, object)) {}
+  Selected(const Selected&) = delete;
+  Selected& operator=(const Selected&) = delete;
+  ~Selected() { ::SelectObject(dc_, original_); }
+
+ private:
+  HDC dc_;
+  HGDIOBJ original_;
+};
+
 // What one window needs: its fonts, created before the window and released
 // after the loop, the summary it paints, the session whose steps it paints,
 // what to do when the person closes it, and its handle. The window procedure
 // finds it through the window's user data.
 struct WindowState {
   HINSTANCE instance = nullptr;
+  int dpi = kBaseDpi;  // the fonts' and the layout's
   std::array<UniqueGdiObject, 4> fonts;
   SettingsSummary summary;
   std::shared_ptr<LaunchSession> session;
   std::function<void()> on_person_close;
   HWND window = nullptr;
+  ProgressAccessibleHost accessible;
 };
 
 COLORREF ToColorRef(Rgb colour) { return RGB(colour.r, colour.g, colour.b); }
 
-UniqueGdiObject MakeFont(FontRole role) {
+// The dpi the system gives a new window on the primary screen, and the one
+// a window has. Both calls exist from Windows 10 1607 on; before that the
+// screen's logical dpi stands for both.
+int ScreenDcDpi() {
+  const HDC screen = ::GetDC(nullptr);
+  if (screen == nullptr) return kBaseDpi;
+  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
+  ::ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : kBaseDpi;
+}
+
+template <typename Function>
+Function User32Function(const char* name) {
+  const HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+  return user32 != nullptr ? reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(user32, name)))
+                           : nullptr;
+}
+
+int SystemDpi() {
+  const auto get_dpi_for_system = User32Function<UINT(WINAPI*)()>("GetDpiForSystem");
+  const UINT dpi = get_dpi_for_system != nullptr ? get_dpi_for_system() : 0;
+  return dpi > 0 ? static_cast<int>(dpi) : ScreenDcDpi();
+}
+
+int WindowDpi(HWND window) {
+  const auto get_dpi_for_window = User32Function<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+  const UINT dpi = get_dpi_for_window != nullptr ? get_dpi_for_window(window) : 0;
+  return dpi > 0 ? static_cast<int>(dpi) : SystemDpi();
+}
+
+UniqueGdiObject MakeFont(FontRole role, int dpi) {
   const FontSpec font_spec = FontFor(role);
   const DWORD pitch_and_family = font_spec.fixed_pitch ? (FF_MODERN | FIXED_PITCH) : (FF_SWISS | DEFAULT_PITCH);
-  return UniqueGdiObject(::CreateFontW(font_spec.height, 0, 0, 0, font_spec.weight, FALSE, FALSE, FALSE,
-                                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
-                                       pitch_and_family, font_spec.face));
+  return UniqueGdiObject(::CreateFontW(ScaleForDpi(font_spec.height, dpi), 0, 0, 0, font_spec.weight, FALSE, FALSE,
+                                       FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                       CLEARTYPE_QUALITY, pitch_and_family, font_spec.face));
+}
+
+void MakeFonts(WindowState& state, int dpi) {
+  state.dpi = dpi;
+  for (std::size_t role = 0; role < state.fonts.size(); ++role)
+    state.fonts[role] = MakeFont(static_cast<FontRole>(role), dpi);
+}
+
+void SelectFont(HDC dc, const WindowState& state, FontRole role) {
+  const HGDIOBJ font = state.fonts[static_cast<std::size_t>(role)].get();
+  if (font != nullptr) ::SelectObject(dc, font);
+}
+
+// Summary rows and details carry persona and proxy text: an "&" in them is
+// text, not a mnemonic marker.
+constexpr UINT kTextFormat = DT_SINGLELINE | DT_NOPREFIX;
+
+int MeasureText(HDC dc, const WindowState& state, FontRole role, std::wstring_view text) {
+  SelectFont(dc, state, role);
+  RECT box{0, 0, 0, 0};
+  ::DrawTextW(dc, text.data(), static_cast<int>(text.size()), &box, kTextFormat | DT_CALCRECT);
+  return box.right - box.left;
+}
+
+void DrawMark(HDC dc, const MarkShape& mark) {
+  const COLORREF colour = ToColorRef(mark.colour);
+  for (const MarkStroke& stroke : mark.strokes) {
+    std::vector<POINT> points;
+    for (const Point& point : stroke.points) points.push_back({point.x, point.y});
+    if (stroke.line_width > 0) {
+      const LOGBRUSH ink{BS_SOLID, colour, 0};
+      const UniqueGdiObject pen(::ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_ROUND | PS_JOIN_ROUND,
+                                               static_cast<DWORD>(stroke.line_width), &ink, 0, nullptr));
+      if (!pen.valid()) continue;
+      const Selected with_pen(dc, pen.get());
+      ::Polyline(dc, points.data(), static_cast<int>(points.size()));
+    } else {
+      const UniqueGdiObject pen(::CreatePen(PS_SOLID, 1, colour));
+      const UniqueGdiObject brush(::CreateSolidBrush(colour));
+      if (!pen.valid() || !brush.valid()) continue;
+      const Selected with_pen(dc, pen.get());
+      const Selected with_brush(dc, brush.get());
+      ::Polygon(dc, points.data(), static_cast<int>(points.size()));
+    }
+  }
 }
 
 void Paint(HWND window, WindowState& state) {
@@ -84,17 +179,38 @@ void Paint(HWND window, WindowState& state) {
   }
   KeepSelection keep(dc);
   ::SetBkMode(dc, TRANSPARENT);
-  for (const TextRun& run : LayoutProgressWindow(SnapshotProgressSteps(state.session->steps), state.summary)) {
-    const HGDIOBJ font = state.fonts[static_cast<std::size_t>(run.font)].get();
-    if (font != nullptr) ::SelectObject(dc, font);
+  const ProgressPicture picture = LayoutProgressWindow(
+      SnapshotProgressSteps(state.session->steps), state.summary,
+      [&](FontRole role, std::wstring_view text) { return MeasureText(dc, state, role, text); }, state.dpi);
+  for (const TextRun& run : picture.texts) {
+    SelectFont(dc, state, run.font);
     ::SetTextColor(dc, ToColorRef(run.colour));
     RECT box{run.left, run.top, run.right, run.bottom};
-    // Summary rows and details carry persona and proxy text: an "&" in them
-    // is text, not a mnemonic marker.
-    UINT format = DT_SINGLELINE | DT_NOPREFIX | (run.right_aligned ? DT_RIGHT : DT_LEFT);
+    UINT format = kTextFormat | (run.right_aligned ? DT_RIGHT : DT_LEFT);
     if (run.end_ellipsis) format |= DT_END_ELLIPSIS;
     ::DrawTextW(dc, run.text.c_str(), static_cast<int>(run.text.size()), &box, format);
   }
+  for (const MarkShape& mark : picture.marks) DrawMark(dc, mark);
+}
+
+// A new dpi (the window moved to another screen, or the screen's scale
+// changed): fonts and layout follow, and the window takes the size the
+// system proposes.
+void ApplyDpi(HWND window, WindowState& state, int dpi, const RECT& proposed) {
+  MakeFonts(state, dpi);
+  ::SetWindowPos(window, nullptr, proposed.left, proposed.top, proposed.right - proposed.left,
+                 proposed.bottom - proposed.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  ::InvalidateRect(window, nullptr, FALSE);
+}
+
+// What a screen reader reads: the steps as they are now, where the window
+// paints them. The object that reads this is cut off when the window goes.
+ProgressAccessibleSource AccessibleSource(WindowState& state) {
+  return {[session = state.session] { return AccessibleProgress(SnapshotProgressSteps(session->steps)); },
+          [&state](std::size_t item) {
+            const Rect box = AccessibleItemBox(item, state.dpi);
+            return RECT{box.left, box.top, box.right, box.bottom};
+          }};
 }
 
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -112,6 +228,16 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wparam, LP
       return 1;  // the paint fills the whole client area itself
     case WM_PROGRESS_STEP:
       ::InvalidateRect(window, nullptr, FALSE);
+      state->accessible.StepChanged(window, static_cast<std::size_t>(wparam));
+      return 0;
+    case WM_GETOBJECT:
+      if (const LRESULT answer = state->accessible.Answer(window, wparam, lparam, AccessibleSource(*state));
+          answer > 0) {
+        return answer;
+      }
+      break;
+    case WM_DPICHANGED:
+      ApplyDpi(window, *state, LOWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
       return 0;
     case WM_PROGRESS_CLOSE:
       ::DestroyWindow(window);
@@ -128,6 +254,7 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wparam, LP
       ::PostQuitMessage(0);
       return 0;
     case WM_NCDESTROY:
+      state->accessible.Disconnect();
       ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
       state->window = nullptr;
       break;
@@ -137,10 +264,14 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wparam, LP
   return ::DefWindowProcW(window, message, wparam, lparam);
 }
 
+WindowPlacement PlacementAt(const SettingsSummary& summary, int dpi) {
+  return ProgressWindowPlacement(summary.overrides.size(), summary.switches.size(), ::GetSystemMetrics(SM_CXSCREEN),
+                                 ::GetSystemMetrics(SM_CYSCREEN), dpi);
+}
+
 WindowCreation CreateWindowFor(WindowState& state, const SettingsSummary& summary,
                                std::shared_ptr<LaunchSession> session, std::function<void()> on_person_close) {
-  for (std::size_t role = 0; role < state.fonts.size(); ++role)
-    state.fonts[role] = MakeFont(static_cast<FontRole>(role));
+  MakeFonts(state, SystemDpi());
 
   HICON icon = ::LoadIconW(state.instance, MAKEINTRESOURCEW(1));
   if (icon == nullptr) icon = ::LoadIconW(nullptr, IDI_APPLICATION);
@@ -158,13 +289,19 @@ WindowCreation CreateWindowFor(WindowState& state, const SettingsSummary& summar
   state.summary = summary;
   state.session = std::move(session);
   state.on_person_close = std::move(on_person_close);
-  const WindowPlacement place = ProgressWindowPlacement(summary.overrides.size(), summary.switches.size(),
-                                                        ::GetSystemMetrics(SM_CXSCREEN),
-                                                        ::GetSystemMetrics(SM_CYSCREEN));
+  const WindowPlacement place = PlacementAt(summary, state.dpi);
   state.window = ::CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, kWindowClassName, kWindowTitle,
                                    WS_CAPTION | WS_SYSMENU, place.left, place.top, place.width, place.height, nullptr,
                                    nullptr, state.instance, &state);
   if (state.window == nullptr) return {false, "window creation failed"};
+  // The primary screen's dpi may differ from the system's (changed since
+  // sign-in): the window is laid out at the one it got.
+  const int dpi = WindowDpi(state.window);
+  if (dpi != state.dpi) {
+    const WindowPlacement at_dpi = PlacementAt(summary, dpi);
+    ApplyDpi(state.window, state, dpi,
+             RECT{at_dpi.left, at_dpi.top, at_dpi.left + at_dpi.width, at_dpi.top + at_dpi.height});
+  }
   return {true, {}};
 }
 
@@ -182,7 +319,8 @@ ProgressWindow SystemProgressWindow(void* instance) {
   auto state = std::make_shared<WindowState>();
   state->instance = instance != nullptr ? static_cast<HINSTANCE>(instance) : ::GetModuleHandleW(nullptr);
   ProgressWindow window;
-  window.summary_rows = [] { return SummaryRowsShown(::GetSystemMetrics(SM_CYSCREEN)); };
+  // The screen's height in 96-dpi pixels, as the layout counts.
+  window.summary_rows = [] { return SummaryRowsShown(::GetSystemMetrics(SM_CYSCREEN) * kBaseDpi / SystemDpi()); };
   window.create = [state](const SettingsSummary& summary, std::shared_ptr<LaunchSession> session,
                           std::function<void()> on_person_close) {
     return CreateWindowFor(*state, summary, std::move(session), std::move(on_person_close));
