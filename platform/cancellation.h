@@ -30,6 +30,10 @@ class Cancellation {
   std::intptr_t waitable() const noexcept { return waitable_; }
 
  private:
+  // One wait of at most `limit_ms` on the waitable (or a short sleep
+  // without one); it may return early for any reason.
+  void WaitOnce(std::int64_t limit_ms) const;
+
   std::atomic<bool> raised_{false};
   std::intptr_t waitable_ = -1;
 };

@@ -46,17 +46,10 @@ void Cancellation::Raise() noexcept {
   [[maybe_unused]] const ssize_t put = ::write(static_cast<int>(waitable_), &one, sizeof one);
 }
 
-bool Cancellation::WaitFor(std::chrono::milliseconds limit) const {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  for (;;) {
-    if (raised()) return true;
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-    if (left <= 0) return false;
-    pollfd watched{static_cast<int>(waitable_), POLLIN, 0};
-    const auto wait_ms = waitable_ >= 0 ? left : std::min<std::int64_t>(left, 10);
-    ::poll(&watched, 1, static_cast<int>(std::min<std::int64_t>(wait_ms, 1 << 30)));
-  }
+void Cancellation::WaitOnce(std::int64_t limit_ms) const {
+  pollfd watched{static_cast<int>(waitable_), POLLIN, 0};
+  const std::int64_t wait_ms = waitable_ >= 0 ? limit_ms : std::min<std::int64_t>(limit_ms, 10);
+  ::poll(&watched, 1, static_cast<int>(std::min<std::int64_t>(wait_ms, 1 << 30)));
 }
 
 struct StopRequests::Saved {

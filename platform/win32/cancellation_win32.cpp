@@ -21,19 +21,12 @@ void Cancellation::Raise() noexcept {
   ::SetEvent(reinterpret_cast<HANDLE>(waitable_));
 }
 
-bool Cancellation::WaitFor(std::chrono::milliseconds limit) const {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  for (;;) {
-    if (raised()) return true;
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-    if (left <= 0) return false;
-    if (waitable_ == -1) {
-      ::Sleep(static_cast<DWORD>(std::min<long long>(left, 10)));
-    } else {
-      ::WaitForSingleObject(reinterpret_cast<HANDLE>(waitable_),
-                            static_cast<DWORD>(std::min<long long>(left, 1 << 30)));
-    }
+void Cancellation::WaitOnce(std::int64_t limit_ms) const {
+  if (waitable_ == -1) {
+    ::Sleep(static_cast<DWORD>(std::min<std::int64_t>(limit_ms, 10)));
+  } else {
+    ::WaitForSingleObject(reinterpret_cast<HANDLE>(waitable_),
+                          static_cast<DWORD>(std::min<std::int64_t>(limit_ms, 1 << 30)));
   }
 }
 
