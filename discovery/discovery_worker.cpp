@@ -34,8 +34,7 @@ bool Blocked(const DiscoveryContext& context) { return context.session->result.b
 bool Stopped(const DiscoveryContext& context) { return Aborted(context) || context.session->cancel.raised(); }
 
 // An early end. After a person's close the window is already going; after
-// the system's request to end the launcher it is still there and has to go,
-// so that the main thread's loop ends.
+// the system's request to end the launcher it is still there and has to go.
 void Stop(const DiscoveryContext& context) {
   if (!Aborted(context)) Post(context, ProgressMessage::kClose, 0);
 }

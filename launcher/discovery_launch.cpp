@@ -8,57 +8,65 @@
 #include <utility>
 #include <vector>
 
+#include "platform/cancellation.h"
+
 namespace quillwave {
 
-struct DiscoveryThread::State {
+struct BackgroundThread::State {
   std::mutex lock;
   std::condition_variable ended;
   bool done = false;
 };
 
-DiscoveryThread::DiscoveryThread(std::unique_ptr<DiscoveryRequest> request, DiscoveryContext context) {
+BackgroundThread::BackgroundThread(std::function<void()> body) {
   auto state = std::make_shared<State>();
   try {
-    // The thread owns the request and its context, so neither dies under it
-    // when the main thread gives up waiting and leaves.
-    std::thread([request = std::move(request), context = std::move(context), state]() mutable {
-      RunDiscovery(std::move(request), context);
+    std::thread([body = std::move(body), state] {
+      body();
       std::lock_guard<std::mutex> hold(state->lock);
       state->done = true;
       state->ended.notify_all();
     }).detach();
   } catch (const std::system_error&) {
-    return;  // no worker: the window waits for the person to close it
+    return;
   }
   state_ = std::move(state);
 }
 
-bool DiscoveryThread::WaitFor(std::chrono::milliseconds limit) {
+bool BackgroundThread::WaitFor(std::chrono::milliseconds limit) {
   if (!state_) return true;
   std::unique_lock<std::mutex> hold(state_->lock);
   return state_->ended.wait_for(hold, limit, [this] { return state_->done; });
 }
 
-void DiscoveryThread::Wait() {
-  if (!state_) return;
-  std::unique_lock<std::mutex> hold(state_->lock);
-  state_->ended.wait(hold, [this] { return state_->done; });
-}
-
 struct PendingWindow::State {
   enum class Fate { kUnknown, kOpened, kNone };
 
-  std::mutex lock;
-  std::condition_variable decided;
+  explicit State(std::chrono::steady_clock::time_point at) : deadline(at) {}
+
+  // Under `lock`; a late fate is settled by whoever sees the deadline pass.
+  void DecideNone(std::string why) {
+    fate = Fate::kNone;
+    reason = std::move(why);
+    held_steps.clear();
+    decided.Raise();
+  }
+
+  const std::chrono::steady_clock::time_point deadline;
+  mutable std::mutex lock;
+  // Raised once the fate is known, so a pause can wait for it and a cancel at once.
+  platform::Cancellation decided;
   Fate fate = Fate::kUnknown;
+  std::string reason;     // once none
   ProgressPoster window;  // once opened
-  // What the worker posted while the fate was unknown: each step once, in
+  // What the lookup posted while the fate was unknown: each step once, in
   // the order first posted, and whether it asked the window to close.
   std::vector<std::size_t> held_steps;
   bool held_close = false;
 };
 
-PendingWindow::PendingWindow() : state_(std::make_shared<State>()) {}
+PendingWindow::PendingWindow(std::chrono::steady_clock::time_point deadline)
+    : state_(std::make_shared<State>(deadline)) {}
 
 ProgressPoster PendingWindow::Poster() const {
   return [state = state_](ProgressMessage message, std::size_t step) {
@@ -84,39 +92,53 @@ ProgressPoster PendingWindow::Poster() const {
 PauseFunction PendingWindow::Pauses(PauseFunction pause) const {
   return [state = state_, pause = std::move(pause)](std::chrono::milliseconds duration,
                                                     const platform::Cancellation& cancel) {
-    std::chrono::milliseconds left = duration;
+    const auto start = std::chrono::steady_clock::now();
+    const auto until_deadline = std::chrono::ceil<std::chrono::milliseconds>(state->deadline - start);
+    if (!state->decided.raised()) platform::WaitForAny({&state->decided, &cancel}, until_deadline);
+    if (cancel.raised()) return;
     {
-      std::unique_lock<std::mutex> hold(state->lock);
-      if (state->fate == State::Fate::kUnknown) {
-        const auto start = std::chrono::steady_clock::now();
-        state->decided.wait(hold, [&] { return state->fate != State::Fate::kUnknown; });
-        // The time waited counts, in whole milliseconds, so that a fate known
-        // at once leaves the pause as it was.
-        left -= std::chrono::floor<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-      }
+      std::lock_guard<std::mutex> hold(state->lock);
+      if (state->fate == State::Fate::kUnknown) state->DecideNone(kWindowLate);
       if (state->fate == State::Fate::kNone) return;
     }
+    // The time waited counts, in whole milliseconds, so that a fate known
+    // at once leaves the pause as it was.
+    const auto left = duration -
+                      std::chrono::floor<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     if (pause && left > std::chrono::milliseconds::zero()) pause(left, cancel);
   };
 }
 
 bool PendingWindow::Opened(ProgressPoster window_poster) {
   std::lock_guard<std::mutex> hold(state_->lock);
+  if (state_->fate == State::Fate::kUnknown && std::chrono::steady_clock::now() >= state_->deadline) {
+    state_->DecideNone(kWindowLate);
+  }
+  if (state_->fate == State::Fate::kNone) {
+    window_poster(ProgressMessage::kClose, 0);
+    return false;
+  }
   state_->window = std::move(window_poster);
   state_->fate = State::Fate::kOpened;
   for (const std::size_t step : state_->held_steps) state_->window(ProgressMessage::kStep, step);
   const bool closed = state_->held_close;
   if (closed) state_->window(ProgressMessage::kClose, 0);
   state_->held_steps.clear();
-  state_->decided.notify_all();
+  state_->decided.Raise();
   return !closed;
 }
 
-void PendingWindow::NoWindow() {
+void PendingWindow::NoWindow(std::string reason) {
   std::lock_guard<std::mutex> hold(state_->lock);
-  state_->fate = State::Fate::kNone;
-  state_->held_steps.clear();
-  state_->decided.notify_all();
+  if (state_->fate == State::Fate::kUnknown) state_->DecideNone(std::move(reason));
+}
+
+bool PendingWindow::Decided() const { return state_->decided.raised(); }
+
+std::string PendingWindow::Failure() {
+  std::lock_guard<std::mutex> hold(state_->lock);
+  if (state_->fate == State::Fate::kUnknown) state_->DecideNone(kWindowLate);
+  return state_->fate == State::Fate::kOpened ? std::string() : state_->reason;
 }
 
 }  // namespace quillwave

@@ -1,61 +1,72 @@
-// Running the discovery worker beside the progress window's message loop.
+// The progress window beside the lookup: the window lives on a thread of
+// its own, so that a toolkit that never answers (a display or session bus
+// that accepts and stays silent) holds up nothing of the launch.
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <string>
 
 #include "discovery/discovery_worker.h"
 
 namespace quillwave {
 
-// The worker thread as the main thread sees it: started, then waited for
-// at most a while. The thread is detached; what it shares with the main
-// thread outlives both.
-class DiscoveryThread {
+// A thread the launch can wait for at most a while, then leave behind. It
+// is detached: what it shares with the launch is owned by its callable, so
+// it outlives the launch's wait safely; a process that ends leaves it too.
+class BackgroundThread {
  public:
-  // Starts RunDiscovery on its own thread; `started()` is false when the
-  // system gave no thread.
-  DiscoveryThread(std::unique_ptr<DiscoveryRequest> request, DiscoveryContext context);
-  DiscoveryThread(const DiscoveryThread&) = delete;
-  DiscoveryThread& operator=(const DiscoveryThread&) = delete;
+  // Starts `body`; `started()` is false when the system gave no thread.
+  explicit BackgroundThread(std::function<void()> body);
+  BackgroundThread(const BackgroundThread&) = delete;
+  BackgroundThread& operator=(const BackgroundThread&) = delete;
 
   bool started() const { return state_ != nullptr; }
-  // True when the worker has ended within the limit.
+  // True when the body has returned within the limit (at once when none started).
   bool WaitFor(std::chrono::milliseconds limit);
-  // Until the worker has ended (at once when none started).
-  void Wait();
 
  private:
   struct State;
   std::shared_ptr<State> state_;
 };
 
-// The progress window as the worker sees it while the main thread is still
-// making it. The worker starts first, since making a window can take a while
-// (on Linux the toolkit's start); until the window's fate is known its posts
-// are held, and a pause does not end before the fate is known, the time
-// waited counting toward the pause. So the first pause covers the making of
-// the window, and curl never runs while the main thread cannot yet answer a
-// request to end the launcher. Once the window exists the held posts go to
-// it and the narration goes on as usual; once no window is to come, posts
-// are dropped and every pause, the one under way included, ends at once,
-// since nobody reads the narration.
+// Why a window that never showed itself in time is not waited for.
+inline constexpr char kWindowLate[] = "window did not appear within 2 s";
+
+// The progress window as the lookup sees it while the window's thread is
+// still making it (on Linux the toolkit's start, which can take a while or,
+// with a silent display or bus, for ever). Until the window's fate is known
+// the lookup's posts are held, and a pause does not end before the fate is
+// known, the time waited counting toward the pause; so the narration goes at
+// a person's pace once the window shows it. The fate is known when the
+// window is shown (Opened), when it cannot be made (NoWindow), or at the
+// deadline, whichever comes first: from then on a window that had not shown
+// itself is no window. Without a window posts are dropped and every pause,
+// the one under way included, ends at once, since nobody reads the
+// narration. A cancel ends a wait for the fate at once.
 class PendingWindow {
  public:
-  PendingWindow();
+  explicit PendingWindow(std::chrono::steady_clock::time_point deadline);
 
-  // The worker's poster and pauses; both may outlive this object. Without
+  // The lookup's poster and pauses; both may outlive this object. Without
   // `pause` a pause only waits for the fate.
   ProgressPoster Poster() const;
   PauseFunction Pauses(PauseFunction pause) const;
 
-  // The window exists: the steps posted so far are posted to it once each,
-  // in order, then the worker's close if it came; later posts go straight
-  // to it. False when the close came already, so the window need not be
-  // shown.
+  // The window is shown: the steps posted so far are posted to it once each,
+  // in order, then the lookup's close if it came; later posts go straight
+  // to it. False when the window is to go at once, because the lookup's
+  // close came already or the launch went on without it; it is then asked to
+  // close.
   bool Opened(ProgressPoster window_poster);
-  // No window is to come.
-  void NoWindow();
+  // No window is to come, for the reason given (one short phrase).
+  void NoWindow(std::string reason);
+  // Whether the fate is known; a window made after that is not shown.
+  bool Decided() const;
+  // Once the lookup has ended: empty when the window was shown in time,
+  // else why there was none. A fate still unknown becomes "too late".
+  std::string Failure();
 
  private:
   struct State;

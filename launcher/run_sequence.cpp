@@ -4,11 +4,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "discovery/discovery_result.h"
 #include "housekeeping/previous_tabs.h"
@@ -22,6 +25,7 @@
 #include "platform/cancellation.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
+#include "platform/notice.h"
 #include "platform/paths.h"
 #include "platform/profile_lock.h"
 #include "platform/system.h"
@@ -81,16 +85,21 @@ LaunchOutcome DiscoveredOutcome(std::string status, const DiscoveryResult& found
   return outcome;
 }
 
-// Ends the process at once while the worker may still run, so no static
-// object is destroyed under it.
-[[noreturn]] void EndWithWorkerRunning(int exit_code) {
+// Ends the process at once while a thread of the launch (the window's, in
+// a toolkit that never answered) may still run, so no static object is
+// destroyed under it. The records are written durably before.
+[[noreturn]] void EndWithThreadRunning(int exit_code) {
   std::fflush(nullptr);
   std::_Exit(exit_code);
 }
 
-// A cancelled worker only ends curl and returns; one that takes longer is
-// left to the end of the process, which takes curl with it.
-constexpr std::chrono::milliseconds kCancelledWorkerWait{200};
+// How long the end of the process waits for the window's thread to end: it
+// only has to take its window down once the lookup has ended. A thread
+// stuck in the toolkit is left to the end of the process.
+constexpr std::chrono::milliseconds kWindowEndWait{500};
+constexpr std::chrono::milliseconds kCancelledWindowEndWait{100};
+// A toolkit that does not start within this is not waited for.
+constexpr std::chrono::milliseconds kToolkitStartLimit{2000};
 
 // After the system's request to end the launcher, it ends as that request
 // would have ended it, whatever the lookup found.
@@ -110,15 +119,48 @@ struct Run {
   std::wstring result_record_path{};
   PersonaConfig persona{};
   std::string_view start_page_note{};
+  std::chrono::steady_clock::time_point started_at = std::chrono::steady_clock::now();
+  // Threads that may still be inside the toolkit: the window's, and one
+  // that started the toolkit for an error message.
+  std::vector<std::unique_ptr<BackgroundThread>> toolkit_threads{};
 
   // A start that fails must not pass for a launch: the person sees why, and
   // the exit code says it. The record written before the attempt stays.
-  int Launch(const EngineSwitches& switches) const {
+  int Launch(const EngineSwitches& switches) {
     const platform::SpawnResult started = environment.start(EngineLaunch(engine_path, own_arguments, switches));
     if (started.started) return kExitOk;
-    environment.window.show_error(kNoticeCaption,
-                                  L"Engine could not be started:\n" + engine_path + L"\n\n" + started.reason);
+    ShowError(L"Engine could not be started:\n" + engine_path + L"\n\n" + started.reason);
     return kExitEngineProblem;
+  }
+
+  // The message goes to the person through the toolkit only once it has
+  // started, within a limit, and no other thread is inside it; else it takes
+  // the system's plain way (on Linux standard error).
+  void ShowError(const std::wstring& text) {
+    for (const auto& thread : toolkit_threads) {
+      if (!thread->WaitFor(kWindowEndWait)) {
+        platform::ShowErrorNotice(kNoticeCaption, text);
+        return;
+      }
+    }
+    const ProgressWindow& window = environment.window;
+    auto start = std::make_unique<BackgroundThread>([summary_rows = window.summary_rows] { summary_rows(); });
+    const bool toolkit_started = start->WaitFor(kToolkitStartLimit);
+    toolkit_threads.push_back(std::move(start));
+    if (!toolkit_started) {
+      platform::ShowErrorNotice(kNoticeCaption, text);
+      return;
+    }
+    window.show_error(kNoticeCaption, text);
+  }
+
+  // The process's end: a toolkit thread that has not ended by then is left
+  // behind, the process ending without waiting for it.
+  int End(int exit_code, bool cancelled = false) {
+    for (const auto& thread : toolkit_threads) {
+      if (!thread->WaitFor(cancelled ? kCancelledWindowEndWait : kWindowEndWait)) EndWithThreadRunning(exit_code);
+    }
+    return exit_code;
   }
 
   std::vector<std::wstring> WebglItems() const {
@@ -143,7 +185,7 @@ struct Run {
     return start_page_note;
   }
 
-  int DirectLaunch() const {
+  int DirectLaunch() {
     const std::string housekeeping = Housekeeping();
     EngineSwitches switches = DirectRecipe(persona, ReadMachineValues(), WebglItems(), own_arguments.list);
     const std::string_view start_page = FitStartPage(switches);
@@ -151,7 +193,7 @@ struct Run {
     return Launch(switches);
   }
 
-  int DiscoveryLaunch(const std::optional<std::string>& persona_text, const std::wstring& error_record_path) const {
+  int DiscoveryLaunch(const std::shared_ptr<const std::string>& persona_text, const std::wstring& error_record_path) {
     auto session = std::make_shared<LaunchSession>();
     ResetProgressSteps(session->steps);
     // From here until the lookup has ended, a request to end the launcher
@@ -159,65 +201,30 @@ struct Run {
     std::optional<platform::StopRequests> stop_requests;
     if (!environment.dry_run) stop_requests.emplace(session->cancel);
 
+    // The lookup runs here; the window, slower to make (on Linux the
+    // toolkit's start), comes on a thread of its own and shows the steps
+    // narrated meanwhile, if it shows itself in time.
+    DiscoveryContext context{environment.probe, nullptr, nullptr, session};
+    PendingWindow pending(started_at + environment.window_limit);
     std::string without_window = environment.without_window;
-    const auto request = [&] {
-      return std::make_unique<DiscoveryRequest>(DiscoveryRequest{persona, error_record_path});
-    };
-    bool worker_ended = true;
     if (without_window.empty()) {
-      // The lookup starts at once; the window, slower to make (on Linux the
-      // toolkit's start), follows and shows the steps narrated meanwhile.
-      PendingWindow pending;
-      DiscoveryThread worker(
-          request(), DiscoveryContext{environment.probe, pending.Pauses(environment.pause), pending.Poster(), session});
-      const ProgressWindow& window = environment.window;
-      // Only as many rows as the window shows: a persona of millions of keys
-      // costs no more memory than the file itself.
-      const SettingsSummary summary = persona_text ? BuildSettingsSummary(*persona_text, window.summary_rows())
-                                                   : SettingsSummary{};
-      // The person's close cancels the launch, curl included.
-      const auto on_person_close = [session] {
-        session->result.aborted.exchange(true);
-        session->cancel.Raise();
-      };
-      const WindowCreation created = window.create(summary, session, on_person_close);
-      if (created.created) {
-        // A window whose close the worker already asked for is not shown.
-        if (pending.Opened(window.poster())) window.show();
-        // Without a worker only the person's close ends the loop; a request to
-        // end the launcher is then handled as the system would.
-        if (!worker.started()) EndIfRequested(stop_requests);
-        window.run_loop();
-        // Once cancelled the worker has only to end curl; it is not waited for long.
-        const bool cancelled = session->cancel.raised() || session->result.aborted.load();
-        worker_ended = worker.WaitFor(cancelled ? std::min(environment.worker_wait, kCancelledWorkerWait)
-                                                : environment.worker_wait);
-        window.release();
+      auto window_thread = std::make_unique<BackgroundThread>(WindowBody(persona_text, session, pending));
+      if (window_thread->started()) {
+        context.pause = pending.Pauses(environment.pause);
+        context.post = pending.Poster();
+        toolkit_threads.push_back(std::move(window_thread));
       } else {
-        window.release();
-        without_window = created.failure.empty() ? "window creation failed" : created.failure;
-        // The lookup goes on without its pauses, or runs here when it had no thread.
-        pending.NoWindow();
-        if (worker.started()) {
-          worker.Wait();
-        } else {
-          RunDiscovery(request(), DiscoveryContext{environment.probe, nullptr, nullptr, session});
-        }
+        without_window = "window creation failed";
       }
-    } else {
-      // The same lookup on this thread; nobody reads the narration, so it does
-      // not pause.
-      RunDiscovery(request(), DiscoveryContext{environment.probe, nullptr, nullptr, session});
     }
+    RunDiscovery(std::make_unique<DiscoveryRequest>(DiscoveryRequest{persona, error_record_path}), context);
     // Nothing is recorded, deleted or started after such a request.
     EndIfRequested(stop_requests);
 
     const DiscoveryResult& found = session->result;
-    // A close by the person wins, even over a block the worker already set.
-    if (found.aborted.load()) {
-      if (!worker_ended) EndWithWorkerRunning(kExitOk);
-      return kExitOk;
-    }
+    // A close by the person wins, even over a block the lookup already set.
+    if (found.aborted.load()) return End(kExitOk, /*cancelled=*/true);
+    if (context.post) without_window = pending.Failure();
     const std::string window_note = without_window.empty()
                                         ? std::string()
                                         : "no progress window (" + without_window + "); discovery ran without it";
@@ -225,7 +232,7 @@ struct Run {
       WriteResultRecord(result_record_path,
                         DiscoveredOutcome("blocked", found, kProxyBlocked,
                                           JoinNotes({"see .corvane-launcher-error.json for details", window_note})));
-      return kExitBlocked;
+      return End(kExitBlocked);
     }
     EngineSwitches switches = ProfileAndDiscoveredSwitches(persona, WebglItems(), found);
     const std::string housekeeping = Housekeeping();
@@ -233,7 +240,33 @@ struct Run {
     const std::string_view start_page = FitStartPage(switches);
     WriteResultRecord(result_record_path,
                       DiscoveredOutcome("ok", found, "", JoinNotes({window_note, housekeeping, start_page})));
-    return Launch(switches);
+    return End(Launch(switches));
+  }
+
+  // The window's life on its own thread: the summary (only as many rows as
+  // the window shows: a persona of millions of keys costs no more memory
+  // than the file itself), the window, its loop. Everything it uses is its
+  // own or shared, since the launch may end without waiting for it.
+  std::function<void()> WindowBody(const std::shared_ptr<const std::string>& text,
+                                   const std::shared_ptr<LaunchSession>& session, const PendingWindow& pending) const {
+    return [window = environment.window, text, session, pending = pending]() mutable {
+      const SettingsSummary summary = text ? BuildSettingsSummary(*text, window.summary_rows()) : SettingsSummary{};
+      // The person's close cancels the launch, curl included.
+      const auto on_person_close = [session] {
+        session->result.aborted.exchange(true);
+        session->cancel.Raise();
+      };
+      const WindowCreation created = window.create(summary, session, on_person_close);
+      if (!created.created || pending.Decided()) {
+        window.release();
+        pending.NoWindow(created.failure.empty() ? "window creation failed" : created.failure);
+        return;
+      }
+      window.show();
+      pending.Opened(window.poster());
+      window.run_loop();
+      window.release();
+    };
   }
 };
 
@@ -262,13 +295,12 @@ LaunchEnvironment SystemLaunchEnvironment(void* instance) {
 int RunLauncher(const platform::OwnArguments& own_arguments, const LaunchEnvironment& environment) {
   // The separator is always added, even after a drive root.
   const std::wstring engine_path = environment.launcher_dir + platform::kPathSeparator + platform::kEngineFileName;
+  Run run{environment, own_arguments, engine_path};
   if (!platform::PathExists(engine_path)) {
-    environment.window.show_error(kNoticeCaption,
-                                  L"Engine binary not found:\n" + engine_path + L"\n\nReinstall Quillwave.");
-    return kExitEngineProblem;
+    run.ShowError(L"Engine binary not found:\n" + engine_path + L"\n\nReinstall Quillwave.");
+    return run.End(kExitEngineProblem);
   }
 
-  Run run{environment, own_arguments, engine_path};
   run.user_data_dir = UserDataDirFromArguments(own_arguments.list);
   const std::wstring data_folder = LauncherDataFolderIn(environment.local_app_data);
   // Records go nowhere in a rehearsal: an empty path writes nothing.
@@ -278,7 +310,9 @@ int RunLauncher(const platform::OwnArguments& own_arguments, const LaunchEnviron
   run.result_record_path = record_path(kResultRecordName);
   // The file is read once; the settings summary, which only the progress
   // window shows, is built from the same text when the window is needed.
-  const std::optional<std::string> persona_text = ReadTextFile(LocateConfigFile(run.user_data_dir, data_folder));
+  std::optional<std::string> read = ReadTextFile(LocateConfigFile(run.user_data_dir, data_folder));
+  // Shared, not copied: the window's thread reads it too, and may outlive the launch.
+  const auto persona_text = read ? std::make_shared<const std::string>(std::move(*read)) : nullptr;
   run.persona = persona_text ? ParsePersonaConfig(*persona_text) : PersonaConfig{};
   // A start page the engine would take for a switch could make it run a
   // program (--renderer-cmd-prefix=...): the default page is used instead.
@@ -290,7 +324,7 @@ int RunLauncher(const platform::OwnArguments& own_arguments, const LaunchEnviron
     run.start_page_note = kStartPageIgnored;
   }
 
-  if (!NeedsDiscovery(run.persona)) return run.DirectLaunch();
+  if (!NeedsDiscovery(run.persona)) return run.End(run.DirectLaunch());
   return run.DiscoveryLaunch(persona_text, record_path(kErrorRecordName));
 }
 

@@ -30,7 +30,9 @@ struct LaunchEnvironment {
   ProbeFunction probe;
   PauseFunction pause;
   std::function<platform::SpawnResult(const platform::ProcessLaunch&)> start;
-  std::chrono::milliseconds worker_wait{6000};
+  // A progress window not shown this long after the launch's start is no
+  // window: the lookup goes on without it.
+  std::chrono::milliseconds window_limit{2000};
   // Set when the launch is to run without its progress window whatever the
   // system could show, saying why for the record; the window is then not
   // even tried.

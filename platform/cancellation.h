@@ -6,12 +6,15 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 
 namespace quillwave::platform {
 
 // Raised once, never lowered. Waits that watch it (RunCapturingOutput,
-// WaitFor) return as soon as it is raised, from whichever thread.
+// WaitFor, WaitForAny) return as soon as it is raised, from whichever thread.
+// It also serves as a one-time event between threads ("the window's fate is
+// known"), so that a wait can watch that and a cancel at once.
 class Cancellation {
  public:
   Cancellation();
@@ -30,13 +33,18 @@ class Cancellation {
   std::intptr_t waitable() const noexcept { return waitable_; }
 
  private:
-  // One wait of at most `limit_ms` on the waitable (or a short sleep
-  // without one); it may return early for any reason.
-  void WaitOnce(std::int64_t limit_ms) const;
-
   std::atomic<bool> raised_{false};
   std::intptr_t waitable_ = -1;
 };
+
+// Returns as soon as one of `events` is raised, or after `limit`; true when
+// one is.
+bool WaitForAny(std::initializer_list<const Cancellation*> events, std::chrono::milliseconds limit);
+
+// One wait of the system of at most `limit_ms` on the events' waitables (a
+// short sleep when one has none); it may return early for any reason. The
+// loop of WaitForAny is the only caller.
+void WaitOnceOnAny(std::initializer_list<const Cancellation*> events, std::int64_t limit_ms);
 
 // While one lives, the system's requests to end the process (POSIX:
 // SIGTERM, SIGINT and SIGHUP, each unless it was ignored when this began)

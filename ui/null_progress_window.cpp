@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <thread>
 
 namespace quillwave {
 namespace {
@@ -29,6 +30,7 @@ ProgressWindow NullProgressWindow(NullWindowScript script, std::shared_ptr<NullW
   window.summary_rows = [state] { return state->script.opens ? state->script.summary_rows : 0; };
   window.create = [state](const SettingsSummary& summary, std::shared_ptr<LaunchSession>,
                           std::function<void()> on_person_close) {
+    std::this_thread::sleep_for(state->script.create_takes);
     std::lock_guard<std::mutex> hold(state->log->lock);
     state->log->created = state->script.opens;
     state->log->summary = summary;
@@ -36,8 +38,12 @@ ProgressWindow NullProgressWindow(NullWindowScript script, std::shared_ptr<NullW
     return WindowCreation{state->script.opens, state->script.opens ? std::string() : state->script.failure};
   };
   window.show = [state] {
-    std::lock_guard<std::mutex> hold(state->log->lock);
-    state->log->shown = true;
+    {
+      std::lock_guard<std::mutex> hold(state->log->lock);
+      state->log->shown = true;
+    }
+    // Before the lookup's own close has been handled, whenever that comes.
+    if (state->script.person_closes && state->on_person_close) state->on_person_close();
   };
   window.poster = [state]() -> ProgressPoster {
     return [state](ProgressMessage message, std::size_t) {
@@ -51,11 +57,7 @@ ProgressWindow NullProgressWindow(NullWindowScript script, std::shared_ptr<NullW
     };
   };
   window.run_loop = [state] {
-    if (state->script.person_closes) {
-      // Before the worker's own close has been handled, whenever that comes.
-      if (state->on_person_close) state->on_person_close();
-      return;
-    }
+    if (state->script.person_closes) return;  // the close took the window down
     std::unique_lock<std::mutex> hold(state->lock);
     state->posted.wait_for(hold, kPatience, [&] { return state->closed; });
   };

@@ -1,8 +1,9 @@
 // A progress window that shows nothing, so the whole launch can run in the
-// test process: it opens or not as told, lets the worker's close end its
-// loop, and can play a person who closes it.
+// test process: it opens or not as told, as slowly as told, lets the
+// lookup's close end its loop, and can play a person who closes it.
 #pragma once
 
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -14,9 +15,10 @@ namespace quillwave {
 
 struct NullWindowScript {
   bool opens = true;                   // false: no window can be made
-  bool person_closes = false;          // true: the person closes it as soon as its loop runs
+  bool person_closes = false;          // true: the person closes it the moment it is shown
   std::string failure = "no display";  // why it cannot be made
   std::size_t summary_rows = SummaryRowsShown(1080);
+  std::chrono::milliseconds create_takes{0};  // a slow toolkit
 };
 
 // What the window was asked to do, for the test to read afterwards.

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
+#include <vector>
 
 #include "platform/cancellation.h"
 
@@ -46,10 +47,17 @@ void Cancellation::Raise() noexcept {
   [[maybe_unused]] const ssize_t put = ::write(static_cast<int>(waitable_), &one, sizeof one);
 }
 
-void Cancellation::WaitOnce(std::int64_t limit_ms) const {
-  pollfd watched{static_cast<int>(waitable_), POLLIN, 0};
-  const std::int64_t wait_ms = waitable_ >= 0 ? limit_ms : std::min<std::int64_t>(limit_ms, 10);
-  ::poll(&watched, 1, static_cast<int>(std::min<std::int64_t>(wait_ms, 1 << 30)));
+void WaitOnceOnAny(std::initializer_list<const Cancellation*> events, std::int64_t limit_ms) {
+  std::vector<pollfd> watched;
+  watched.reserve(events.size());
+  bool blind = false;  // an event without a descriptor is only seen by looking again
+  for (const Cancellation* event : events) {
+    blind = blind || event->waitable() < 0;
+    watched.push_back({static_cast<int>(event->waitable()), POLLIN, 0});
+  }
+  const std::int64_t wait_ms = blind ? std::min<std::int64_t>(limit_ms, 10) : limit_ms;
+  // poll() skips an entry whose descriptor is negative.
+  ::poll(watched.data(), watched.size(), static_cast<int>(std::min<std::int64_t>(wait_ms, 1 << 30)));
 }
 
 struct StopRequests::Saved {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include "platform/cancellation.h"
 
@@ -21,13 +22,21 @@ void Cancellation::Raise() noexcept {
   ::SetEvent(reinterpret_cast<HANDLE>(waitable_));
 }
 
-void Cancellation::WaitOnce(std::int64_t limit_ms) const {
-  if (waitable_ == -1) {
-    ::Sleep(static_cast<DWORD>(std::min<std::int64_t>(limit_ms, 10)));
-  } else {
-    ::WaitForSingleObject(reinterpret_cast<HANDLE>(waitable_),
-                          static_cast<DWORD>(std::min<std::int64_t>(limit_ms, 1 << 30)));
+void WaitOnceOnAny(std::initializer_list<const Cancellation*> events, std::int64_t limit_ms) {
+  std::vector<HANDLE> watched;
+  watched.reserve(events.size());
+  bool blind = events.size() == 0 || events.size() > MAXIMUM_WAIT_OBJECTS;
+  for (const Cancellation* event : events) {
+    // An event the system gave no handle is only seen by looking again.
+    blind = blind || event->waitable() == -1;
+    watched.push_back(reinterpret_cast<HANDLE>(event->waitable()));
   }
+  if (blind) {
+    ::Sleep(static_cast<DWORD>(std::min<std::int64_t>(limit_ms, 10)));
+    return;
+  }
+  ::WaitForMultipleObjects(static_cast<DWORD>(watched.size()), watched.data(), FALSE,
+                           static_cast<DWORD>(std::min<std::int64_t>(limit_ms, 1 << 30)));
 }
 
 // A GUI program on Windows receives no stop request of this kind: the

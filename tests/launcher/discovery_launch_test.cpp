@@ -1,5 +1,5 @@
-// The worker on its own thread against a main thread that paints and reads
-// the result, as the launcher runs them; built with ThreadSanitizer in CI.
+// The lookup and the window on threads of their own, as the launcher runs
+// them: one narrates, the other paints; built with ThreadSanitizer in CI.
 #include "launcher/discovery_launch.h"
 
 #include <gtest/gtest.h>
@@ -59,16 +59,25 @@ std::unique_ptr<DiscoveryRequest> Request() {
   return request;
 }
 
-TEST(DiscoveryThread, ResultsWrittenBeforeTheCloseAreSeenAfterIt) {
+// Started as a background thread, the lookup plays the side the window's
+// thread plays in a launch: the two meet only in the steps and the posts.
+BackgroundThread Lookup(Shared& shared, std::function<ProbeOutcome()> probe) {
+  std::shared_ptr<DiscoveryRequest> request = Request();
+  return BackgroundThread([request, context = ContextFor(shared, std::move(probe))] {
+    RunDiscovery(std::make_unique<DiscoveryRequest>(*request), context);
+  });
+}
+
+TEST(BackgroundThread, ResultsWrittenBeforeTheCloseAreSeenAfterIt) {
   Shared shared;
   ResetProgressSteps(shared.steps);
-  DiscoveryThread worker(Request(), ContextFor(shared, [] {
-                           ProbeOutcome outcome;
-                           outcome.ip = "203.0.113.9";
-                           outcome.timezone = "Europe/Berlin";
-                           outcome.elapsed_ms = 42;
-                           return outcome;
-                         }));
+  BackgroundThread worker = Lookup(shared, [] {
+    ProbeOutcome outcome;
+    outcome.ip = "203.0.113.9";
+    outcome.timezone = "Europe/Berlin";
+    outcome.elapsed_ms = 42;
+    return outcome;
+  });
   ASSERT_TRUE(worker.started());
   int repaints = 0;
   for (auto message = shared.mailbox.Take(); message.first != ProgressMessage::kClose;
@@ -86,18 +95,18 @@ TEST(DiscoveryThread, ResultsWrittenBeforeTheCloseAreSeenAfterIt) {
   EXPECT_EQ(SnapshotProgressSteps(shared.steps)[1].detail, L"203.0.113.9");
 }
 
-TEST(DiscoveryThread, ACancelDuringTheProbeLeavesTheWorkerRunningAndTheWaitBounded) {
+TEST(BackgroundThread, ACancelDuringTheProbeLeavesTheThreadRunningAndTheWaitBounded) {
   Shared shared;
   std::mutex gate_lock;
   std::condition_variable gate;
   bool inside = false, open = false;
-  DiscoveryThread worker(Request(), ContextFor(shared, [&] {
-                           std::unique_lock<std::mutex> hold(gate_lock);
-                           inside = true;
-                           gate.notify_all();
-                           gate.wait(hold, [&] { return open; });
-                           return ProbeOutcome{};
-                         }));
+  BackgroundThread worker = Lookup(shared, [&] {
+    std::unique_lock<std::mutex> hold(gate_lock);
+    inside = true;
+    gate.notify_all();
+    gate.wait(hold, [&] { return open; });
+    return ProbeOutcome{};
+  });
   {
     std::unique_lock<std::mutex> hold(gate_lock);
     ASSERT_TRUE(gate.wait_for(hold, 10s, [&] { return inside; }));
@@ -114,12 +123,14 @@ TEST(DiscoveryThread, ACancelDuringTheProbeLeavesTheWorkerRunningAndTheWaitBound
   for (const auto& message : shared.mailbox.messages) EXPECT_EQ(message.first, ProgressMessage::kStep);
 }
 
-// The worker starts before its window exists.
+const auto kLater = std::chrono::steady_clock::now() + 1h;
+
+// The lookup starts before its window exists.
 TEST(PendingWindow, HoldsPostsUntilTheWindowOpensAndDropsThemWithoutOne) {
   using Posts = std::vector<std::pair<ProgressMessage, std::size_t>>;
   Posts got;
   const ProgressPoster window = [&got](ProgressMessage message, std::size_t step) { got.emplace_back(message, step); };
-  PendingWindow pending;
+  PendingWindow pending(kLater);
   const ProgressPoster post = pending.Poster();
   for (const std::size_t step : {0, 1, 1, 0}) post(ProgressMessage::kStep, step);
   EXPECT_TRUE(got.empty());
@@ -128,18 +139,26 @@ TEST(PendingWindow, HoldsPostsUntilTheWindowOpensAndDropsThemWithoutOne) {
   EXPECT_EQ(got, (Posts{{ProgressMessage::kStep, 0}, {ProgressMessage::kStep, 1}, {ProgressMessage::kStep, 2}}));
 
   got.clear();
-  PendingWindow ended;
+  PendingWindow ended(kLater);
   ended.Poster()(ProgressMessage::kStep, 3);
   ended.Poster()(ProgressMessage::kClose, 0);
   EXPECT_FALSE(ended.Opened(window)) << "the worker's close came first: nothing to show";
   EXPECT_EQ(got, (Posts{{ProgressMessage::kStep, 3}, {ProgressMessage::kClose, 0}}));
 
   got.clear();
-  PendingWindow none;
+  PendingWindow none(kLater);
   none.Poster()(ProgressMessage::kStep, 0);
-  none.NoWindow();
+  none.NoWindow("no display");
   none.Poster()(ProgressMessage::kClose, 0);
   EXPECT_TRUE(got.empty());
+  EXPECT_EQ(none.Failure(), "no display");
+
+  // Shown after its deadline, a window is told to go at once and counts as none.
+  PendingWindow late(std::chrono::steady_clock::now());
+  late.Poster()(ProgressMessage::kStep, 1);
+  EXPECT_FALSE(late.Opened(window));
+  EXPECT_EQ(got, (Posts{{ProgressMessage::kClose, 0}}));
+  EXPECT_EQ(late.Failure(), kWindowLate);
 }
 
 TEST(PendingWindow, APauseLastsUntilTheWindowIsThereAndEndsAtOnceWithoutOne) {
@@ -149,7 +168,7 @@ TEST(PendingWindow, APauseLastsUntilTheWindowIsThereAndEndsAtOnceWithoutOne) {
   };
   platform::Cancellation cancel;
 
-  PendingWindow opened;
+  PendingWindow opened(kLater);
   opened.Opened([](ProgressMessage, std::size_t) {});
   opened.Pauses(pause)(120ms, cancel);
   ASSERT_EQ(paused, std::vector<std::chrono::milliseconds>{120ms}) << "a window already there pauses in full";
@@ -159,13 +178,13 @@ TEST(PendingWindow, APauseLastsUntilTheWindowIsThereAndEndsAtOnceWithoutOne) {
   for (const bool window_comes : {true, false}) {
     SCOPED_TRACE(window_comes ? "the window comes" : "no window comes");
     paused.clear();
-    PendingWindow pending;
+    PendingWindow pending(kLater);
     const auto start = std::chrono::steady_clock::now();
     std::thread worker([&] { pending.Pauses(pause)(10s, cancel); });
     if (window_comes) {
       pending.Opened([](ProgressMessage, std::size_t) {});
     } else {
-      pending.NoWindow();
+      pending.NoWindow("no display");
     }
     worker.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
@@ -177,6 +196,20 @@ TEST(PendingWindow, APauseLastsUntilTheWindowIsThereAndEndsAtOnceWithoutOne) {
       EXPECT_TRUE(paused.empty());
     }
   }
+
+  // A window that never comes is waited for until the deadline, a cancel
+  // ends the wait at once; neither pauses further.
+  paused.clear();
+  PendingWindow silent(std::chrono::steady_clock::now() + 50ms);
+  silent.Pauses(pause)(10s, cancel);
+  EXPECT_EQ(silent.Failure(), kWindowLate);
+  PendingWindow stuck(kLater);
+  platform::Cancellation stop;
+  std::thread worker([&] { stuck.Pauses(pause)(10s, stop); });
+  stop.Raise();
+  worker.join();
+  EXPECT_FALSE(stuck.Decided());
+  EXPECT_TRUE(paused.empty());
 }
 
 }  // namespace

@@ -39,6 +39,25 @@ class LoopbackPort {
   int port_ = 0;
 };
 
+// An X display on loopback that accepts connections and never answers, as
+// a frozen or unreachable remote X server behind a live tunnel does: its
+// name for DISPLAY is "127.0.0.1:N" (TCP port 6000 + N).
+struct SilentDisplay {
+  std::unique_ptr<LoopbackPort> port;
+  std::string name;
+};
+SilentDisplay StartSilentDisplay();
+
+// A Unix socket at `path` that accepts connections and never answers, as a
+// hung session bus does.
+class SilentUnixSocket {
+ public:
+  explicit SilentUnixSocket(const std::filesystem::path& path);
+
+ private:
+  platform::UniqueFd socket_;
+};
+
 // An answer the server streams: `piece` sent `repeat` times under one
 // Content-Length (so a huge body costs no memory), and with `cut_after`
 // the connection closes after that many body bytes, mid-answer.

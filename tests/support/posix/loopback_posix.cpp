@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -65,6 +66,30 @@ UniqueFd BoundLoopbackSocket(int& port) {
 LoopbackPort::LoopbackPort(bool listening, int port) : port_(port) {
   socket_ = BoundLoopbackSocket(port_);
   if (listening && ::listen(socket_.get(), 16) != 0) throw std::runtime_error("cannot listen on a loopback socket");
+}
+
+SilentDisplay StartSilentDisplay() {
+  for (int number = 60; number < 100; ++number) {
+    try {
+      return {std::make_unique<LoopbackPort>(/*listening=*/true, 6000 + number), "127.0.0.1:" + std::to_string(number)};
+    } catch (const std::runtime_error&) {
+      // taken: the next display number
+    }
+  }
+  throw std::runtime_error("no free X display port on loopback");
+}
+
+SilentUnixSocket::SilentUnixSocket(const std::filesystem::path& path)
+    : socket_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string name = path.string();
+  if (name.size() >= sizeof address.sun_path) throw std::runtime_error("socket path too long: " + name);
+  std::memcpy(address.sun_path, name.c_str(), name.size() + 1);
+  if (!socket_.valid() || ::bind(socket_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(socket_.get(), 16) != 0) {
+    throw std::runtime_error("cannot listen on " + name + ": " + std::strerror(errno));
+  }
 }
 
 int UnusedLoopbackPort() {
