@@ -288,6 +288,11 @@ TEST_F(DiscoveryBlackBox, ACancelledLookupEndsCurlAndTheLauncherAtOnce) {
     if (const char* asan = std::getenv("ASAN_OPTIONS")) {
       environment.push_back({L"ASAN_OPTIONS", Widen(std::string(asan) + ":detect_leaks=0")});
     }
+    // ThreadSanitizer sleeps a second at exit while another thread (here the
+    // window's, winding down) is still there.
+    if (const char* tsan = std::getenv("TSAN_OPTIONS")) {
+      environment.push_back({L"TSAN_OPTIONS", Widen(std::string(tsan) + " atexit_sleep_ms=0")});
+    }
     test::ChildOptions options;
     options.environment = EnvironmentFor({row.name, row.shown, "", row.silent}, environment);
     test::RunningChild running(launcher(), {user_data_arg()}, options);
