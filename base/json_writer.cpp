@@ -7,7 +7,7 @@
 
 namespace quillwave {
 
-std::string EscapeJsonString(std::string_view utf8) {
+std::string EscapeJsonString(std::string_view utf8, InvalidUtf8 invalid) {
   std::string out;
   out.reserve(utf8.size() + 8);
   std::size_t i = 0;
@@ -17,7 +17,7 @@ std::string EscapeJsonString(std::string_view utf8) {
       // Copy valid multi-byte characters as they are; a cut or invalid one
       // would make the whole record unreadable for strict JSON readers.
       const Utf8Sequence sequence = Utf8SequenceAt(utf8, i);
-      if (sequence.valid) {
+      if (sequence.valid || invalid == InvalidUtf8::kKeep) {
         out.append(utf8.substr(i, sequence.length));
       } else {
         out += "\\ufffd";

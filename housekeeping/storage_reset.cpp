@@ -58,8 +58,8 @@ std::vector<std::string_view> StorageKinds() {
   return kinds;
 }
 
-StorageResetResult ResetProfileStorage(const std::wstring& user_data_dir, const StorageResetSelection& selection) {
-  StorageResetResult result;
+KeptEntries ResetProfileStorage(const std::wstring& user_data_dir, const StorageResetSelection& selection) {
+  KeptEntries result;
   if (user_data_dir.empty() || selection.empty()) return result;
   const bool all = Selected(selection, "all");
   bool any = all;
@@ -79,9 +79,7 @@ StorageResetResult ResetProfileStorage(const std::wstring& user_data_dir, const 
       components.push_back(target.first);
       if (!target.second.empty()) components.push_back(target.second);
       // Each target is tried on its own: one that stays never stops the rest.
-      const platform::Removal removal = platform::RemoveBelow(user_data_dir, components, category.kind);
-      if (result.kept == 0) result.first_kept = removal.first_kept;
-      result.kept += removal.kept;
+      AddKept(result, platform::RemoveBelow(user_data_dir, components, category.kind));
     }
   }
   return result;

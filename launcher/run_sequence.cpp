@@ -50,15 +50,6 @@ bool WantsHousekeeping(const PersonaConfig& persona, const std::wstring& user_da
   return false;
 }
 
-// Returns the record's note on what the storage reset had to keep, or
-// nothing when it removed all it was asked to.
-std::string DoHousekeeping(const PersonaConfig& persona, const std::wstring& user_data_dir) {
-  if (persona.closePreviousTabs) ClosePreviousTabs(user_data_dir);
-  const StorageResetResult reset = ResetProfileStorage(user_data_dir, persona.granularStorageReset);
-  if (reset.kept == 0) return {};
-  return "storage reset incomplete: " + std::to_string(reset.kept) + " kept, first " + Narrow(reset.first_kept);
-}
-
 // Notes for the record's message, in the order they arose; empty ones are left out.
 std::string JoinNotes(std::initializer_list<std::string_view> notes) {
   std::string joined;
@@ -68,6 +59,23 @@ std::string JoinNotes(std::initializer_list<std::string_view> notes) {
     joined += note;
   }
   return joined;
+}
+
+// Returns the record's notes on what each step had to keep, or nothing
+// when it removed all it was asked to: a step that silently left tabs
+// would have the engine restore them.
+std::string DoHousekeeping(const PersonaConfig& persona, const std::wstring& user_data_dir) {
+  std::string tabs_note;
+  if (const KeptEntries tabs = persona.closePreviousTabs ? ClosePreviousTabs(user_data_dir) : KeptEntries{};
+      tabs.kept != 0) {
+    tabs_note = "previous tabs kept: " + std::to_string(tabs.kept) + ", first " + PathInNote(tabs.first_kept);
+  }
+  std::string reset_note;
+  if (const KeptEntries reset = ResetProfileStorage(user_data_dir, persona.granularStorageReset); reset.kept != 0) {
+    reset_note = "storage reset incomplete: " + std::to_string(reset.kept) + " kept, first " +
+                 PathInNote(reset.first_kept);
+  }
+  return JoinNotes({tabs_note, reset_note});
 }
 
 // The record's discovery members from what the worker left.

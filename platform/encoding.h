@@ -22,6 +22,16 @@ std::wstring BytesToWide(std::string_view bytes);
 std::string WideToBytes(std::wstring_view wide);
 #endif
 
+// A path or argument as the system holds it, for showing it exactly: on
+// POSIX its very bytes, on Windows (UTF-16 names) its UTF-8.
+inline std::string SystemBytes(std::wstring_view wide) {
+#ifdef _WIN32
+  return WideToUtf8(wide);
+#else
+  return WideToBytes(wide);
+#endif
+}
+
 }  // namespace quillwave::platform
 
 namespace quillwave {

@@ -25,7 +25,8 @@ std::wstring SystemCommandLine(const ProcessLaunch& launch);
 
 // Whether the system can start a program with these arguments: Linux takes
 // no single argument of 128 KiB or more (MAX_ARG_STRLEN) and no more than its
-// argument space with the environment; Windows no command line longer than
+// argument space with the environment, each counted in the bytes the program
+// receives; Windows no command line longer than
 // 32 766 characters (32 767 with the terminating NUL).
 bool ArgumentsFitSystem(const ProcessLaunch& launch);
 

@@ -1,10 +1,37 @@
 #include "report/result_record.h"
 
+#include <cstdio>
+
 #include "base/json_writer.h"
 #include "base/version.h"
+#include "platform/encoding.h"
 #include "report/record_files.h"
 
 namespace quillwave {
+
+std::string PathInNote(std::wstring_view path) {
+  const std::string utf8 = Narrow(path);
+  std::string written;
+  written.reserve(utf8.size());
+  const auto encode = [&written](char byte) {
+    char encoded[4];
+    std::snprintf(encoded, sizeof encoded, "%%%02X", static_cast<unsigned char>(byte));
+    written += encoded;
+  };
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(utf8[i]);
+    if (byte == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) < 0xA0) {
+      // U+0080 to U+009F: both bytes of the character.
+      encode(utf8[i]);
+      encode(utf8[++i]);
+    } else if (byte < 0x20 || byte == 0x7F || byte == '%' || byte == ';') {
+      encode(utf8[i]);
+    } else {
+      written += utf8[i];
+    }
+  }
+  return written;
+}
 
 std::string FormatResultRecord(const LaunchOutcome& outcome, std::string_view timestamp) {
   std::string record = "{\"schema\":1,\"ts\":\"";

@@ -26,6 +26,13 @@ struct LaunchOutcome {
   std::string provider{};
 };
 
+// A path as the record's message names it: UTF-8 (a byte or character no
+// UTF-8 holds becomes U+FFFD) with '%', ';' and every control character
+// (below U+0020, U+007F to U+009F) percent-encoded byte by byte, "%3B" for
+// ';'. So no name can hold the separator "; " of the notes or end a line,
+// and a reader can always tell where a note ends.
+std::string PathInNote(std::wstring_view path);
+
 // The record text, fifteen members in fixed order, ending in "}\n".
 std::string FormatResultRecord(const LaunchOutcome& outcome, std::string_view timestamp);
 

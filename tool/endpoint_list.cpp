@@ -2,7 +2,6 @@
 
 #include <string_view>
 
-#include "base/json_writer.h"
 #include "discovery/discovery_worker.h"
 #include "discovery/endpoints.h"
 #include "tool/findings.h"
@@ -11,8 +10,6 @@ namespace quillwave {
 namespace {
 
 constexpr std::size_t kKeyDigitsShown = 4;
-
-std::string Quoted(std::string_view value) { return "\"" + EscapeJsonString(value) + "\""; }
 
 std::string KeyStart() { return std::string(std::string_view(endpoints::kApiKey).substr(0, kKeyDigitsShown)); }
 
@@ -49,11 +46,11 @@ std::string EndpointsText() {
 std::string EndpointsJson() {
   std::string json = "{";
   for (const KnownEndpoint& known : KnownEndpoints()) {
-    json += Quoted(known.role) + ":{\"url\":" + Quoted(known.url) + ",\"name\":" + Quoted(known.name);
-    if (known.role == "secondary") json += ",\"label\":" + Quoted(endpoints::kSecondaryLabel);
+    json += JsonQuoted(known.role) + ":{\"url\":" + JsonQuoted(known.url) + ",\"name\":" + JsonQuoted(known.name);
+    if (known.role == "secondary") json += ",\"label\":" + JsonQuoted(endpoints::kSecondaryLabel);
     json += "},";
   }
-  return json + "\"api_key_start\":" + Quoted(KeyStart()) +
+  return json + "\"api_key_start\":" + JsonQuoted(KeyStart()) +
          ",\"placeholders\":" + (endpoints::kArePlaceholders ? "true" : "false") + "}\n";
 }
 

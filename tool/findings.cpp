@@ -94,15 +94,33 @@ std::string TerminalText(std::string_view text) {
   return safe;
 }
 
+std::string JsonQuoted(std::string_view bytes) { return "\"" + EscapeJsonString(bytes, InvalidUtf8::kKeep) + "\""; }
+
+std::string ShowBytesInJson(std::string_view json) {
+  std::string shown;
+  shown.reserve(json.size());
+  for (std::size_t i = 0; i < json.size();) {
+    const std::size_t length = static_cast<unsigned char>(json[i]) < 0x80 ? 1 : MultiByteSequenceAt(json, i);
+    if (length == 0) {
+      AppendEscaped(shown, "\\\\x%02x", static_cast<unsigned char>(json[i]));
+      ++i;
+    } else {
+      shown.append(json, i, length);
+      i += length;
+    }
+  }
+  return shown;
+}
+
 std::string PositionJson(std::size_t value) { return value == 0 ? "null" : std::to_string(value); }
 
 std::string FindingsJson(const std::vector<Finding>& findings) {
   std::string json = "[";
   for (const Finding& finding : findings) {
     if (json.size() > 1) json += ',';
-    json += "{\"severity\":\"" + finding.severity + "\",\"key\":\"" + EscapeJsonString(finding.key) +
-            "\",\"line\":" + PositionJson(finding.line) + ",\"column\":" + PositionJson(finding.column) +
-            ",\"message\":\"" + EscapeJsonString(finding.message) + "\"}";
+    json += "{\"severity\":\"" + finding.severity + "\",\"key\":" + JsonQuoted(finding.key) +
+            ",\"line\":" + PositionJson(finding.line) + ",\"column\":" + PositionJson(finding.column) +
+            ",\"message\":" + JsonQuoted(finding.message) + "}";
   }
   return json + "]";
 }

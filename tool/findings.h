@@ -50,6 +50,16 @@ class TextPositions {
 // U+009F \u009b, and bytes that are no UTF-8 \xff. Everything else is kept.
 std::string TerminalText(std::string_view text);
 
+// A JSON string, quoted. Bytes that are part of no valid UTF-8 sequence stay
+// as they are: ShowBytesInJson or TerminalText shows them at the output.
+std::string JsonQuoted(std::string_view bytes);
+
+// The tool's JSON output made valid UTF-8 so that it still tells every byte
+// apart: each byte that is part of no valid UTF-8 sequence (only strings can
+// hold one) becomes the four characters \xNN inside its string, written
+// "\\xff" in the JSON text.
+std::string ShowBytesInJson(std::string_view json);
+
 // The findings as JSON: a list of objects with severity, key, line, column
 // and message (line and column null when 0).
 std::string FindingsJson(const std::vector<Finding>& findings);

@@ -6,7 +6,6 @@
 #include <map>
 
 #include "base/json_readers.h"
-#include "base/json_writer.h"
 #include "base/utf16_text.h"
 #include "discovery/curl_probe.h"
 #include "discovery/discovery_worker.h"
@@ -178,7 +177,6 @@ std::string JoinedWithAnd(const std::vector<std::string>& items) {
 bool IsTrueText(std::string_view value) { return value == "true" || value == "1"; }
 bool IsFalseText(std::string_view value) { return value == "false" || value == "0"; }
 
-std::string Quoted(std::string_view value) { return "\"" + EscapeJsonString(value) + "\""; }
 std::string BoolJson(bool value) { return value ? "true" : "false"; }
 
 // The raw text of a value as written, for messages (shortened).
@@ -329,17 +327,17 @@ class Checker {
         const std::size_t string_at = at;
         if (key == "proxy-server") {
           if (at == npos || ReadStringField(text, key).empty()) at = SwitchProxyAt();
-          json = Quoted(MaskProxyPassword(p.proxyServer));
+          json = JsonQuoted(MaskProxyPassword(p.proxyServer));
         } else if (key == "webrtc-fake-public-ip") {
-          json = Quoted(ReadStringField(text, key));
+          json = JsonQuoted(ReadStringField(text, key));
         } else if (key == "on-proxy-fail") {
-          json = Quoted(p.onProxyFail);
+          json = JsonQuoted(p.onProxyFail);
         } else if (key == "start-page") {
-          json = Quoted(p.startPage);
+          json = JsonQuoted(p.startPage);
         } else if (key == "cdp-tcp-port") {
-          json = Quoted(p.cdpTcpPort);
+          json = JsonQuoted(p.cdpTcpPort);
         } else {
-          json = Quoted(p.webglProfile);
+          json = JsonQuoted(p.webglProfile);
         }
         const std::size_t any = FindField(text, key);
         if (string_at == npos && any != npos) {
@@ -369,7 +367,7 @@ class Checker {
         json = "{";
         for (const auto& [kind, on] : p.granularStorageReset) {
           if (json.size() > 1) json += ',';
-          json += Quoted(kind) + ":" + BoolJson(on);
+          json += JsonQuoted(kind) + ":" + BoolJson(on);
         }
         json += "}";
         const std::size_t any = FindField(text, key);
@@ -590,11 +588,11 @@ PersonaCheck CheckPersona(std::string_view bytes, const std::optional<std::strin
 
 std::string PersonaCheckJsonMembers(const PersonaCheck& check) {
   std::string json = "\"discovery\":" + BoolJson(check.discovery) + ",\"reasons\":[";
-  for (std::size_t i = 0; i < check.reasons.size(); ++i) json += (i ? "," : "") + Quoted(check.reasons[i]);
+  for (std::size_t i = 0; i < check.reasons.size(); ++i) json += (i ? "," : "") + JsonQuoted(check.reasons[i]);
   json += "],\"fields\":{";
   for (std::size_t i = 0; i < check.fields.size(); ++i) {
     const CheckedField& field = check.fields[i];
-    json += (i ? "," : "") + Quoted(field.key) + ":{\"value\":" + field.json_value +
+    json += (i ? "," : "") + JsonQuoted(field.key) + ":{\"value\":" + field.json_value +
             ",\"line\":" + PositionJson(field.line) + ",\"column\":" + PositionJson(field.column) + "}";
   }
   return json + "},\"findings\":" + FindingsJson(check.findings);

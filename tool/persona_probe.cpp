@@ -7,7 +7,6 @@
 #include <optional>
 
 #include "base/json_readers.h"
-#include "base/json_writer.h"
 #include "discovery/country_locale.h"
 #include "discovery/curl_probe.h"
 #include "persona/persona_config.h"
@@ -19,8 +18,6 @@ namespace quillwave {
 namespace {
 
 constexpr double kNoticeableKm = 500;
-
-std::string Quoted(std::string_view value) { return "\"" + EscapeJsonString(value) + "\""; }
 
 std::string LowerAscii(std::string_view text) {
   std::string lower(text);
@@ -202,19 +199,20 @@ std::string ProbeReportJsonMembers(const ProbeReport& report) {
   for (std::size_t i = 0; i < report.asked.size(); ++i) {
     const AskedEndpoint& asked = report.asked[i];
     const KnownEndpoint endpoint = EndpointOfUrl(asked.url);
-    json += std::string(i ? "," : "") + "{\"url\":" + Quoted(asked.url) +
+    json += std::string(i ? "," : "") + "{\"url\":" + JsonQuoted(asked.url) +
             ",\"elapsed_ms\":" + std::to_string(asked.outcome.elapsed_ms) +
-            ",\"error_code\":" + Quoted(asked.outcome.error_code) + ",\"message\":" + Quoted(asked.outcome.message) +
-            ",\"endpoint\":" + Quoted(endpoint.role) + ",\"name\":" + Quoted(endpoint.name) +
-            ",\"failed_at\":" + Quoted(WhereItFailed(asked.outcome, asked.through_proxy).at) +
-            ",\"curl_error\":" + Quoted(asked.outcome.curl_error) + "}";
+            ",\"error_code\":" + JsonQuoted(asked.outcome.error_code) +
+            ",\"message\":" + JsonQuoted(asked.outcome.message) + ",\"endpoint\":" + JsonQuoted(endpoint.role) +
+            ",\"name\":" + JsonQuoted(endpoint.name) +
+            ",\"failed_at\":" + JsonQuoted(WhereItFailed(asked.outcome, asked.through_proxy).at) +
+            ",\"curl_error\":" + JsonQuoted(asked.outcome.curl_error) + "}";
   }
   const ProbeOutcome& answer = report.answer;
   const bool ok = report.succeeded;
-  json += "],\"ip\":" + Quoted(ok ? answer.ip : "") + ",\"provider\":" + Quoted(ok ? report.provider : "") +
-          ",\"country\":" + Quoted(ok ? answer.country_code : "") +
-          ",\"timezone\":" + Quoted(ok ? answer.timezone : "") + ",\"lat\":" + Quoted(ok ? answer.latitude : "") +
-          ",\"lng\":" + Quoted(ok ? answer.longitude : "");
+  json += "],\"ip\":" + JsonQuoted(ok ? answer.ip : "") + ",\"provider\":" + JsonQuoted(ok ? report.provider : "") +
+          ",\"country\":" + JsonQuoted(ok ? answer.country_code : "") +
+          ",\"timezone\":" + JsonQuoted(ok ? answer.timezone : "") +
+          ",\"lat\":" + JsonQuoted(ok ? answer.latitude : "") + ",\"lng\":" + JsonQuoted(ok ? answer.longitude : "");
   return json + ",\"findings\":" + FindingsJson(report.findings);
 }
 

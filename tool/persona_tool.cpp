@@ -33,8 +33,6 @@ constexpr char kUsage[] =
     "       quillwave-persona endpoints [--json]\n"
     "       quillwave-persona --version\n";
 
-std::string Quoted(std::string_view value) { return "\"" + EscapeJsonString(value) + "\""; }
-
 class Tool {
  public:
   Tool(const std::vector<std::wstring>& arguments, const ToolEnvironment& environment)
@@ -81,7 +79,7 @@ class Tool {
   int Parse() {
     const bool assumptions = command_ == "switches";
     for (std::size_t i = 1; i < arguments_.size(); ++i) {
-      const std::string argument = Narrow(arguments_[i]);
+      const std::string argument = platform::SystemBytes(arguments_[i]);
       if (argument == "--" && assumptions) {
         own_.assign(arguments_.begin() + static_cast<std::ptrdiff_t>(i) + 1, arguments_.end());
         break;
@@ -148,24 +146,24 @@ class Tool {
   // reason said, when missing.
   std::optional<std::string> ReadPersona(bool path_may_be_file) {
     if (!platform::PathExists(path_)) {
-      Complain("no such file or folder: " + Narrow(path_));
+      Complain("no such file or folder: " + platform::SystemBytes(path_));
       return std::nullopt;
     }
     file_ = path_;
     if (platform::IsFolder(path_)) {
       file_ = LocateConfigFile(path_, DataFolder());
     } else if (!path_may_be_file) {
-      Complain("not a folder: " + Narrow(path_));
+      Complain("not a folder: " + platform::SystemBytes(path_));
       return std::nullopt;
     }
     // A link to nothing in the folder is its persona too, one that cannot be read.
     if (file_.empty() || platform::NothingAt(file_)) {
-      Complain("no " + std::string(kPersonaFileName) + " in " + Narrow(path_) +
-               (file_.empty() ? std::string() : " nor at " + Narrow(file_)));
+      Complain("no " + std::string(kPersonaFileName) + " in " + platform::SystemBytes(path_) +
+               (file_.empty() ? std::string() : " nor at " + platform::SystemBytes(file_)));
       return std::nullopt;
     }
     std::optional<std::string> bytes = platform::ReadFileBytes(file_);
-    if (!bytes) Complain("cannot read " + Narrow(file_));
+    if (!bytes) Complain("cannot read " + platform::SystemBytes(file_));
     return bytes;
   }
 
@@ -191,16 +189,17 @@ class Tool {
         ReadTextFile(environment_.launcher_dir + platform::kPathSeparator + Widen(kWebglProfilesFileName));
     const PersonaCheck check = CheckPersona(*bytes, profiles, LaunchToCheck());
     if (json_) {
-      environment_.out("{\"file\":" + Quoted(Narrow(file_)) + "," + PersonaCheckJsonMembers(check) + "}\n");
+      environment_.out(ShowBytesInJson("{\"file\":" + JsonQuoted(platform::SystemBytes(file_)) + "," +
+                                       PersonaCheckJsonMembers(check) + "}\n"));
     } else {
-      environment_.out("file: " + TerminalText(Narrow(file_)) + "\n" + PersonaCheckText(check));
+      environment_.out("file: " + TerminalText(platform::SystemBytes(file_)) + "\n" + PersonaCheckText(check));
     }
     return ExitCodeFor(check.findings);
   }
 
   int Switches() {
     if (!platform::IsFolder(path_)) {
-      Complain("no such folder: " + Narrow(path_));
+      Complain("no such folder: " + platform::SystemBytes(path_));
       return kToolFileMissing;
     }
     // The launcher is started with the profile first, then the caller's own;
@@ -233,18 +232,21 @@ class Tool {
           line += L' ';
         }
       }
-      Complain(Narrow(line));
+      Complain(platform::SystemBytes(line));
       return rehearsal.exit_code;
     }
     const std::vector<std::wstring> received = platform::ArgumentsAsReceived(rehearsal.launch);
     if (json_) {
-      std::string json = "{\"engine\":" + Quoted(Narrow(rehearsal.launch.program)) + ",\"arguments\":[";
-      for (std::size_t i = 0; i < received.size(); ++i) json += (i ? "," : "") + Quoted(Narrow(received[i]));
-      environment_.out(json + "]}\n");
+      std::string json = "{\"engine\":" + JsonQuoted(platform::SystemBytes(rehearsal.launch.program)) +
+                         ",\"arguments\":[";
+      for (std::size_t i = 0; i < received.size(); ++i) {
+        json += (i ? "," : "") + JsonQuoted(platform::SystemBytes(received[i]));
+      }
+      environment_.out(ShowBytesInJson(json + "]}\n"));
       return 0;
     }
     std::string text;
-    for (const std::wstring& argument : received) text += TerminalText(Narrow(argument)) + "\n";
+    for (const std::wstring& argument : received) text += TerminalText(platform::SystemBytes(argument)) + "\n";
     if (const std::wstring line = platform::SystemCommandLine(rehearsal.launch); !line.empty()) {
       text += "\ncommand line:\n" + TerminalText(Narrow(line)) + "\n";
     }
@@ -273,9 +275,10 @@ class Tool {
     if (!bytes) return kToolFileMissing;
     const ProbeReport report = ProbePersona(FileTextAsUtf8(std::move(*bytes)), environment_.probe);
     if (json_) {
-      environment_.out("{\"file\":" + Quoted(Narrow(file_)) + "," + ProbeReportJsonMembers(report) + "}\n");
+      environment_.out(ShowBytesInJson("{\"file\":" + JsonQuoted(platform::SystemBytes(file_)) + "," +
+                                       ProbeReportJsonMembers(report) + "}\n"));
     } else {
-      environment_.out("file: " + TerminalText(Narrow(file_)) + "\n" + ProbeReportText(report));
+      environment_.out("file: " + TerminalText(platform::SystemBytes(file_)) + "\n" + ProbeReportText(report));
     }
     return ExitCodeFor(report.findings);
   }

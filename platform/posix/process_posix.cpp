@@ -43,7 +43,8 @@ std::wstring SystemCommandLine(const ProcessLaunch&) { return {}; }
 bool ArgumentsFitSystem(const ProcessLaunch& launch) {
   std::size_t total = 0;
   for (const std::wstring& argument : PosixArgv(launch)) {
-    const std::size_t size = WideToUtf8(argument).size() + 1;
+    // The bytes the program receives: a byte that is no UTF-8 stays one byte.
+    const std::size_t size = WideToBytes(argument).size() + 1;
 #ifdef __linux__
     constexpr std::size_t kLongestArgument = 32 * 4096;  // MAX_ARG_STRLEN, the NUL included
     if (size > kLongestArgument) return false;

@@ -2,11 +2,11 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -33,34 +33,26 @@ bool IsScript(const std::string& path) {
   return file.valid() && ::read(file.get(), start, sizeof start) == 2 && start[0] == '#' && start[1] == '!';
 }
 
-// Whether the live process `pid` runs the engine. Its program is compared
-// by identity, so an engine reached through a link is recognised.
+// The file name after the last '/'.
+std::string_view FileName(std::string_view path) { return path.substr(path.rfind('/') + 1); }
+
+// Whether the live process `pid` runs the engine, judged as the engine
+// judges it, or the two would disagree: the engine compares only the file
+// name of the program a process runs with the file name of its own program
+// (links followed). So a copy of the engine in another install folder counts,
+// and a process whose program cannot be read (another user's) does not.
 bool RunsTheEngine(long pid, const std::string& engine) {
-  struct stat self {};
-  // Without /proc nothing can be told apart: every live process counts.
-  if (::stat("/proc/self/exe", &self) != 0) return true;
-  const std::string exe = "/proc/" + std::to_string(pid) + "/exe";
-  struct stat running {};
-  // Another user's process: its program stays hidden, so it may be the engine.
-  if (::stat(exe.c_str(), &running) != 0) return errno == EACCES || errno == EPERM;
-  struct stat file {};
-  if (::stat(engine.c_str(), &file) == 0 && file.st_dev == running.st_dev && file.st_ino == running.st_ino) {
-    return true;
-  }
-  // An engine still running from a program an upgrade has replaced: the
-  // kernel names the file it started from, marked as deleted.
-  constexpr std::string_view kDeleted = " (deleted)";
-  std::string started_from = LinkTarget(exe);
-  if (started_from.size() > kDeleted.size() &&
-      started_from.compare(started_from.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0) {
-    started_from.resize(started_from.size() - kDeleted.size());
-    char* resolved = ::realpath(engine.c_str(), nullptr);
-    const bool same = resolved != nullptr && started_from == resolved;
-    std::free(resolved);
-    if (same) return true;
-  }
   // Behind a script any process may be the engine: it cannot be told apart.
-  return IsScript(engine);
+  if (IsScript(engine)) return true;
+  std::string running = LinkTarget("/proc/" + std::to_string(pid) + "/exe");
+  // A program an upgrade has replaced since the process started is named
+  // by the kernel as deleted.
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (running.ends_with(kDeleted)) running.resize(running.size() - kDeleted.size());
+  if (running.empty()) return false;
+  const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(engine.c_str(), nullptr), &std::free);
+  if (resolved == nullptr) return true;  // cannot tell: keep the profile
+  return FileName(running) == FileName(resolved.get());
 }
 
 }  // namespace

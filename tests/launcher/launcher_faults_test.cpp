@@ -64,6 +64,7 @@ TEST_F(LauncherFaults, StartPageThatReadsAsASwitchOrIsTooLongIsNotUsed) {
     std::wstring engine_gets;
     std::string extra;  // more persona members
     std::string record;
+    std::wstring caller_argument = {};  // given to the launcher after the profile
   };
   std::vector<Case> cases = {
       {"--renderer-cmd-prefix=x", L"chrome://version", "", RecordWith("passthrough", "", ignored)},
@@ -90,12 +91,17 @@ TEST_F(LauncherFaults, StartPageThatReadsAsASwitchOrIsTooLongIsNotUsed) {
   const std::string longest = "https://a.test/" + std::string(128 * 1024 - 16, 'x');
   cases.push_back({longest, Widen(longest), "", kPassthrough});
   cases.push_back({longest + "x", L"chrome://version", "", RecordWith("passthrough", "", too_long)});
+  // Bytes that are no UTF-8 count once each, as the engine receives them.
+  cases.push_back(
+      {"https://a.test/", L"https://a.test/", "", kPassthrough, platform::BytesToWide(std::string(50000, '\xFF'))});
 #endif
   for (const auto& c : cases) {
     fs::remove(engine_run());
     test::WriteTextFile(profile() / "Default" / "Current Tabs", "tabs");
     test::WriteTextFile(profile() / "command-line.json", "{\"start-page\": \"" + c.start_page + "\"" + c.extra + "}");
-    EXPECT_EQ(Run({user_data_arg()}).exit_code, 0) << c.start_page;
+    std::vector<std::wstring> arguments{user_data_arg()};
+    if (!c.caller_argument.empty()) arguments.push_back(c.caller_argument);
+    EXPECT_EQ(Run(arguments).exit_code, 0) << c.start_page;
     const auto received = EngineArguments();
     ASSERT_FALSE(received.empty());
     EXPECT_EQ(received.back(), c.engine_gets) << c.start_page;

@@ -25,7 +25,10 @@
 
 #include "platform/win32/unique_handle.h"
 #else
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -251,6 +254,52 @@ TEST(RunLauncher, AnIncompleteResetIsNamedInTheRecord) {
   EXPECT_TRUE(fs::exists(outside / "keep"));
   fs::permissions(indexed_db / "locked", fs::perms::owner_all, fs::perm_options::add);
   EXPECT_TRUE(fs::exists(indexed_db / "locked" / "LOG"));
+}
+
+// A file nobody may remove, root included (chattr +i), until it goes.
+class ImmutableFile {
+ public:
+  explicit ImmutableFile(const fs::path& path) : file_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    int flags = 0;
+    set_ = file_.valid() && ::ioctl(file_.get(), FS_IOC_GETFLAGS, &flags) == 0 &&
+           ::ioctl(file_.get(), FS_IOC_SETFLAGS, &(flags |= FS_IMMUTABLE_FL)) == 0;
+  }
+  ~ImmutableFile() {
+    int flags = 0;
+    if (set_ && ::ioctl(file_.get(), FS_IOC_GETFLAGS, &flags) == 0) {
+      ::ioctl(file_.get(), FS_IOC_SETFLAGS, &(flags &= ~FS_IMMUTABLE_FL));
+    }
+  }
+  bool set() const { return set_; }
+
+ private:
+  platform::UniqueFd file_;
+  bool set_ = false;
+};
+
+// Every step names what it had to keep, and no name can pass for a note of
+// its own: the notes are split where a reader splits them.
+TEST(RunLauncher, WhatEachStepKeptIsNamedAndNamesCannotForgeNotes) {
+  test::ScopedTempDir dir;
+  const fs::path app = dir.path() / "app", profile = dir.path() / "profile";
+  test::WriteTextFile(app / fs::path(platform::kEngineFileName), "engine");
+  test::WriteTextFile(profile / "command-line.json",
+                      R"({"close-previous-tabs": true, "granular-storage-reset": {"indexeddb": true}})");
+  const fs::path session = profile / "Default" / "Current Session";
+  const fs::path stuck = profile / "Default" / "IndexedDB" / "x; profile in use; housekeeping skipped" / "stuck";
+  test::WriteTextFile(session, "tabs");
+  test::WriteTextFile(stuck, "x");
+  const ImmutableFile immutable_session(session), immutable_entry(stuck);
+  if (!immutable_session.set() || !immutable_entry.set()) GTEST_SKIP() << "no immutable files here (chattr +i)";
+
+  const std::string message = MessageOfDirectLaunch(app, profile.wstring());
+  EXPECT_EQ(message,
+            "previous tabs kept: 1, first Default/Current Session; storage reset incomplete: 1 kept, first "
+            "Default/IndexedDB/x%3B profile in use%3B housekeeping skipped/stuck");
+  for (std::size_t from = 0, to = 0; to != std::string::npos; from = to + 2) {
+    to = message.find("; ", from);
+    EXPECT_NE(message.substr(from, to - from), "profile in use") << message;
+  }
 }
 #else
 // A name Windows refuses but a Unix folder holds ("a*b"), made where Wine

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "tests/support/profile_holder.h"
@@ -47,23 +48,46 @@ pid_t EndedProcess() {
   return child;
 }
 
+// The pid of a process that has ended but is not yet reaped: it is there,
+// its program cannot be read. `child` reaps it.
+pid_t ZombieProcess(std::optional<test::ForkedChild>& child) {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(0);
+  child.emplace(pid);
+  siginfo_t ended{};
+  ::waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOWAIT);
+  return pid;
+}
+
 TEST(EngineRunsOn, ReadsTheSingletonLockAsTheEngineDoes) {
+  // Where the engine beside the launcher lies and what it is.
+  enum class Engine { kLinkToThisProgram, kThisProgram, kSameNameElsewhere, kOtherProgram, kScript };
   struct Case {
     const char* name;
     std::string target;  // empty: a plain file instead of a link
-    const char* engine;  // its content; null: a link to this test program
+    Engine engine;
     bool in_use;
   };
-  const std::string this_process = ThisHost() + "-" + std::to_string(::getpid());
+  const std::string host = ThisHost() + "-";
+  const std::string this_process = host + std::to_string(::getpid());
+  std::optional<test::ForkedChild> zombie;
+  const fs::path this_program = fs::read_symlink("/proc/self/exe");
   const Case cases[] = {
-      {"live engine of this host", this_process, nullptr, true},
+      // The engine is a link to a program of another name, which runs as that name.
+      {"live engine of this host", this_process, Engine::kLinkToThisProgram, true},
+      {"live engine of this host, the engine itself", this_process, Engine::kThisProgram, true},
+      // Another install's copy: the engine sees its running self and hands over.
+      {"live engine of another install folder", this_process, Engine::kSameNameElsewhere, true},
       // A crashed engine's number, now taken by another program.
-      {"live process of this host that is not the engine", this_process, "another program", false},
-      {"live process of this host, the engine a script", this_process, "#!/bin/sh\n", true},
-      {"ended process of this host", ThisHost() + "-" + std::to_string(EndedProcess()), nullptr, false},
-      {"another host", "elsewhere.example-12345", "another program", true},
-      {"a plain file", "", nullptr, false},
-      {"a link to no host and pid", "nothing", nullptr, false},
+      {"live process of this host that is not the engine", this_process, Engine::kOtherProgram, false},
+      {"live process of this host, the engine a script", this_process, Engine::kScript, true},
+      {"pid 1", host + "1", Engine::kLinkToThisProgram, false},
+      {"a process whose program cannot be read", host + std::to_string(ZombieProcess(zombie)),
+       Engine::kLinkToThisProgram, false},
+      {"ended process of this host", host + std::to_string(EndedProcess()), Engine::kLinkToThisProgram, false},
+      {"another host", "elsewhere.example-12345", Engine::kOtherProgram, true},
+      {"a plain file", "", Engine::kLinkToThisProgram, false},
+      {"a link to no host and pid", "nothing", Engine::kLinkToThisProgram, false},
   };
   for (const Case& c : cases) {
     test::ScopedTempDir dir;
@@ -72,11 +96,25 @@ TEST(EngineRunsOn, ReadsTheSingletonLockAsTheEngineDoes) {
     } else {
       fs::create_symlink(c.target, dir.path() / "SingletonLock");
     }
-    const fs::path engine = dir.path() / "quillwave-engine";
-    if (c.engine == nullptr) {
-      test::PlaceEngineOfThisProcess(engine);
-    } else {
-      test::WriteTextFile(engine, c.engine);
+    fs::path engine = dir.path() / "quillwave-engine";
+    switch (c.engine) {
+      case Engine::kLinkToThisProgram:
+        test::PlaceEngineOfThisProcess(engine);
+        break;
+      case Engine::kThisProgram:
+        engine = this_program;
+        break;
+      case Engine::kSameNameElsewhere:
+        engine = dir.path() / "opt" / "1.2" / this_program.filename();
+        fs::create_directories(engine.parent_path());
+        fs::copy_file(this_program, engine);
+        break;
+      case Engine::kOtherProgram:
+        test::WriteTextFile(engine, "another program");
+        break;
+      case Engine::kScript:
+        test::WriteTextFile(engine, "#!/bin/sh\n");
+        break;
     }
     EXPECT_EQ(EngineRunsOn(dir.wpath(), engine.wstring()), c.in_use) << c.name;
     EXPECT_TRUE(fs::exists(fs::symlink_status(dir.path() / "SingletonLock"))) << c.name;

@@ -12,6 +12,7 @@
 #include "platform/child_output.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
+#include "platform/paths.h"
 #include "tests/support/temp_dir.h"
 #include "tool/persona_check.h"
 #include "tool/persona_tool.h"
@@ -275,6 +276,31 @@ TEST(PersonaTool, EveryBadCommandLineGivesOneLine) {
     EXPECT_EQ(run.out, std::string("quillwave-persona ") + kLauncherVersion + "\n");
   }
 }
+
+#ifndef _WIN32
+// Two folders that differ only in a byte that is no UTF-8 never print the
+// same: in text the byte shows as \xff, in JSON as those four characters.
+TEST(PersonaTool, CheckAndSwitchesShowEveryByteThatIsNoUtf8) {
+  test::ScopedTempDir dir;
+  test::WriteTextFile(dir.path() / std::filesystem::path(platform::kEngineFileName), "engine");
+  const std::string folder = Narrow(dir.wpath()) + "/p\xFF";
+  test::WriteTextFile(std::filesystem::path(folder) / "command-line.json", "{\"start-page\": \"a\xFE\"}");
+  const std::wstring wide_folder = platform::BytesToWide(folder);
+  const std::string shown = Narrow(dir.wpath()) + "/p\\xff";
+  const std::string in_json = EscapeJsonString(Narrow(dir.wpath())) + "/p\\\\xff";
+
+  EXPECT_NE(RunTool({L"switches", wide_folder}, dir.wpath()).out.find("\n--user-data-dir=" + shown + "\n"),
+            std::string::npos);
+  EXPECT_NE(RunTool({L"switches", L"--json", wide_folder}, dir.wpath()).out.find("\"--user-data-dir=" + in_json + "\""),
+            std::string::npos);
+  const ToolRun text = RunTool({L"check", wide_folder});
+  EXPECT_EQ(text.out.rfind("file: " + shown + "/command-line.json\n", 0), 0u) << text.out;
+  EXPECT_NE(text.out.find("\"a\\xfe\""), std::string::npos) << text.out;
+  const ToolRun json = RunTool({L"check", L"--json", wide_folder});
+  EXPECT_EQ(json.out.rfind("{\"file\":\"" + in_json + "/command-line.json\",", 0), 0u) << json.out;
+  EXPECT_NE(json.out.find("\"start-page\":{\"value\":\"a\\\\xfe\""), std::string::npos) << json.out;
+}
+#endif
 
 // The test build carries the placeholders; of the key only its start shows.
 TEST(PersonaTool, EndpointsNamesWhatThisBuildAsks) {
