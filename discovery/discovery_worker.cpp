@@ -20,18 +20,18 @@ void Post(const DiscoveryContext& context, ProgressMessage message, std::size_t 
 }
 
 void Pause(const DiscoveryContext& context, milliseconds duration) {
-  if (context.pause) context.pause(duration, context.session->cancel);
+  if (context.pause) context.pause(duration, *context.cancel);
 }
 
 // A step change the window has to hear about at once.
 void Narrate(const DiscoveryContext& context, std::size_t step, const std::wstring& detail, StepState state) {
-  SetProgressStep(context.session->steps, step, detail, state);
+  SetProgressStep(*context.steps, step, detail, state);
   Post(context, ProgressMessage::kStep, step);
 }
 
-bool Aborted(const DiscoveryContext& context) { return context.session->result.aborted.load(); }
-bool Blocked(const DiscoveryContext& context) { return context.session->result.blocked.load(); }
-bool Stopped(const DiscoveryContext& context) { return Aborted(context) || context.session->cancel.raised(); }
+bool Aborted(const DiscoveryContext& context) { return context.result->aborted.load(); }
+bool Blocked(const DiscoveryContext& context) { return context.result->blocked.load(); }
+bool Stopped(const DiscoveryContext& context) { return Aborted(context) || context.cancel->raised(); }
 
 // An early end. After a person's close the window is already going; after
 // the system's request to end the launcher it is still there and has to go.
@@ -111,7 +111,7 @@ std::string provider_for_url(const std::string& url) {
 
 void RunDiscovery(std::unique_ptr<DiscoveryRequest> request, const DiscoveryContext& context) {
   const PersonaConfig& persona = request->persona;
-  DiscoveryResult& result = context.session->result;
+  DiscoveryResult& result = *context.result;
 
   // A launch stopped before the lookup began leaves the profile as it was.
   if (Stopped(context)) return Stop(context);
@@ -123,7 +123,7 @@ void RunDiscovery(std::unique_ptr<DiscoveryRequest> request, const DiscoveryCont
   if (Stopped(context)) return Stop(context);
 
   // The cascade: each failure moves on; the last outcome tried is the one reported.
-  const platform::Cancellation& cancel = context.session->cancel;
+  const platform::Cancellation& cancel = *context.cancel;
   const std::wstring primary = Widen(endpoints::kPrimaryHost);
   Narrate(context, kEgressStep, L"contacting " + primary + L" via SOCKS5\u2026", StepState::kPending);
   std::string last_url = PrimaryUrl();
@@ -154,13 +154,13 @@ void RunDiscovery(std::unique_ptr<DiscoveryRequest> request, const DiscoveryCont
   result.provider = provider_for_url(last_url);
   result.elapsed_ms = elapsed_ms;
   if (succeeded) {
-    SetProgressStep(context.session->steps, kEgressStep, Widen(outcome.ip), StepState::kDone);
+    SetProgressStep(*context.steps, kEgressStep, Widen(outcome.ip), StepState::kDone);
     DeriveOverrides(persona, outcome, result);
   } else {
     // The engine, if it starts, gets no discovered values at all.
     const bool block = persona.onProxyFail == "block";
     const std::wstring code = Widen(outcome.error_code);
-    SetProgressStep(context.session->steps, kEgressStep,
+    SetProgressStep(*context.steps, kEgressStep,
                     block ? L"BLOCKED: " + code : L"WARN: " + code + L" \u2014 chrome will fall back",
                     StepState::kFailed);
     if (block) result.blocked.exchange(true);

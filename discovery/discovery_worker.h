@@ -10,8 +10,9 @@
 
 #include "discovery/curl_probe.h"
 #include "discovery/discovery_result.h"
-#include "discovery/progress_steps.h"
 #include "persona/persona_config.h"
+#include "platform/cancellation.h"
+#include "progress/progress_steps.h"
 
 namespace quillwave {
 
@@ -25,14 +26,17 @@ using ProbeFunction =
     std::function<ProbeOutcome(const std::string& proxy, const std::string& url, const platform::Cancellation& cancel)>;
 using PauseFunction = std::function<void(std::chrono::milliseconds duration, const platform::Cancellation& cancel)>;
 
-// Everything the worker touches outside its request. The launcher passes its
-// session, the real probe and real pauses (none without a window: nobody
-// reads the narration then); tests pass their own.
+// Everything the lookup touches outside its request. The launcher passes the
+// real probe and real pauses (none without a window: nobody reads the
+// narration then) and its launch's steps, result and cancel; tests pass
+// their own. The three are the caller's and outlive the call.
 struct DiscoveryContext {
   ProbeFunction probe;
   PauseFunction pause;
   ProgressPoster post;
-  std::shared_ptr<LaunchSession> session;
+  ProgressSteps* steps = nullptr;
+  DiscoveryResult* result = nullptr;
+  const platform::Cancellation* cancel = nullptr;
 };
 
 // The three endpoint URLs, built from the deployment constants.

@@ -8,9 +8,28 @@
 #include <memory>
 #include <string>
 
+#include "discovery/discovery_result.h"
 #include "discovery/discovery_worker.h"
+#include "platform/cancellation.h"
+#include "progress/progress_steps.h"
 
 namespace quillwave {
+
+// What one discovery launch shares between the lookup and the window's
+// thread, under shared ownership: the window may outlive the launch's wait
+// for it. `cancel` stops the lookup at once, curl and pauses included:
+// raised by the person's close (after `aborted`) and by the system's request
+// to end the launcher.
+struct LaunchSession {
+  ProgressSteps steps;
+  DiscoveryResult result;
+  platform::Cancellation cancel;
+
+  // What the lookup works on.
+  DiscoveryContext Context(ProbeFunction probe) {
+    return DiscoveryContext{std::move(probe), nullptr, nullptr, &steps, &result, &cancel};
+  }
+};
 
 // A thread the launch can wait for at most a while, then leave behind. It
 // is detached: what it shares with the launch is owned by its callable, so

@@ -212,7 +212,7 @@ struct Run {
     // The lookup runs here; the window, slower to make (on Linux the
     // toolkit's start), comes on a thread of its own and shows the steps
     // narrated meanwhile, if it shows itself in time.
-    DiscoveryContext context{environment.probe, nullptr, nullptr, session};
+    DiscoveryContext context = session->Context(environment.probe);
     PendingWindow pending(started_at + environment.window_limit);
     std::string without_window = environment.without_window;
     if (without_window.empty()) {
@@ -264,7 +264,9 @@ struct Run {
         session->result.aborted.exchange(true);
         session->cancel.Raise();
       };
-      const WindowCreation created = window.create(summary, session, on_person_close);
+      // The window holds the steps only, sharing the session's ownership.
+      const WindowCreation created =
+          window.create(summary, std::shared_ptr<ProgressSteps>(session, &session->steps), on_person_close);
       if (!created.created || pending.Decided()) {
         window.release();
         pending.NoWindow(created.failure.empty() ? "window creation failed" : created.failure);

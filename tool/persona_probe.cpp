@@ -9,6 +9,7 @@
 #include "base/json_readers.h"
 #include "discovery/country_locale.h"
 #include "discovery/curl_probe.h"
+#include "launcher/discovery_launch.h"
 #include "persona/persona_config.h"
 #include "platform/system.h"
 #include "report/error_codes.h"
@@ -170,20 +171,19 @@ double DistanceKm(double lat1, double lng1, double lat2, double lng2) {
 
 ProbeReport ProbePersona(std::string_view text, const ProbeFunction& probe) {
   ProbeReport report;
-  auto session = std::make_shared<LaunchSession>();
-  ResetProgressSteps(session->steps);
-  DiscoveryContext context;
-  context.probe = [&](const std::string& proxy, const std::string& url, const platform::Cancellation& cancel) {
-    ProbeOutcome outcome = probe(proxy, url, cancel);
-    report.asked.push_back({url, outcome, !proxy.empty()});
-    return outcome;
-  };
-  context.session = session;
+  LaunchSession session;
+  ResetProgressSteps(session.steps);
+  const DiscoveryContext context =
+      session.Context([&](const std::string& proxy, const std::string& url, const platform::Cancellation& cancel) {
+        ProbeOutcome outcome = probe(proxy, url, cancel);
+        report.asked.push_back({url, outcome, !proxy.empty()});
+        return outcome;
+      });
   // No record path: a probe leaves nothing behind.
   RunDiscovery(std::make_unique<DiscoveryRequest>(DiscoveryRequest{ParsePersonaConfig(text), L""}), context);
   if (report.asked.empty()) return report;
   report.answer = report.asked.back().outcome;
-  report.provider = session->result.provider;
+  report.provider = session.result.provider;
   report.succeeded = report.answer.error_code.empty();
   if (!report.succeeded) {
     report.findings.push_back(Finding{kSeverityError, "proxy-server", 0, 0,

@@ -28,7 +28,7 @@ ProgressWindow NullProgressWindow(NullWindowScript script, std::shared_ptr<NullW
   state->log = std::move(log);
   ProgressWindow window;
   window.summary_rows = [state] { return state->script.opens ? state->script.summary_rows : 0; };
-  window.create = [state](const SettingsSummary& summary, std::shared_ptr<LaunchSession>,
+  window.create = [state](const SettingsSummary& summary, std::shared_ptr<ProgressSteps>,
                           std::function<void()> on_person_close) {
     std::this_thread::sleep_for(state->script.create_takes);
     std::lock_guard<std::mutex> hold(state->log->lock);

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "discovery/progress_steps.h"
 #include "persona/settings_summary.h"
+#include "progress/progress_steps.h"
 
 namespace quillwave {
 

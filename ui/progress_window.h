@@ -8,9 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "discovery/discovery_result.h"
-#include "discovery/progress_steps.h"
 #include "persona/settings_summary.h"
+#include "progress/progress_steps.h"
 
 namespace quillwave {
 
@@ -28,20 +27,19 @@ struct ProgressWindow {
   std::function<std::size_t()> summary_rows;
   // Creates the fonts, registers the window class and creates the window for
   // the summary (its height follows the row counts). The window paints the
-  // session's steps and, when the person closes it (the close box, or Esc
-  // while it has the focus), calls `on_person_close` on the main thread
-  // before it goes.
-  std::function<WindowCreation(const SettingsSummary& summary, std::shared_ptr<LaunchSession> session,
+  // steps and, when the person closes it (the close box, or Esc while it
+  // has the focus), calls `on_person_close` on its own thread before it goes.
+  std::function<WindowCreation(const SettingsSummary& summary, std::shared_ptr<ProgressSteps> steps,
                                std::function<void()> on_person_close)>
       create;
   // Shows and paints it.
   std::function<void()> show;
-  // The worker's posting boundary for the window; the poster may be called
+  // The lookup's posting boundary for the window; the poster may be called
   // from any thread, never waits, and is silently dropped once the window is
   // gone.
   std::function<ProgressPoster()> poster;
-  // Runs the main thread's message loop until the window is destroyed, by
-  // the worker's close message or by the person.
+  // Runs the window's message loop, on the thread that created it, until
+  // the window is destroyed, by the lookup's close message or by the person.
   std::function<void()> run_loop;
   // Releases the fonts after the loop (or after a failed create).
   std::function<void()> release;

@@ -82,7 +82,7 @@ class DiscoveryWorkerTest : public ::testing::Test {
  protected:
   // Every run starts from what the launcher hands a fresh worker.
   void Run(const PersonaConfig& persona, std::deque<ProbeOutcome> answers, std::wstring record_path = L"") {
-    session_ = std::make_shared<LaunchSession>();
+    session_ = std::make_shared<Session>();
     ResetProgressSteps(session_->steps);
     log_.clear();
     answers_ = std::move(answers);
@@ -111,7 +111,9 @@ class DiscoveryWorkerTest : public ::testing::Test {
       const ProgressStep step = SnapshotProgressSteps(session_->steps)[index];
       Record(Step(static_cast<int>(index), Flags(step), Narrow(step.detail)));
     };
-    context.session = session_;
+    context.steps = &session_->steps;
+    context.result = &session_->result;
+    context.cancel = &session_->cancel;
     RunDiscovery(std::make_unique<DiscoveryRequest>(DiscoveryRequest{persona, std::move(record_path)}), context);
     EXPECT_TRUE(answers_.empty()) << answers_.size() << " scripted answers left unused";
   }
@@ -140,7 +142,13 @@ class DiscoveryWorkerTest : public ::testing::Test {
            " lat=" + Narrow(session_->result.geo_lat) + " lng=" + Narrow(session_->result.geo_lng);
   }
 
-  std::shared_ptr<LaunchSession> session_;
+  // What the launcher's session holds for the lookup.
+  struct Session {
+    ProgressSteps steps;
+    DiscoveryResult result;
+    platform::Cancellation cancel;
+  };
+  std::shared_ptr<Session> session_;
   std::deque<ProbeOutcome> answers_;
   std::vector<std::string> log_;
   std::string abort_on_;

@@ -44,11 +44,10 @@ struct Shared {
 };
 
 DiscoveryContext ContextFor(Shared& shared, std::function<ProbeOutcome()> probe) {
-  DiscoveryContext context;
-  context.probe = [probe](const std::string&, const std::string&, const platform::Cancellation&) { return probe(); };
+  DiscoveryContext context = shared.session->Context(
+      [probe](const std::string&, const std::string&, const platform::Cancellation&) { return probe(); });
   context.pause = [](std::chrono::milliseconds, const platform::Cancellation&) {};
   context.post = [&shared](ProgressMessage message, std::size_t step) { shared.mailbox.Post(message, step); };
-  context.session = shared.session;
   return context;
 }
 

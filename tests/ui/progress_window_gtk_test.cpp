@@ -18,7 +18,6 @@
 #include <thread>
 #include <vector>
 
-#include "discovery/discovery_result.h"
 #include "tests/support/child_process.h"
 #include "tests/support/temp_dir.h"
 #include "ui/progress_layout.h"
@@ -26,6 +25,16 @@
 
 namespace quillwave {
 namespace {
+
+// What a launch shares with its window: the steps it paints, and the flag
+// the person's close sets.
+struct TestSession {
+  ProgressSteps steps;
+  std::atomic<bool> aborted{false};
+};
+std::shared_ptr<ProgressSteps> StepsOf(const std::shared_ptr<TestSession>& session) {
+  return std::shared_ptr<ProgressSteps>(session, &session->steps);
+}
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -163,11 +172,12 @@ class ProgressWindowGtk : public ::testing::Test {
   void TearDown() override { window_.release(); }
 
   bool Create(const SettingsSummary& summary) {
-    return window_.create(summary, session_, [session = session_] { session->result.aborted.exchange(true); }).created;
+    return window_.create(summary, StepsOf(session_), [session = session_] { session->aborted.exchange(true); })
+        .created;
   }
 
   ProgressWindow window_ = SystemProgressWindow(nullptr);
-  std::shared_ptr<LaunchSession> session_ = std::make_shared<LaunchSession>();
+  std::shared_ptr<TestSession> session_ = std::make_shared<TestSession>();
 };
 
 // The moment the README shows: the primary endpoint failed and the
@@ -217,7 +227,7 @@ TEST_F(ProgressWindowGtk, PaintsTheStepsAndSummaryAndClosesOnTheWorkersPost) {
     post(ProgressMessage::kClose, 0);
   });
 
-  EXPECT_FALSE(session_->result.aborted.load()) << "the worker's close is no cancellation";
+  EXPECT_FALSE(session_->aborted.load()) << "the worker's close is no cancellation";
   ASSERT_FALSE(window.empty()) << "no mapped window with WM_CLASS QuillwaveLauncher";
   EXPECT_NE(properties.find("WM_CLASS(STRING) = \"QuillwaveLauncher\", \"QuillwaveLauncher\""), std::string::npos)
       << properties;
@@ -267,7 +277,7 @@ TEST_F(ProgressWindowGtk, APersonsCloseCancelsTheLaunch) {
     return RunTool({L"xdotool", L"windowfocus", L"--sync", window}) && RunTool({L"xdotool", L"key", L"Escape"});
   };
   for (const auto& close : {std::function<bool(const std::wstring&)>(wm_delete), std::function(escape)}) {
-    session_ = std::make_shared<LaunchSession>();
+    session_ = std::make_shared<TestSession>();
     ResetProgressSteps(session_->steps);
     window_ = SystemProgressWindow(nullptr);
     ASSERT_TRUE(Create(SettingsSummary{}));
@@ -281,7 +291,7 @@ TEST_F(ProgressWindowGtk, APersonsCloseCancelsTheLaunch) {
     });
     ASSERT_FALSE(window.empty());
     EXPECT_TRUE(sent);
-    EXPECT_TRUE(session_->result.aborted.load());
+    EXPECT_TRUE(session_->aborted.load());
     EXPECT_LT(std::chrono::steady_clock::now() - start, kPatience) << "the loop ended only by the fallback close";
     // The worker's late posts go nowhere.
     const ProgressPoster post = window_.poster();
@@ -416,7 +426,7 @@ TEST(ProgressWindowGtkNoDisplay, GivesNoWindowAndNoDialogQuickly) {
   ASSERT_EQ(std::getenv("DISPLAY"), nullptr);
   const auto start = std::chrono::steady_clock::now();
   const ProgressWindow window = SystemProgressWindow(nullptr);
-  const WindowCreation created = window.create(SettingsSummary{}, std::make_shared<LaunchSession>(), [] {});
+  const WindowCreation created = window.create(SettingsSummary{}, std::make_shared<ProgressSteps>(), [] {});
   EXPECT_FALSE(created.created);
   EXPECT_EQ(created.failure, "no display");
   EXPECT_FALSE(window.show_error(L"Quillwave", L"Engine binary not found"));

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -22,13 +23,22 @@
 #include <type_traits>
 #include <vector>
 
-#include "discovery/discovery_result.h"
 #include "tests/support/png_writer.h"
 #include "ui/progress_layout.h"
 #include "ui/progress_window.h"
 
 namespace quillwave {
 namespace {
+
+// What a launch shares with its window: the steps it paints, and the flag
+// the person's close sets.
+struct TestSession {
+  ProgressSteps steps;
+  std::atomic<bool> aborted{false};
+};
+std::shared_ptr<ProgressSteps> StepsOf(const std::shared_ptr<TestSession>& session) {
+  return std::shared_ptr<ProgressSteps>(session, &session->steps);
+}
 
 SettingsSummary SummaryWith(std::size_t overrides, std::size_t switches) {
   SettingsSummary summary;
@@ -262,7 +272,8 @@ class ProgressWindowTest : public ::testing::Test {
   // A fresh window; its handle is found by its class, as other programs find it.
   HWND Open(const SettingsSummary& summary) {
     dialog_ = SystemProgressWindow(::GetModuleHandleW(nullptr));
-    if (!dialog_.create(summary, session_, [session = session_] { session->result.aborted.exchange(true); }).created) {
+    if (!dialog_.create(summary, StepsOf(session_), [session = session_] { session->aborted.exchange(true); })
+             .created) {
       return window_ = nullptr;
     }
     window_ = ::FindWindowW(L"QuillwaveLauncher", nullptr);
@@ -270,7 +281,7 @@ class ProgressWindowTest : public ::testing::Test {
     return window_;
   }
 
-  std::shared_ptr<LaunchSession> session_ = std::make_shared<LaunchSession>();
+  std::shared_ptr<TestSession> session_ = std::make_shared<TestSession>();
   ProgressWindow dialog_;
   HWND window_ = nullptr;
 };
@@ -520,7 +531,7 @@ TEST_F(ProgressWindowTest, ClosingByTheUserAbortsAndEndsTheLoop) {
   } closes[] = {{"close box, Alt+F4", WM_SYSCOMMAND, SC_CLOSE}, {"Esc with the focus", WM_KEYDOWN, VK_ESCAPE}};
   for (const auto& close : closes) {
     SCOPED_TRACE(close.name);
-    session_ = std::make_shared<LaunchSession>();
+    session_ = std::make_shared<TestSession>();
     ResetProgressSteps(session_->steps);
     ASSERT_NE(Open(SummaryWith(3, 0)), nullptr);
     const ProgressPoster poster = dialog_.poster();
@@ -530,7 +541,7 @@ TEST_F(ProgressWindowTest, ClosingByTheUserAbortsAndEndsTheLoop) {
       dialog_.run_loop();
       ASSERT_FALSE(watchdog.fired());
     }
-    EXPECT_TRUE(session_->result.aborted.load());
+    EXPECT_TRUE(session_->aborted.load());
     EXPECT_FALSE(::IsWindow(window_));
 
     // The worker keeps narrating into the void.
@@ -556,7 +567,7 @@ TEST_F(ProgressWindowTest, ClosingByTheWorkerEndsTheLoopWithoutAborting) {
     ASSERT_FALSE(watchdog.fired());
   }
   worker.join();
-  EXPECT_FALSE(session_->result.aborted.load());
+  EXPECT_FALSE(session_->aborted.load());
   EXPECT_FALSE(::IsWindow(window_));
 
   poster(ProgressMessage::kClose, 0);

@@ -62,7 +62,7 @@ const QwProgressModule* OpenToolkit(Toolkit& toolkit) {
 // its next call.
 struct PaintContext {
   SettingsSummary summary;
-  std::shared_ptr<LaunchSession> session;
+  std::shared_ptr<ProgressSteps> steps;
   std::function<void()> on_person_close;
   std::vector<std::string> texts;
   std::vector<QwTextRun> runs;
@@ -83,8 +83,7 @@ void LayoutPicture(void* context, const QwMeasure* measure, QwPicture* picture) 
   const auto measure_text = [measure](FontRole font, std::wstring_view text) {
     return measure->text_width(measure->context, static_cast<int>(font), Narrow(text).c_str());
   };
-  const ProgressPicture layout =
-      LayoutProgressWindow(SnapshotProgressSteps(paint.session->steps), paint.summary, measure_text);
+  const ProgressPicture layout = LayoutProgressWindow(SnapshotProgressSteps(*paint.steps), paint.summary, measure_text);
   paint.texts.clear();
   paint.runs.clear();
   paint.texts.reserve(layout.texts.size());
@@ -111,7 +110,7 @@ void LayoutPicture(void* context, const QwMeasure* measure, QwPicture* picture) 
 
 size_t AccessibleItems(void* context, const QwAccessibleItem** items) {
   auto& paint = *static_cast<PaintContext*>(context);
-  const std::vector<AccessibleItem> accessible = AccessibleProgress(SnapshotProgressSteps(paint.session->steps));
+  const std::vector<AccessibleItem> accessible = AccessibleProgress(SnapshotProgressSteps(*paint.steps));
   paint.accessible_texts.clear();
   paint.accessible_items.clear();
   paint.accessible_texts.reserve(2 * accessible.size());
@@ -134,7 +133,7 @@ void PersonClosed(void* context) {
 
 void ReleasePaint(void* context) { delete static_cast<PaintContext*>(context); }
 
-WindowCreation CreateWindowFor(Toolkit& toolkit, const SettingsSummary& summary, std::shared_ptr<LaunchSession> session,
+WindowCreation CreateWindowFor(Toolkit& toolkit, const SettingsSummary& summary, std::shared_ptr<ProgressSteps> steps,
                                std::function<void()> on_person_close) {
   const QwProgressModule* module = OpenToolkit(toolkit);
   if (module == nullptr) return {false, toolkit.failure};
@@ -156,7 +155,7 @@ WindowCreation CreateWindowFor(Toolkit& toolkit, const SettingsSummary& summary,
 
   auto paint = std::make_unique<PaintContext>();
   paint->summary = summary;
-  paint->session = std::move(session);
+  paint->steps = std::move(steps);
   paint->on_person_close = std::move(on_person_close);
   const QwPaintSource source{paint.get(), LayoutPicture, AccessibleItems, PersonClosed, ReleasePaint};
   toolkit.window_id = module->create(&window_desc, &source);
@@ -178,9 +177,9 @@ ProgressWindow SystemProgressWindow(void* /*instance*/) {
     module->screen_size(&screen_width, &screen_height);
     return SummaryRowsShown(screen_height);
   };
-  window.create = [toolkit](const SettingsSummary& summary, std::shared_ptr<LaunchSession> session,
+  window.create = [toolkit](const SettingsSummary& summary, std::shared_ptr<ProgressSteps> steps,
                             std::function<void()> on_person_close) {
-    return CreateWindowFor(*toolkit, summary, std::move(session), std::move(on_person_close));
+    return CreateWindowFor(*toolkit, summary, std::move(steps), std::move(on_person_close));
   };
   window.show = [toolkit] {
     if (toolkit->module != nullptr && toolkit->window_id != 0) toolkit->module->show(toolkit->window_id);

@@ -21,8 +21,8 @@ namespace {
 using platform::UniqueGdiObject;
 
 // The private messages of the worker, WM_USER + 1 and + 2.
-constexpr UINT WM_PROGRESS_STEP = static_cast<UINT>(ProgressMessage::kStep);
-constexpr UINT WM_PROGRESS_CLOSE = static_cast<UINT>(ProgressMessage::kClose);
+constexpr UINT WM_PROGRESS_STEP = WM_USER + 1;
+constexpr UINT WM_PROGRESS_CLOSE = WM_USER + 2;
 
 // BeginPaint/EndPaint as one scope.
 class PaintScope {
@@ -68,7 +68,7 @@ class Selected {
 };
 
 // What one window needs: its fonts, created before the window and released
-// after the loop, the summary it paints, the session whose steps it paints,
+// after the loop, the summary it paints, the steps it paints,
 // what to do when the person closes it, and its handle. The window procedure
 // finds it through the window's user data.
 struct WindowState {
@@ -76,7 +76,7 @@ struct WindowState {
   int dpi = kBaseDpi;  // the fonts' and the layout's
   std::array<UniqueGdiObject, 4> fonts;
   SettingsSummary summary;
-  std::shared_ptr<LaunchSession> session;
+  std::shared_ptr<ProgressSteps> steps;
   std::function<void()> on_person_close;
   HWND window = nullptr;
   ProgressAccessibleHost accessible;
@@ -180,7 +180,7 @@ void Paint(HWND window, WindowState& state) {
   KeepSelection keep(dc);
   ::SetBkMode(dc, TRANSPARENT);
   const ProgressPicture picture = LayoutProgressWindow(
-      SnapshotProgressSteps(state.session->steps), state.summary,
+      SnapshotProgressSteps(*state.steps), state.summary,
       [&](FontRole role, std::wstring_view text) { return MeasureText(dc, state, role, text); }, state.dpi);
   for (const TextRun& run : picture.texts) {
     SelectFont(dc, state, run.font);
@@ -206,7 +206,7 @@ void ApplyDpi(HWND window, WindowState& state, int dpi, const RECT& proposed) {
 // What a screen reader reads: the steps as they are now, where the window
 // paints them. The object that reads this is cut off when the window goes.
 ProgressAccessibleSource AccessibleSource(WindowState& state) {
-  return {[session = state.session] { return AccessibleProgress(SnapshotProgressSteps(session->steps)); },
+  return {[steps = state.steps] { return AccessibleProgress(SnapshotProgressSteps(*steps)); },
           [&state](std::size_t item) {
             const Rect box = AccessibleItemBox(item, state.dpi);
             return RECT{box.left, box.top, box.right, box.bottom};
@@ -269,8 +269,8 @@ WindowPlacement PlacementAt(const SettingsSummary& summary, int dpi) {
                                  ::GetSystemMetrics(SM_CYSCREEN), dpi);
 }
 
-WindowCreation CreateWindowFor(WindowState& state, const SettingsSummary& summary,
-                               std::shared_ptr<LaunchSession> session, std::function<void()> on_person_close) {
+WindowCreation CreateWindowFor(WindowState& state, const SettingsSummary& summary, std::shared_ptr<ProgressSteps> steps,
+                               std::function<void()> on_person_close) {
   MakeFonts(state, SystemDpi());
 
   HICON icon = ::LoadIconW(state.instance, MAKEINTRESOURCEW(1));
@@ -287,7 +287,7 @@ WindowCreation CreateWindowFor(WindowState& state, const SettingsSummary& summar
   ::RegisterClassExW(&window_class);  // a failure shows up as no window below
 
   state.summary = summary;
-  state.session = std::move(session);
+  state.steps = std::move(steps);
   state.on_person_close = std::move(on_person_close);
   const WindowPlacement place = PlacementAt(summary, state.dpi);
   state.window = ::CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, kWindowClassName, kWindowTitle,
@@ -321,9 +321,9 @@ ProgressWindow SystemProgressWindow(void* instance) {
   ProgressWindow window;
   // The screen's height in 96-dpi pixels, as the layout counts.
   window.summary_rows = [] { return SummaryRowsShown(::GetSystemMetrics(SM_CYSCREEN) * kBaseDpi / SystemDpi()); };
-  window.create = [state](const SettingsSummary& summary, std::shared_ptr<LaunchSession> session,
+  window.create = [state](const SettingsSummary& summary, std::shared_ptr<ProgressSteps> steps,
                           std::function<void()> on_person_close) {
-    return CreateWindowFor(*state, summary, std::move(session), std::move(on_person_close));
+    return CreateWindowFor(*state, summary, std::move(steps), std::move(on_person_close));
   };
   window.show = [state] {
     if (state->window == nullptr) return;
@@ -334,7 +334,8 @@ ProgressWindow SystemProgressWindow(void* instance) {
     const HWND target = state->window;
     return [target](ProgressMessage message, std::size_t step) {
       // Fails once the window is gone; that post is meant to be lost.
-      if (target != nullptr) ::PostMessageW(target, static_cast<UINT>(message), static_cast<WPARAM>(step), 0);
+      const UINT number = message == ProgressMessage::kClose ? WM_PROGRESS_CLOSE : WM_PROGRESS_STEP;
+      if (target != nullptr) ::PostMessageW(target, number, static_cast<WPARAM>(step), 0);
     };
   };
   window.run_loop = RunMessageLoop;

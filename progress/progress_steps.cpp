@@ -1,4 +1,4 @@
-#include "discovery/progress_steps.h"
+#include "progress/progress_steps.h"
 
 namespace quillwave {
 

@@ -1,6 +1,7 @@
-// The four steps of a discovery launch, narrated by the worker and painted
+// The four steps of a discovery launch, narrated by the lookup and painted
 // by the progress window, with the lock that keeps a change and a paint
-// pass apart.
+// pass apart, and the posts through which the window hears of a change.
+// Neither side needs the other: the window knows only this.
 #pragma once
 
 #include <array>
@@ -44,9 +45,8 @@ void SetProgressStep(ProgressSteps& steps, std::size_t index, const std::wstring
 // A copy of all four, taken under the lock (what a paint pass reads).
 ProgressStepList SnapshotProgressSteps(ProgressSteps& steps);
 
-// What the worker tells the window: a step changed, or the window may close.
-// The values are the window system's WM_USER + 1 and + 2.
-enum class ProgressMessage : unsigned { kStep = 0x0401, kClose = 0x0402 };
+// What the lookup tells the window: a step changed, or the window may close.
+enum class ProgressMessage { kStep, kClose };
 
 // Where the worker's posts go: on Windows PostMessageW to the progress
 // window, elsewhere the window's main loop; tests record them. Posting never
