@@ -1,11 +1,18 @@
 // quillwave-geo: the primary lookup endpoint of a Quillwave deployment. It
 // answers GET /geo with the client's address and what a MaxMind DB file says
-// of it, reloads the file and the keys on SIGHUP and stops on SIGTERM.
+// of it, reloads the file and the keys on SIGHUP or once the file has
+// changed and settled, and stops on SIGTERM.
+#include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -20,6 +27,9 @@ namespace {
 
 // Requests in flight when a stop is asked for get this long to finish.
 constexpr std::chrono::seconds kStopGrace{5};
+// A changed database file is loaded once no write has touched it for this
+// long: cp writes in many steps, and a half-written file would not load.
+constexpr std::chrono::milliseconds kSettle{1500};
 
 void Say(const std::string& text) { std::fprintf(stderr, "quillwave-geo: %s\n", text.c_str()); }
 
@@ -41,6 +51,21 @@ Loaded Load(const GeoOptions& options) {
   data->database = std::move(opened.database);
   data->keys = std::move(keys.keys);
   return {std::move(data), {}};
+}
+
+// Reads the waiting folder events; whether one of them names the file.
+bool NamesFile(int watch, const std::string& file_name) {
+  alignas(inotify_event) char buffer[16 * 1024];
+  bool named = false;
+  while (true) {
+    const ssize_t length = read(watch, buffer, sizeof buffer);
+    if (length <= 0) return named;
+    for (ssize_t at = 0; at < length;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      named = named || (event->len > 0 && file_name == event->name);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+  }
 }
 
 std::string Describe(const ServedData& data) {
@@ -96,18 +121,46 @@ int Run(const std::vector<std::string>& arguments) {
   }
   Say(std::string(kLauncherVersion) + " listening on " + listener.address + "; " + Describe(*loaded.data));
 
+  // The database's folder is watched rather than the file, so that a file
+  // renamed over it (mv, geoipupdate) is seen as well as one written in place.
+  const Descriptor signal_fd(signalfd(-1, &signals, SFD_CLOEXEC));
+  const Descriptor watch(inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+  const std::filesystem::path database_path(options.database);
+  const std::string folder = database_path.has_parent_path() ? database_path.parent_path().string() : ".";
+  const std::string file_name = database_path.filename().string();
+  if (!watch.valid() || inotify_add_watch(watch.get(), folder.c_str(),
+                                          IN_CLOSE_WRITE | IN_MODIFY | IN_MOVED_TO | IN_CREATE | IN_ATTRIB) < 0) {
+    Say("cannot watch " + folder + " (" + std::strerror(errno) + "); the database is reloaded on SIGHUP only");
+  }
+  std::optional<std::chrono::steady_clock::time_point> changed;  // the last write seen, not yet loaded
   while (true) {
-    int number = 0;
-    if (sigwait(&signals, &number) != 0) continue;
-    if (number != SIGHUP) break;
+    int wait_ms = -1;
+    if (changed) {
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(*changed + kSettle - std::chrono::steady_clock::now());
+      wait_ms = static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
+    }
+    pollfd ready[] = {{signal_fd.get(), POLLIN, 0}, {watch.get(), POLLIN, 0}};
+    if (poll(ready, watch.valid() ? 2 : 1, wait_ms) < 0 && errno != EINTR) break;
+    if (ready[1].revents & POLLIN) {
+      if (NamesFile(watch.get(), file_name)) changed = std::chrono::steady_clock::now();
+      continue;
+    }
+    const bool settled = changed && std::chrono::steady_clock::now() >= *changed + kSettle;
+    signalfd_siginfo received{};
+    if (!settled && !(ready[0].revents & POLLIN)) continue;
+    if (!settled && read(signal_fd.get(), &received, sizeof received) != sizeof received) continue;
+    if (!settled && received.ssi_signo != SIGHUP) break;
+    changed.reset();
     // A failed reload keeps what is served now.
+    const std::string cause = settled ? "database file changed; " : "";
     Loaded reloaded = Load(options);
     if (!reloaded.data) {
-      Say("reload failed: " + reloaded.error + "; still serving the " + Describe(*service->data()));
+      Say(cause + "reload failed: " + reloaded.error + "; still serving the " + Describe(*service->data()));
       continue;
     }
     service->Replace(reloaded.data);
-    Say("reloaded: " + Describe(*reloaded.data));
+    Say(cause + "reloaded: " + Describe(*reloaded.data));
   }
   const int cut = service->Stop(kStopGrace);
   Say(cut == 0 ? std::string("stopped")

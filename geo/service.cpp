@@ -63,24 +63,6 @@ void LogLine(const std::string& text) {
 
 }  // namespace
 
-ListeningSocket::~ListeningSocket() {
-  if (fd_ >= 0) close(fd_);
-}
-
-ListeningSocket& ListeningSocket::operator=(ListeningSocket&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = other.Release();
-  }
-  return *this;
-}
-
-int ListeningSocket::Release() {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
 Listener Listen(const std::string& address_port) {
   Listener listener;
   const std::size_t colon = address_port.rfind(':');

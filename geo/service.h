@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "geo/address.h"
+#include "geo/descriptor.h"
 #include "geo/geo_database.h"
 
 namespace quillwave::geo {
@@ -32,22 +33,8 @@ struct ServiceSettings {
   bool log_clients = false;
 };
 
-// A listening TCP socket, closed with the object unless handed on.
-class ListeningSocket {
- public:
-  ListeningSocket() = default;
-  explicit ListeningSocket(int fd) : fd_(fd) {}
-  ~ListeningSocket();
-  ListeningSocket(ListeningSocket&& other) noexcept : fd_(other.Release()) {}
-  ListeningSocket& operator=(ListeningSocket&& other) noexcept;
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int Release();
-
- private:
-  int fd_ = -1;
-};
+// A listening TCP socket.
+using ListeningSocket = Descriptor;
 
 struct Listener {
   ListeningSocket socket;

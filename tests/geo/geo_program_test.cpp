@@ -1,10 +1,13 @@
 // quillwave-geo as it runs: it reloads its database on SIGHUP while 200
-// clients keep asking, without failing one request, and stops on SIGTERM.
+// clients keep asking, without failing one request, and stops on SIGTERM;
+// its database file written over in place under load harms no request, and
+// the new file is served without a signal.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <atomic>
 #include <fstream>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -102,6 +105,76 @@ TEST(GeoProgram, ReloadsUnderTwoHundredConcurrentClientsWithoutFailingARequestTh
   EXPECT_NE(server.output().find("quillwave-geo: stopped\n"), std::string::npos) << server.output();
   // No client address is logged without --log-clients.
   EXPECT_EQ(server.output().find("127.0.0.1 GET"), std::string::npos) << server.output();
+}
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+// Truncates the file, then writes `bytes` in place in a few pieces, as cp does.
+void WriteInPlace(const fs::path& path, const std::string& bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.flush();
+  for (std::size_t at = 0; at < bytes.size(); at += 4096)
+    file.write(bytes.data() + at, std::min<std::size_t>(4096, bytes.size() - at)).flush();
+}
+
+TEST(GeoProgram, ServesThroughInPlaceWritesOfItsDatabaseAndPicksUpTheNewFileByItself) {
+  test::ScopedTempDir directory;
+  const fs::path database = directory.path() / "city.mmdb";
+  const fs::path keys = directory.path() / "keys";
+  std::string error;
+  ASSERT_TRUE(test::WriteTestDatabase(directory.path() / "second.mmdb", "second", error)) << error;
+  ASSERT_TRUE(test::WriteTestDatabase(database, "first", error)) << error;
+  const std::string first = ReadAll(database), second = ReadAll(directory.path() / "second.mmdb");
+  std::ofstream(keys) << "second-key\n";
+
+  test::GeoServerProcess server(QUILLWAVE_GEO_PATH, {"--listen", "127.0.0.1:0", "--database", database.string(),
+                                                     "--api-key-file", keys.string()});
+  const int port = test::ListeningPort(server.WaitForLine("listening on", 30s));
+  ASSERT_NE(port, 0) << server.output();
+
+  std::vector<Client> clients(4);
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads;
+  for (Client& client : clients) {
+    threads.emplace_back([&client, &stop, port] {
+      while (!stop) {
+        const test::HttpAnswer answer = test::ParseHttpAnswer(test::HttpExchange("127.0.0.1", port, kRequest));
+        ++client.asked;
+        if (answer.status == 200 && answer.body.find("\"country\":\"FR\"") != std::string::npos) {
+          ++client.first;
+        } else if (client.failure.empty()) {
+          client.failure = std::to_string(answer.status) + " " + answer.body;
+        }
+      }
+    });
+  }
+  for (int round = 0; round < 40; ++round) WriteInPlace(database, first);
+  stop = true;
+  for (std::thread& thread : threads) thread.join();
+  for (const Client& client : clients) {
+    EXPECT_EQ(client.failure, "");
+    EXPECT_GT(client.first, 0);
+  }
+
+  // An emptied file, then a request: once the request that crashed the
+  // service that mapped its file.
+  std::ofstream(database, std::ios::trunc).flush();
+  EXPECT_EQ(test::ParseHttpAnswer(test::HttpExchange("127.0.0.1", port, kRequest)).status, 200);
+
+  // Another country, written in place with no signal, is served within 10 s.
+  WriteInPlace(database, second);
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  std::string body;
+  while (body.find("\"country\":\"IT\"") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(100ms);
+    body = test::ParseHttpAnswer(test::HttpExchange("127.0.0.1", port, kRequest)).body;
+  }
+  EXPECT_NE(body.find("\"country\":\"IT\""), std::string::npos) << body << server.output();
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.WaitForExit(30s), 0) << server.output();
 }
 
 }  // namespace
