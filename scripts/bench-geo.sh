@@ -34,9 +34,11 @@ trap cleanup EXIT
 
 perl "$root/tests/geo/write_test_database.pl" "$work/city.mmdb"
 key=0123456789abcdef0123456789abcdef01234567
-echo "$key" >"$work/keys"
+(umask 077 && echo "$key" >"$work/keys")
 
-"$geo" --listen 127.0.0.1:0 --database "$work/city.mmdb" --api-key-file "$work/keys" 2>"$work/geo.log" &
+# wrk's connections all come from one address: the per-address limit is off.
+"$geo" --listen 127.0.0.1:0 --database "$work/city.mmdb" --api-key-file "$work/keys" \
+  --max-connections-per-address 0 2>"$work/geo.log" &
 pids+=($!)
 geo_port=""
 for ((i = 0; i < 100; i++)); do

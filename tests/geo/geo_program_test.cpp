@@ -32,16 +32,36 @@ struct Client {
   std::string failure;         // the first answer that was neither; read after the join
 };
 
+// A key file only its owner may read, as the service demands.
+void WriteKeyFile(const fs::path& path, const std::string& text) {
+  std::ofstream(path) << text;
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST(GeoProgram, RefusesAKeyFileOthersMayRead) {
+  test::ScopedTempDir directory;
+  const fs::path keys = directory.path() / "keys";
+  WriteKeyFile(keys, "first-key\n");
+  fs::permissions(keys, fs::perms::group_read | fs::perms::others_read, fs::perm_options::add);
+  test::GeoServerProcess server(QUILLWAVE_GEO_PATH, {"--listen", "127.0.0.1:0", "--database", "/nonexistent.mmdb",
+                                                     "--api-key-file", keys.string()});
+  EXPECT_EQ(server.WaitForExit(30s), 1);
+  EXPECT_NE(server.output().find("may be read by group or others (mode 0644); make it readable by its owner only"),
+            std::string::npos)
+      << server.output();
+}
+
 TEST(GeoProgram, ReloadsUnderTwoHundredConcurrentClientsWithoutFailingARequestThenStops) {
   test::ScopedTempDir directory;
   const fs::path database = directory.path() / "city.mmdb";
   const fs::path keys = directory.path() / "keys";
   std::string error;
   ASSERT_TRUE(test::WriteTestDatabase(database, "first", error)) << error;
-  std::ofstream(keys) << "first-key\nsecond-key\n";
+  WriteKeyFile(keys, "first-key\nsecond-key\n");
 
-  test::GeoServerProcess server(QUILLWAVE_GEO_PATH, {"--listen", "127.0.0.1:0", "--database", database.string(),
-                                                     "--api-key-file", keys.string(), "--max-connections", "1000"});
+  test::GeoServerProcess server(
+      QUILLWAVE_GEO_PATH, {"--listen", "127.0.0.1:0", "--database", database.string(), "--api-key-file", keys.string(),
+                           "--max-connections", "1000", "--max-connections-per-address", "0"});
   const std::string started = server.WaitForLine("listening on", 30s);
   const int port = test::ListeningPort(started);
   ASSERT_NE(port, 0) << server.output();
@@ -128,7 +148,7 @@ TEST(GeoProgram, ServesThroughInPlaceWritesOfItsDatabaseAndPicksUpTheNewFileByIt
   ASSERT_TRUE(test::WriteTestDatabase(directory.path() / "second.mmdb", "second", error)) << error;
   ASSERT_TRUE(test::WriteTestDatabase(database, "first", error)) << error;
   const std::string first = ReadAll(database), second = ReadAll(directory.path() / "second.mmdb");
-  std::ofstream(keys) << "second-key\n";
+  WriteKeyFile(keys, "second-key\n");
 
   test::GeoServerProcess server(QUILLWAVE_GEO_PATH, {"--listen", "127.0.0.1:0", "--database", database.string(),
                                                      "--api-key-file", keys.string()});
