@@ -363,9 +363,9 @@ void GeoService::Completed(void* service_pointer, MHD_Connection*, void** reques
     }
   }
   state->status = 0;
-  ++state->answered;
   {
     std::lock_guard lock(service->connections_mutex_);
+    ++state->answered;
     state->head_due = now + service->settings_.head_timeout;
   }
   std::lock_guard lock(service->flight_mutex_);

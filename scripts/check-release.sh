@@ -81,6 +81,19 @@ elif [[ $(wc -l <<<"$refusal") == 1 && "$refusal" == *"--placeholder-endpoints"*
 else
   fail "the refusal of a release without endpoints: $refusal"
 fi
+# The documentation's example endpoints, key and address included, are
+# published: a release refuses them as it refuses placeholders.
+sed -n '/^primary-ip = /,/^api-key = /p' docs/endpoints.md >"$work/example-endpoints"
+if refusal=$(cd "$work/a" && scripts/release.sh --endpoints "$work/example-endpoints" "$work/out-none" 2>&1); then
+  fail "a release with the documentation's example endpoints was made"
+elif [[ "$refusal" == *"not the deployment's own"* && ! -e "$work/out-none/SHA256SUMS" ]]; then
+  pass "the documentation's example endpoints are refused: $refusal"
+else
+  fail "the refusal of the documentation's example endpoints: $refusal"
+fi
+modes=$(cd "$work/out-a" && stat -c '%a' "${files[@]}" | sort -u | tr '\n' ' ')
+[[ "$modes" == "600 " ]] && pass "the release's files are readable by their owner only" ||
+  fail "the release's files have the modes $modes"
 
 # --- 2. What is inside ------------------------------------------------------
 echo "--- contents"
