@@ -129,15 +129,17 @@ int Run(const std::vector<std::string>& arguments) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  Loaded loaded = Load(options);
-  if (!loaded.data) {
-    Say(loaded.error);
-    return 1;
-  }
+  // The address first: a malformed one is a wrong command line, whatever
+  // else is wrong.
   Listener listener = Listen(options.listen);
   if (!listener.error.empty()) {
     Say(listener.error);
     return listener.malformed ? 2 : 1;
+  }
+  Loaded loaded = Load(options);
+  if (!loaded.data) {
+    Say(loaded.error);
+    return 1;
   }
   ServiceSettings settings;
   settings.threads = std::max(1u, std::thread::hardware_concurrency());

@@ -317,12 +317,14 @@ MHD_Result GeoService::Access(void* service_pointer, MHD_Connection* connection,
     const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
     state = info == nullptr ? nullptr : static_cast<ConnectionState*>(info->socket_context);
     if (state == nullptr || !state->peer) return MHD_NO;  // not a TCP/IP connection: nothing to answer for
-    // The head is in: the request counts as in flight until it completes.
-    *request = state;
     {
+      // A head completed just as its deadline passed has had its answer.
       std::lock_guard lock(service->connections_mutex_);
+      if (state->shut) return MHD_NO;
       state->head_due = std::chrono::steady_clock::time_point::max();
     }
+    // The head is in: the request counts as in flight until it completes.
+    *request = state;
     state->started = std::chrono::steady_clock::now();
     {
       std::lock_guard lock(service->flight_mutex_);

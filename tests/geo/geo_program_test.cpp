@@ -32,17 +32,44 @@ struct Client {
   std::string failure;         // the first answer that was neither; read after the join
 };
 
+// Each client asks again and again until told to stop; each answer must
+// come from one test database or the other.
+std::vector<std::thread> AskUntilStopped(std::vector<Client>& clients, const std::atomic<bool>& stop, int port) {
+  std::vector<std::thread> threads;
+  for (Client& client : clients) {
+    threads.emplace_back([&client, &stop, port] {
+      while (!stop) {
+        const test::HttpAnswer answer = test::ParseHttpAnswer(test::HttpExchange("127.0.0.1", port, kRequest));
+        ++client.asked;
+        if (answer.status == 200 && answer.body.find("\"country\":\"FR\"") != std::string::npos) {
+          ++client.first;
+        } else if (answer.status == 200 && answer.body.find("\"country\":\"IT\"") != std::string::npos) {
+          ++client.second;
+        } else if (client.failure.empty()) {
+          client.failure = std::to_string(answer.status) + " " + answer.body;
+        }
+      }
+    });
+  }
+  return threads;
+}
+
 // A key file only its owner may read, as the service demands.
 void WriteKeyFile(const fs::path& path, const std::string& text) {
   std::ofstream(path) << text;
   fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
 }
 
-TEST(GeoProgram, RefusesAKeyFileOthersMayRead) {
+// The exit codes of the manual page: 2 for a malformed --listen, 1 for a key
+// file that others may read.
+TEST(GeoProgram, RefusesAMalformedAddressAndAKeyFileOthersMayRead) {
   test::ScopedTempDir directory;
   const fs::path keys = directory.path() / "keys";
   WriteKeyFile(keys, "first-key\n");
   fs::permissions(keys, fs::perms::group_read | fs::perms::others_read, fs::perm_options::add);
+  test::GeoServerProcess malformed(QUILLWAVE_GEO_PATH, {"--listen", "127.0.0.1", "--database", "/nonexistent.mmdb",
+                                                        "--api-key-file", keys.string()});
+  EXPECT_EQ(malformed.WaitForExit(30s), 2) << malformed.output();
   test::GeoServerProcess server(QUILLWAVE_GEO_PATH, {"--listen", "127.0.0.1:0", "--database", "/nonexistent.mmdb",
                                                      "--api-key-file", keys.string()});
   EXPECT_EQ(server.WaitForExit(30s), 1);
@@ -68,26 +95,9 @@ TEST(GeoProgram, ReloadsUnderTwoHundredConcurrentClientsWithoutFailingARequestTh
   EXPECT_NE(started.find("Quillwave-Test-City database built 2024-01-01T00:00:00Z, 2 keys"), std::string::npos)
       << started;
 
-  // Every client asks again and again until told to stop; each answer must
-  // come from one database or the other.
   std::vector<Client> clients(kClients);
   std::atomic<bool> stop{false};
-  std::vector<std::thread> threads;
-  for (Client& client : clients) {
-    threads.emplace_back([&client, &stop, port] {
-      while (!stop) {
-        const test::HttpAnswer answer = test::ParseHttpAnswer(test::HttpExchange("127.0.0.1", port, kRequest));
-        ++client.asked;
-        if (answer.status == 200 && answer.body.find("\"country\":\"FR\"") != std::string::npos) {
-          ++client.first;
-        } else if (answer.status == 200 && answer.body.find("\"country\":\"IT\"") != std::string::npos) {
-          ++client.second;
-        } else if (client.failure.empty()) {
-          client.failure = std::to_string(answer.status) + " " + answer.body;
-        }
-      }
-    });
-  }
+  std::vector<std::thread> threads = AskUntilStopped(clients, stop, port);
   // Waits (up to a limit) until every client has had an answer of a kind.
   const auto all_have = [&clients](std::atomic<int> Client::*kind, std::chrono::seconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -157,26 +167,14 @@ TEST(GeoProgram, ServesThroughInPlaceWritesOfItsDatabaseAndPicksUpTheNewFileByIt
 
   std::vector<Client> clients(4);
   std::atomic<bool> stop{false};
-  std::vector<std::thread> threads;
-  for (Client& client : clients) {
-    threads.emplace_back([&client, &stop, port] {
-      while (!stop) {
-        const test::HttpAnswer answer = test::ParseHttpAnswer(test::HttpExchange("127.0.0.1", port, kRequest));
-        ++client.asked;
-        if (answer.status == 200 && answer.body.find("\"country\":\"FR\"") != std::string::npos) {
-          ++client.first;
-        } else if (client.failure.empty()) {
-          client.failure = std::to_string(answer.status) + " " + answer.body;
-        }
-      }
-    });
-  }
+  std::vector<std::thread> threads = AskUntilStopped(clients, stop, port);
   for (int round = 0; round < 40; ++round) WriteInPlace(database, first);
   stop = true;
   for (std::thread& thread : threads) thread.join();
   for (const Client& client : clients) {
     EXPECT_EQ(client.failure, "");
     EXPECT_GT(client.first, 0);
+    EXPECT_EQ(client.second, 0);
   }
 
   // An emptied file, then a request: once the request that crashed the
