@@ -92,7 +92,8 @@ if(TARGET quillwave-geo)
   set(quillwave_geo_doc_dir share/doc/${QUILLWAVE_GEO_PACKAGE_NAME})
   install(TARGETS quillwave-geo RUNTIME DESTINATION sbin COMPONENT geo)
   quillwave_install_manual(packaging/geo/quillwave-geo.8 8 geo)
-  install(FILES README.md docs/endpoints.md DESTINATION ${quillwave_geo_doc_dir} COMPONENT geo)
+  # Its own README, whose links lead to what the package holds.
+  install(FILES packaging/geo/README.md docs/endpoints.md DESTINATION ${quillwave_geo_doc_dir} COMPONENT geo)
   install(FILES packaging/THIRD-PARTY-NOTICES.txt DESTINATION ${quillwave_geo_doc_dir} COMPONENT geo)
 endif()
 
