@@ -138,7 +138,7 @@ cmp -s "$unpacked/geo/lib/systemd/system/quillwave-geo.service" packaging/geo/qu
   cmp -s "$unpacked/geo/lib/systemd/system/quillwave-geo.path" packaging/geo/quillwave-geo.path &&
   [[ -f "$unpacked/geo/usr/share/man/man8/quillwave-geo.8.gz" ]] && pass "quillwave-geo has its units and manual page" ||
   fail "quillwave-geo's units or manual page are missing"
-scripts=$(dpkg-deb --ctrl-tarfile "$work/out-a/$geo_deb" | tar -t | sed -n 's|^\./\(postinst\|prerm\|postrm\)$|\1|p' | sort | tr '\n' ' ')
+scripts=$(dpkg-deb --ctrl-tarfile "$work/out-a/$geo_deb" | tar -t | grep -xE '\./(postinst|prerm|postrm)' | sed 's|^\./||' | sort | tr '\n' ' ')
 [[ "$scripts" == "postinst postrm prerm " ]] && pass "quillwave-geo has its maintainer scripts" ||
   fail "quillwave-geo's maintainer scripts: $scripts"
 # The hardening every Linux program is built with (cmake/hardening.cmake).
