@@ -56,6 +56,12 @@ set(QUILLWAVE_PLACEHOLDER_PRIMARY_HOST "geo.primary.example")
 set(QUILLWAVE_PLACEHOLDER_SECONDARY_HOST "geoip.secondary.example")
 set(QUILLWAVE_PLACEHOLDER_SECONDARY_LABEL "scnd")
 set(QUILLWAVE_PLACEHOLDER_TERTIARY_HOST "myip.tertiary.example")
+# Values anyone can read: the key a build has when none is set, and the key
+# and address of the documentation's example. A release refuses them as it
+# refuses the placeholders; "VARIABLE|value" each.
+set(QUILLWAVE_DEFAULT_API_KEY "7c3e91f04ab25d68e0b7f1a9c4d2e8356b0a9f1e")
+set(QUILLWAVE_PUBLISHED_VALUES "QUILLWAVE_API_KEY|${QUILLWAVE_DEFAULT_API_KEY}"
+  "QUILLWAVE_API_KEY|3f6c0d2a9b8e7f6a5c4d3e2f1a0b9c8d7e6f5a4b" "QUILLWAVE_PRIMARY_IP|198.51.100.20")
 set(QUILLWAVE_ENDPOINT_VARIABLES QUILLWAVE_PRIMARY_IP QUILLWAVE_PRIMARY_PORT QUILLWAVE_PRIMARY_HOST
   QUILLWAVE_SECONDARY_HOST QUILLWAVE_SECONDARY_LABEL QUILLWAVE_TERTIARY_HOST QUILLWAVE_API_KEY)
 
@@ -87,7 +93,7 @@ set(QUILLWAVE_SECONDARY_LABEL "${QUILLWAVE_PLACEHOLDER_SECONDARY_LABEL}" CACHE S
   "Four-letter lower-case label of the secondary provider")
 set(QUILLWAVE_TERTIARY_HOST "${QUILLWAVE_PLACEHOLDER_TERTIARY_HOST}" CACHE STRING
   "Host name of the tertiary discovery endpoint")
-set(QUILLWAVE_API_KEY "7c3e91f04ab25d68e0b7f1a9c4d2e8356b0a9f1e" CACHE STRING
+set(QUILLWAVE_API_KEY "${QUILLWAVE_DEFAULT_API_KEY}" CACHE STRING
   "API key sent to the primary discovery endpoint (40 lower-case hexadecimal digits)")
 
 foreach(variable IN LISTS QUILLWAVE_ENDPOINT_VARIABLES)

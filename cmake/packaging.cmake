@@ -92,7 +92,8 @@ if(TARGET quillwave-geo)
   set(quillwave_geo_doc_dir share/doc/${QUILLWAVE_GEO_PACKAGE_NAME})
   install(TARGETS quillwave-geo RUNTIME DESTINATION sbin COMPONENT geo)
   quillwave_install_manual(packaging/geo/quillwave-geo.8 8 geo)
-  install(FILES README.md docs/endpoints.md DESTINATION ${quillwave_geo_doc_dir} COMPONENT geo)
+  # Its own README, whose links lead to what the package holds.
+  install(FILES packaging/geo/README.md docs/endpoints.md DESTINATION ${quillwave_geo_doc_dir} COMPONENT geo)
   install(FILES packaging/THIRD-PARTY-NOTICES.txt DESTINATION ${quillwave_geo_doc_dir} COMPONENT geo)
 endif()
 
@@ -182,8 +183,13 @@ systemd service; the database and the API keys are the operator's.")
     configure_file(${CMAKE_SOURCE_DIR}/packaging/debian/copyright.in ${quillwave_debian_dir}/${component}/copyright @ONLY)
     configure_file(${CMAKE_SOURCE_DIR}/packaging/debian/changelog.in ${quillwave_debian_dir}/${component}/changelog @ONLY)
   endforeach()
-  configure_file(${CMAKE_SOURCE_DIR}/packaging/geo/quillwave-geo.service ${quillwave_debian_dir}/geo/quillwave-geo.service
-    COPYONLY)
+  foreach(unit quillwave-geo.service quillwave-geo.path)
+    configure_file(${CMAKE_SOURCE_DIR}/packaging/geo/${unit} ${quillwave_debian_dir}/geo/${unit} COPYONLY)
+  endforeach()
+  # The service's maintainer scripts, in the manner of Debian's systemd helpers.
+  set(CPACK_DEBIAN_GEO_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/geo/debian/postinst
+    ${CMAKE_SOURCE_DIR}/packaging/geo/debian/prerm ${CMAKE_SOURCE_DIR}/packaging/geo/debian/postrm)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
   set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_BINARY_DIR}/packaging/add_debian_files.cmake)
   file(WRITE ${CPACK_PRE_BUILD_SCRIPTS} "
 # Each component's tree lies in a folder of its name.
@@ -206,7 +212,10 @@ if(CPACK_GENERATOR STREQUAL \"DEB\")
     quillwave_add_debian_files(geo ${QUILLWAVE_GEO_PACKAGE_NAME})
     set(units \"\${CPACK_TEMPORARY_DIRECTORY}/geo/lib/systemd/system\")
     file(MAKE_DIRECTORY \"\${units}\")
-    file(COPY_FILE \"${quillwave_debian_dir}/geo/quillwave-geo.service\" \"\${units}/quillwave-geo.service\")
+    foreach(unit quillwave-geo.service quillwave-geo.path)
+      file(COPY_FILE \"${quillwave_debian_dir}/geo/\${unit}\" \"\${units}/\${unit}\")
+      file(CHMOD \"\${units}/\${unit}\" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+    endforeach()
   endif()
 endif()
 ")

@@ -5,7 +5,8 @@
 # The file is either JSON, one object whose members are the names below, or
 # one "name = value" a line, where blank lines and lines starting with # are
 # skipped. docs/endpoints.md describes it. Every name but primary-port must be
-# given, none twice, none unknown, and none may keep its placeholder.
+# given, none twice, none unknown, and none may keep its placeholder or be a
+# value the build or its documentation publishes.
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/endpoints.cmake)
 
@@ -90,6 +91,12 @@ foreach(name variable IN ZIP_LISTS names variables)
   if(DEFINED QUILLWAVE_PLACEHOLDER_${setting} AND value STREQUAL QUILLWAVE_PLACEHOLDER_${setting})
     refuse("'${name}' is still the placeholder '${value}'")
   endif()
+  if("${variable}|${value}" IN_LIST QUILLWAVE_PUBLISHED_VALUES)
+    refuse("'${name}' is a value the build or its documentation prints, not the deployment's own: '${value}'")
+  endif()
   string(APPEND cache "set(${variable} \"${value}\" CACHE STRING \"\" FORCE)\n")
 endforeach()
-file(WRITE "${OUTPUT}" "${cache}")
+# It holds the key: readable by its owner only.
+file(WRITE "${OUTPUT}" "")
+file(CHMOD "${OUTPUT}" PERMISSIONS OWNER_READ OWNER_WRITE)
+file(APPEND "${OUTPUT}" "${cache}")

@@ -25,7 +25,8 @@ else()
   # runtime a toolkit library brings along cannot take its calls.
   add_link_options(-static-libstdc++ -static-libgcc -Wl,--exclude-libs,ALL)
   # Tried on the direct launch against the static floor as well and left
-  # out, since no gain stood out from the noise: --gc-sections, -z now,
-  # -z pack-relative-relocs, -z norelro. Building without PIE saved a few
-  # percent but would give up address randomisation of the program.
+  # out, since no gain stood out from the noise: --gc-sections,
+  # -z pack-relative-relocs. Building without PIE saved a few percent but
+  # would give up address randomisation of the program; PIE, full RELRO and
+  # immediate binding are cmake/hardening.cmake's.
 endif()

@@ -1,5 +1,6 @@
 #include "geo/answer.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 
@@ -24,7 +25,36 @@ void AppendCoordinate(std::string& json, const char* key, const std::optional<do
   json.append(text, end);
 }
 
+bool StartsWithIgnoringCase(std::string_view text, std::string_view start) {
+  if (text.size() < start.size()) return false;
+  for (std::size_t i = 0; i < start.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != start[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+std::string_view OriginPath(std::string_view target) {
+  for (const std::string_view scheme : {"http://", "https://"}) {
+    if (!StartsWithIgnoringCase(target, scheme)) continue;
+    const std::size_t path = target.find('/', scheme.size());
+    return path == std::string_view::npos ? std::string_view("/") : target.substr(path);
+  }
+  return target;
+}
+
+std::string TrimBlanks(std::string_view value) {
+  const std::size_t first = value.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return std::string(value.substr(first, value.find_last_not_of(" \t") - first + 1));
+}
+
+GeoResponse MethodNotAllowed() {
+  GeoResponse response = Error(405, "only GET and HEAD");
+  response.allow_header = true;
+  return response;
+}
 
 std::string PlaceJson(const std::string& ip, const std::optional<GeoPlace>& place) {
   std::string json = "{\"ip\":\"" + ip + "\"";
@@ -40,14 +70,13 @@ std::string PlaceJson(const std::string& ip, const std::optional<GeoPlace>& plac
 
 GeoResponse AnswerRequest(const GeoRequest& request, const GeoDatabase& database,
                           const std::vector<std::string>& keys) {
+  if (request.head_too_large) return Error(431, "the request head is too large");
+  if (request.control_in_header) return Error(400, "a header value holds a control character");
   if (request.has_body) return Error(413, "a request body is not accepted");
-  const bool geo = request.path == "/geo";
-  if (!geo && request.path != "/healthz") return Error(404, "not found");
-  if (request.method != "GET" && request.method != "HEAD") {
-    GeoResponse response = Error(405, "only GET and HEAD");
-    response.allow_header = true;
-    return response;
-  }
+  const std::string_view path = OriginPath(request.path);
+  const bool geo = path == "/geo";
+  if (!geo && path != "/healthz") return Error(404, "not found");
+  if (request.method != "GET" && request.method != "HEAD") return MethodNotAllowed();
   if (!geo) {
     return {200, "{\"status\":\"ok\",\"database_built\":\"" + UtcTime(database.build_epoch()) + "\"}\n"};
   }

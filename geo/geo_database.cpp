@@ -1,10 +1,16 @@
 #include "geo/geo_database.h"
 
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/mman.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+
+#include "geo/descriptor.h"
 
 namespace quillwave::geo {
 namespace {
@@ -24,6 +30,45 @@ std::optional<double> NumberAt(MMDB_entry_s& entry, const char* const* path) {
   if (data.type == MMDB_DATA_TYPE_DOUBLE) return data.double_value;
   if (data.type == MMDB_DATA_TYPE_FLOAT) return data.float_value;
   return std::nullopt;
+}
+
+std::string SystemError(const std::string& what) { return what + " (" + std::strerror(errno) + ")"; }
+
+// The file's bytes in a sealed anonymous memory file: whatever later happens
+// to the file (truncated, written in place, replaced), the copy stays as read.
+// Mapping the file itself would let a write in place pull pages from under
+// a running lookup (SIGBUS on a truncated file).
+Descriptor PrivateCopy(const std::string& path, std::string& error) {
+  const Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat status {};
+  if (!file.valid() || fstat(file.get(), &status) != 0) {
+    error = SystemError("cannot open the file");
+    return {};
+  }
+  if (!S_ISREG(status.st_mode)) {
+    error = "not a regular file";
+    return {};
+  }
+  Descriptor copy(memfd_create("quillwave-geo-database", MFD_CLOEXEC | MFD_ALLOW_SEALING));
+  if (!copy.valid()) {
+    error = SystemError("cannot make a memory file");
+    return {};
+  }
+  // Until the end of the file as it is now, however long that is.
+  while (true) {
+    const ssize_t sent = sendfile(copy.get(), file.get(), nullptr, 1 << 20);
+    if (sent == 0) break;
+    if (sent < 0 && errno == EINTR) continue;
+    if (sent < 0) {
+      error = SystemError("cannot read the file");
+      return {};
+    }
+  }
+  if (fcntl(copy.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
+    error = SystemError("cannot seal the copy");
+    return {};
+  }
+  return copy;
 }
 
 }  // namespace
@@ -60,12 +105,17 @@ std::optional<GeoPlace> GeoDatabase::Lookup(const IpAddress& address) const {
 }
 
 OpenedDatabase OpenGeoDatabase(const std::string& path) {
+  std::string error;
+  const Descriptor copy = PrivateCopy(path, error);
+  if (!copy.valid()) return {nullptr, error};
+  // The reader takes a path: the copy's own, which stays valid while the
+  // descriptor is open; its mapping keeps the copy alive after that.
+  const std::string copy_path = "/proc/self/fd/" + std::to_string(copy.get());
   auto database = std::make_shared<GeoDatabase>();
-  const int status = MMDB_open(path.c_str(), MMDB_MODE_MMAP, &database->mmdb_);
+  const int status = MMDB_open(copy_path.c_str(), MMDB_MODE_MMAP, &database->mmdb_);
   if (status != MMDB_SUCCESS) {
-    std::string error = MMDB_strerror(status);
-    if (status == MMDB_FILE_OPEN_ERROR || status == MMDB_IO_ERROR)
-      error += std::string(" (") + std::strerror(errno) + ")";
+    error = MMDB_strerror(status);
+    if (status == MMDB_FILE_OPEN_ERROR || status == MMDB_IO_ERROR) error = SystemError(error);
     return {nullptr, error};
   }
   database->open_ = true;

@@ -50,7 +50,8 @@ struct OpenedDatabase {
   std::string error;
 };
 
-// Opens the file; the database then needs no further file access.
+// Reads the file into private memory and opens it from there: the database
+// then needs no further file access, and nothing done to the file changes it.
 OpenedDatabase OpenGeoDatabase(const std::string& path);
 
 // "2024-05-07T10:00:00Z" for a build time in seconds since 1970.

@@ -1,6 +1,7 @@
 // quillwave-geo's command line.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -8,17 +9,22 @@
 
 namespace quillwave::geo {
 
-inline constexpr char kUsage[] =
-    "usage: quillwave-geo --database FILE --api-key-file FILE [--listen ADDRESS:PORT]\n"
-    "                     [--trusted-proxy CIDR]... [--max-connections N] [--log-clients]\n"
-    "       quillwave-geo --help | --version\n";
+// The port the release's launchers ask on (its endpoints file's primary-port).
+inline constexpr int kDefaultPort = QUILLWAVE_GEO_DEFAULT_PORT;
+
+// The usage text, with every default.
+std::string Usage();
 
 struct GeoOptions {
   std::string database;
   std::string api_key_file;
-  std::string listen = "0.0.0.0:65333";
+  std::string listen = "0.0.0.0:" + std::to_string(kDefaultPort);
   std::vector<AddressRange> trusted_proxies;
+  std::vector<AddressRange> metrics_from;  // loopback when none is given
   unsigned max_connections = 1024;
+  unsigned max_per_address = 32;
+  std::chrono::milliseconds head_timeout{5000};
+  bool access_log = false;
   bool log_clients = false;
   bool help = false;
   bool version = false;

@@ -5,15 +5,20 @@
 
 #include <microhttpd.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "geo/address.h"
+#include "geo/descriptor.h"
 #include "geo/geo_database.h"
 
 namespace quillwave::geo {
@@ -23,36 +28,34 @@ namespace quillwave::geo {
 struct ServedData {
   std::shared_ptr<const GeoDatabase> database;
   std::vector<std::string> keys;
+  std::int64_t loaded_at = 0;  // seconds since 1970
 };
 
 struct ServiceSettings {
   unsigned threads = 1;
   unsigned max_connections = 1024;
+  // Connections one address may hold; the trusted proxies have no limit.
+  unsigned max_per_address = 32;
+  // From a connection's start, or the end of its last answer, to the end of
+  // the next request head; bytes that trickle in do not extend it.
+  std::chrono::milliseconds head_timeout{5000};
   std::vector<AddressRange> trusted_proxies;
-  bool log_clients = false;
+  // Peers that may read /metrics; anyone else gets 404.
+  std::vector<AddressRange> metrics_from;
+  bool access_log = false;
+  bool log_clients = false;  // the client's address in the access log (and turns it on)
 };
 
-// A listening TCP socket, closed with the object unless handed on.
-class ListeningSocket {
- public:
-  ListeningSocket() = default;
-  explicit ListeningSocket(int fd) : fd_(fd) {}
-  ~ListeningSocket();
-  ListeningSocket(ListeningSocket&& other) noexcept : fd_(other.Release()) {}
-  ListeningSocket& operator=(ListeningSocket&& other) noexcept;
+struct ConnectionState;
 
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int Release();
-
- private:
-  int fd_ = -1;
-};
+// A listening TCP socket.
+using ListeningSocket = Descriptor;
 
 struct Listener {
   ListeningSocket socket;
   std::string address;  // as bound, "127.0.0.1:65333" or "[::]:65333"
   std::string error;
+  bool malformed = false;  // the text is no ADDRESS:PORT
 };
 
 // Binds and listens on "ADDRESS:PORT" ("0.0.0.0:65333", "[::1]:0"); port 0
@@ -71,6 +74,8 @@ class GeoService {
 
   // Requests that start from now on read `data`.
   void Replace(std::shared_ptr<const ServedData> data);
+  // For /metrics: a reload done by the program, or one that failed.
+  void CountReload(bool done);
   std::shared_ptr<const ServedData> data() const;
 
   // Takes no new connection, gives the requests in flight up to `grace` to
@@ -82,7 +87,12 @@ class GeoService {
   static MHD_Result Access(void* service, MHD_Connection* connection, const char* url, const char* method,
                            const char* version, const char* upload_data, std::size_t* upload_data_size, void** request);
   static void Completed(void* service, MHD_Connection* connection, void** request, MHD_RequestTerminationCode code);
-  MHD_Result Answer(MHD_Connection* connection, const char* url, const char* method, bool has_body);
+  static void Connected(void* service, MHD_Connection* connection, void** state, MHD_ConnectionNotificationCode code);
+  MHD_Result Answer(MHD_Connection* connection, ConnectionState& state, const char* url, const char* method,
+                    bool has_body);
+  std::string Metrics() const;
+  // Closes the connections whose request head is overdue, until stopped.
+  void WatchHeads();
 
   const ServiceSettings settings_;
   MHD_Daemon* daemon_ = nullptr;
@@ -92,6 +102,17 @@ class GeoService {
   std::condition_variable flight_ended_;
   int in_flight_ = 0;
   std::atomic<bool> stopping_{false};
+
+  // Every open connection, and how many each counted address holds.
+  mutable std::mutex connections_mutex_;
+  std::condition_variable watch_wake_;
+  std::vector<ConnectionState*> connections_;
+  std::map<std::pair<bool, std::array<std::uint8_t, 16>>, unsigned> per_address_;
+  bool watch_stop_ = false;
+  std::thread head_watch_;
+
+  struct Counters;
+  std::unique_ptr<Counters> counters_;
 };
 
 }  // namespace quillwave::geo

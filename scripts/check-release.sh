@@ -7,12 +7,14 @@
 #     about what a commit builds, so uncommitted changes are left out;
 #     The release is built with the placeholder endpoints, so every package
 #     name carries "-placeholder"; a release asked for without endpoints is
-#     refused;
+#     refused, and so is one with the documentation's example endpoints;
 #  2. what is inside: the Windows executable (at most 1 MB, only system DLLs,
 #     its resources), a Linux launcher that needs only the C library, the
-#     notices in every package, the examples, two .debs that lintian passes,
-#     quillwave-geo with its unit and manual page needing only the C library,
-#     libmaxminddb and libmicrohttpd;
+#     notices in every package, the examples, two .debs that lintian passes
+#     (the service's without a warning), the Linux programs hardened (PIE,
+#     full RELRO, immediate binding, stack protector, FORTIFY), quillwave-geo
+#     with its units, maintainer scripts and manual page needing only the C
+#     library, libmaxminddb and libmicrohttpd;
 #  3. the installed tree works: installed into a staging folder, the launcher
 #     starts the stand-in engine directly and, on a private X server, finds its
 #     window module on a discovery launch; the zip's executable starts it
@@ -81,6 +83,19 @@ elif [[ $(wc -l <<<"$refusal") == 1 && "$refusal" == *"--placeholder-endpoints"*
 else
   fail "the refusal of a release without endpoints: $refusal"
 fi
+# The documentation's example endpoints, key and address included, are
+# published: a release refuses them as it refuses placeholders.
+sed -n '/^primary-ip = /,/^api-key = /p' docs/endpoints.md >"$work/example-endpoints"
+if refusal=$(cd "$work/a" && scripts/release.sh --endpoints "$work/example-endpoints" "$work/out-none" 2>&1); then
+  fail "a release with the documentation's example endpoints was made"
+elif [[ "$refusal" == *"not the deployment's own"* && ! -e "$work/out-none/SHA256SUMS" ]]; then
+  pass "the documentation's example endpoints are refused: $refusal"
+else
+  fail "the refusal of the documentation's example endpoints: $refusal"
+fi
+modes=$(cd "$work/out-a" && stat -c '%a' "${files[@]}" | sort -u | tr '\n' ' ')
+[[ "$modes" == "600 " ]] && pass "the release's files are readable by their owner only" ||
+  fail "the release's files have the modes $modes"
 
 # --- 2. What is inside ------------------------------------------------------
 echo "--- contents"
@@ -120,13 +135,31 @@ needed=$(readelf -d "$geo" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort | tr 
 [[ "$needed" == "ld-linux-x86-64.so.2 libc.so.6 libm.so.6 libmaxminddb.so.0 libmicrohttpd.so.12 " ]] &&
   pass "quillwave-geo needs only $needed" || fail "quillwave-geo needs: $needed"
 cmp -s "$unpacked/geo/lib/systemd/system/quillwave-geo.service" packaging/geo/quillwave-geo.service &&
-  [[ -f "$unpacked/geo/usr/share/man/man8/quillwave-geo.8.gz" ]] && pass "quillwave-geo has its unit and manual page" ||
-  fail "quillwave-geo's unit or manual page is missing"
+  cmp -s "$unpacked/geo/lib/systemd/system/quillwave-geo.path" packaging/geo/quillwave-geo.path &&
+  [[ -f "$unpacked/geo/usr/share/man/man8/quillwave-geo.8.gz" ]] && pass "quillwave-geo has its units and manual page" ||
+  fail "quillwave-geo's units or manual page are missing"
+scripts=$(dpkg-deb --ctrl-tarfile "$work/out-a/$geo_deb" | tar -t | grep -xE '\./(postinst|prerm|postrm)' | sed 's|^\./||' | sort | tr '\n' ' ')
+[[ "$scripts" == "postinst postrm prerm " ]] && pass "quillwave-geo has its maintainer scripts" ||
+  fail "quillwave-geo's maintainer scripts: $scripts"
+# The hardening every Linux program is built with (cmake/hardening.cmake).
+for program in "$unpacked/deb/usr/lib/quillwave/quillwave-launcher" "$unpacked/deb/usr/lib/quillwave/quillwave-persona" "$geo"; do
+  elf=$(readelf -hdlW --dyn-syms "$program" 2>&1)
+  missing=""
+  grep -qE 'Type: +DYN' <<<"$elf" || missing+=" PIE"
+  grep -q 'GNU_RELRO' <<<"$elf" || missing+=" RELRO"
+  grep -qE '\(FLAGS\) +BIND_NOW|\(FLAGS_1\) +Flags:.* NOW' <<<"$elf" || missing+=" BIND_NOW"
+  grep -q '__stack_chk_fail' <<<"$elf" || missing+=" stack-protector"
+  grep -qE '__[a-z0-9]+_chk(@| )' <<<"$elf" || missing+=" FORTIFY"
+  [[ -z "$missing" ]] && pass "${program##*/} is hardened" || fail "${program##*/} lacks:$missing"
+done
 "$geo" --version >"$work/geo-version.out" 2>&1 && grep -q -x "quillwave-geo $version" "$work/geo-version.out" &&
   pass "quillwave-geo --version" || fail "quillwave-geo --version: $(cat "$work/geo-version.out")"
 for package in "$deb" "$geo_deb"; do
   lintian_output=$(lintian "$work/out-a/$package" 2>&1 | grep -v 'running with root privileges' || true)
-  if grep -q '^E:' <<<"$lintian_output"; then
+  # The service package is held to warnings too.
+  refused='^E:'
+  [[ "$package" != "$geo_deb" ]] || refused='^[EW]:'
+  if grep -qE "$refused" <<<"$lintian_output"; then
     fail "lintian $package: $lintian_output"
   else
     pass "lintian $package: no error${lintian_output:+ ($lintian_output)}"

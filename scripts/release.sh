@@ -24,6 +24,10 @@
 # time-stamping authority), the Windows executables are Authenticode-signed
 # with osslsigncode before they are packed; without them nothing is signed.
 set -euo pipefail
+# The settings, the build trees and the launcher packages carry the key:
+# everything the release writes is readable by its owner only (the packages'
+# contents have fixed modes whatever the umask).
+umask 077
 
 refuse() {
   echo "scripts/release.sh: $*" >&2

@@ -1,9 +1,9 @@
 # Checks the built Windows launcher from the outside, with objdump on the build
-# host: 64-bit GUI program, only Windows system DLLs imported (the MinGW
-# runtime is linked statically), and the resources Explorer and the loader
-# read: the version block, the icon group and a single asInvoker manifest
-# that declares per-monitor DPI awareness (v2, with the older spelling for
-# systems that lack it).
+# host: 64-bit GUI program with ASLR (high entropy) and DEP, only Windows
+# system DLLs imported (the MinGW runtime is linked statically), and the
+# resources Explorer and the loader read: the version block, the icon group
+# and a single asInvoker manifest that declares per-monitor DPI awareness (v2,
+# with the older spelling for systems that lack it).
 #
 #   cmake -DEXECUTABLE=<exe> -DOBJDUMP=<objdump> -DVERSION=<major.minor.patch> -P check_windows_executable.cmake
 
@@ -46,6 +46,13 @@ if(NOT dump MATCHES "\nSubsystem[ \t]+0*2[ \t]+\\(Windows GUI\\)")
   string(REGEX MATCH "\nSubsystem[^\n]*" subsystem "${dump}")
   fail("subsystem is not Windows GUI (2):${subsystem}")
 endif()
+# Address space randomisation, with high entropy, and non-executable data
+# (cmake/hardening.cmake).
+foreach(flag HIGH_ENTROPY_VA DYNAMIC_BASE NX_COMPAT)
+  if(NOT dump MATCHES "\nDllCharacteristics[^\n]*\n([ \t]+[A-Z_]+\n)*[ \t]+${flag}\n")
+    fail("DllCharacteristics lacks ${flag}")
+  endif()
+endforeach()
 
 # --- Imports --------------------------------------------------------------
 # Windows system DLLs only: a MinGW runtime DLL (libstdc++, libgcc,

@@ -1,10 +1,13 @@
 // quillwave-geo as it runs: it reloads its database on SIGHUP while 200
-// clients keep asking, without failing one request, and stops on SIGTERM.
+// clients keep asking, without failing one request, and stops on SIGTERM;
+// its database file written over in place under load harms no request, and
+// the new file is served without a signal.
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <atomic>
 #include <fstream>
+#include <iterator>
 #include <thread>
 #include <vector>
 
@@ -29,26 +32,9 @@ struct Client {
   std::string failure;         // the first answer that was neither; read after the join
 };
 
-TEST(GeoProgram, ReloadsUnderTwoHundredConcurrentClientsWithoutFailingARequestThenStops) {
-  test::ScopedTempDir directory;
-  const fs::path database = directory.path() / "city.mmdb";
-  const fs::path keys = directory.path() / "keys";
-  std::string error;
-  ASSERT_TRUE(test::WriteTestDatabase(database, "first", error)) << error;
-  std::ofstream(keys) << "first-key\nsecond-key\n";
-
-  test::GeoServerProcess server(QUILLWAVE_GEO_PATH, {"--listen", "127.0.0.1:0", "--database", database.string(),
-                                                     "--api-key-file", keys.string(), "--max-connections", "1000"});
-  const std::string started = server.WaitForLine("listening on", 30s);
-  const int port = test::ListeningPort(started);
-  ASSERT_NE(port, 0) << server.output();
-  EXPECT_NE(started.find("Quillwave-Test-City database built 2024-01-01T00:00:00Z, 2 keys"), std::string::npos)
-      << started;
-
-  // Every client asks again and again until told to stop; each answer must
-  // come from one database or the other.
-  std::vector<Client> clients(kClients);
-  std::atomic<bool> stop{false};
+// Each client asks again and again until told to stop; each answer must
+// come from one test database or the other.
+std::vector<std::thread> AskUntilStopped(std::vector<Client>& clients, const std::atomic<bool>& stop, int port) {
   std::vector<std::thread> threads;
   for (Client& client : clients) {
     threads.emplace_back([&client, &stop, port] {
@@ -65,6 +51,53 @@ TEST(GeoProgram, ReloadsUnderTwoHundredConcurrentClientsWithoutFailingARequestTh
       }
     });
   }
+  return threads;
+}
+
+// A key file only its owner may read, as the service demands.
+void WriteKeyFile(const fs::path& path, const std::string& text) {
+  std::ofstream(path) << text;
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// The exit codes of the manual page: 2 for a malformed --listen, 1 for a key
+// file that others may read.
+TEST(GeoProgram, RefusesAMalformedAddressAndAKeyFileOthersMayRead) {
+  test::ScopedTempDir directory;
+  const fs::path keys = directory.path() / "keys";
+  WriteKeyFile(keys, "first-key\n");
+  fs::permissions(keys, fs::perms::group_read | fs::perms::others_read, fs::perm_options::add);
+  test::GeoServerProcess malformed(QUILLWAVE_GEO_PATH, {"--listen", "127.0.0.1", "--database", "/nonexistent.mmdb",
+                                                        "--api-key-file", keys.string()});
+  EXPECT_EQ(malformed.WaitForExit(30s), 2) << malformed.output();
+  test::GeoServerProcess server(QUILLWAVE_GEO_PATH, {"--listen", "127.0.0.1:0", "--database", "/nonexistent.mmdb",
+                                                     "--api-key-file", keys.string()});
+  EXPECT_EQ(server.WaitForExit(30s), 1);
+  EXPECT_NE(server.output().find("may be read by group or others (mode 0644); make it readable by its owner only"),
+            std::string::npos)
+      << server.output();
+}
+
+TEST(GeoProgram, ReloadsUnderTwoHundredConcurrentClientsWithoutFailingARequestThenStops) {
+  test::ScopedTempDir directory;
+  const fs::path database = directory.path() / "city.mmdb";
+  const fs::path keys = directory.path() / "keys";
+  std::string error;
+  ASSERT_TRUE(test::WriteTestDatabase(database, "first", error)) << error;
+  WriteKeyFile(keys, "first-key\nsecond-key\n");
+
+  test::GeoServerProcess server(
+      QUILLWAVE_GEO_PATH, {"--listen", "127.0.0.1:0", "--database", database.string(), "--api-key-file", keys.string(),
+                           "--max-connections", "1000", "--max-connections-per-address", "0"});
+  const std::string started = server.WaitForLine("listening on", 30s);
+  const int port = test::ListeningPort(started);
+  ASSERT_NE(port, 0) << server.output();
+  EXPECT_NE(started.find("Quillwave-Test-City database built 2024-01-01T00:00:00Z, 2 keys"), std::string::npos)
+      << started;
+
+  std::vector<Client> clients(kClients);
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads = AskUntilStopped(clients, stop, port);
   // Waits (up to a limit) until every client has had an answer of a kind.
   const auto all_have = [&clients](std::atomic<int> Client::*kind, std::chrono::seconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -102,6 +135,64 @@ TEST(GeoProgram, ReloadsUnderTwoHundredConcurrentClientsWithoutFailingARequestTh
   EXPECT_NE(server.output().find("quillwave-geo: stopped\n"), std::string::npos) << server.output();
   // No client address is logged without --log-clients.
   EXPECT_EQ(server.output().find("127.0.0.1 GET"), std::string::npos) << server.output();
+}
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+// Truncates the file, then writes `bytes` in place in a few pieces, as cp does.
+void WriteInPlace(const fs::path& path, const std::string& bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.flush();
+  for (std::size_t at = 0; at < bytes.size(); at += 4096)
+    file.write(bytes.data() + at, std::min<std::size_t>(4096, bytes.size() - at)).flush();
+}
+
+TEST(GeoProgram, ServesThroughInPlaceWritesOfItsDatabaseAndPicksUpTheNewFileByItself) {
+  test::ScopedTempDir directory;
+  const fs::path database = directory.path() / "city.mmdb";
+  const fs::path keys = directory.path() / "keys";
+  std::string error;
+  ASSERT_TRUE(test::WriteTestDatabase(directory.path() / "second.mmdb", "second", error)) << error;
+  ASSERT_TRUE(test::WriteTestDatabase(database, "first", error)) << error;
+  const std::string first = ReadAll(database), second = ReadAll(directory.path() / "second.mmdb");
+  WriteKeyFile(keys, "second-key\n");
+
+  test::GeoServerProcess server(QUILLWAVE_GEO_PATH, {"--listen", "127.0.0.1:0", "--database", database.string(),
+                                                     "--api-key-file", keys.string()});
+  const int port = test::ListeningPort(server.WaitForLine("listening on", 30s));
+  ASSERT_NE(port, 0) << server.output();
+
+  std::vector<Client> clients(4);
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads = AskUntilStopped(clients, stop, port);
+  for (int round = 0; round < 40; ++round) WriteInPlace(database, first);
+  stop = true;
+  for (std::thread& thread : threads) thread.join();
+  for (const Client& client : clients) {
+    EXPECT_EQ(client.failure, "");
+    EXPECT_GT(client.first, 0);
+    EXPECT_EQ(client.second, 0);
+  }
+
+  // An emptied file, then a request: once the request that crashed the
+  // service that mapped its file.
+  std::ofstream(database, std::ios::trunc).flush();
+  EXPECT_EQ(test::ParseHttpAnswer(test::HttpExchange("127.0.0.1", port, kRequest)).status, 200);
+
+  // Another country, written in place with no signal, is served within 10 s.
+  WriteInPlace(database, second);
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  std::string body;
+  while (body.find("\"country\":\"IT\"") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(100ms);
+    body = test::ParseHttpAnswer(test::HttpExchange("127.0.0.1", port, kRequest)).body;
+  }
+  EXPECT_NE(body.find("\"country\":\"IT\""), std::string::npos) << body << server.output();
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.WaitForExit(30s), 0) << server.output();
 }
 
 }  // namespace

@@ -3,7 +3,14 @@
 // reach it directly and once behind a trusted load balancer.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <map>
 #include <memory>
+#include <regex>
+#include <sstream>
+#include <thread>
 
 #include "geo/api_keys.h"
 #include "geo/service.h"
@@ -21,6 +28,8 @@ const std::string kBerlin =
     R"({"ip":"203.0.113.9","country":"DE","timezone":"Europe/Berlin","latitude":52.52,"longitude":13.405})"
     "\n";
 const std::string kUnknownKey = "{\"error\":\"missing or wrong X-API-Key\"}\n";
+const std::string kControl = "{\"error\":\"a header value holds a control character\"}\n";
+const std::string kHealth = "{\"status\":\"ok\",\"database_built\":\"2024-01-01T00:00:00Z\"}\n";
 
 struct RunningService {
   std::unique_ptr<GeoService> service;
@@ -39,6 +48,7 @@ class GeoServiceTest : public ::testing::Test {
     auto data = std::make_shared<ServedData>();
     data->database = opened.database;
     data->keys = ParseApiKeys(kKeyFile).keys;
+    data_ = new std::shared_ptr<const ServedData>(data);
     direct_ = new RunningService(Start("127.0.0.1:0", {}, data));
     behind_balancer_ = new RunningService(Start("127.0.0.1:0", {*ParseAddressRange("127.0.0.0/8")}, data));
     over_ipv6_ = new RunningService(Start("[::1]:0", {}, data));
@@ -49,16 +59,17 @@ class GeoServiceTest : public ::testing::Test {
     delete behind_balancer_;
     delete over_ipv6_;
     delete directory_;
+    delete data_;
   }
 
   static RunningService Start(const std::string& listen, std::vector<AddressRange> trusted,
-                              std::shared_ptr<const ServedData> data) {
+                              std::shared_ptr<const ServedData> data, ServiceSettings settings = {}) {
     RunningService running;
     Listener listener = Listen(listen);
     EXPECT_EQ(listener.error, "");
-    ServiceSettings settings;
     settings.threads = 2;
     settings.trusted_proxies = std::move(trusted);
+    settings.metrics_from = {*ParseAddressRange("127.0.0.0/8")};
     std::string error;
     running.service = GeoService::Start(std::move(listener.socket), settings, std::move(data), error);
     EXPECT_NE(running.service, nullptr) << error;
@@ -68,11 +79,13 @@ class GeoServiceTest : public ::testing::Test {
   }
 
   static test::ScopedTempDir* directory_;
+  static std::shared_ptr<const ServedData>* data_;
   static RunningService* direct_;
   static RunningService* behind_balancer_;
   static RunningService* over_ipv6_;
 };
 test::ScopedTempDir* GeoServiceTest::directory_ = nullptr;
+std::shared_ptr<const ServedData>* GeoServiceTest::data_ = nullptr;
 RunningService* GeoServiceTest::direct_ = nullptr;
 RunningService* GeoServiceTest::behind_balancer_ = nullptr;
 RunningService* GeoServiceTest::over_ipv6_ = nullptr;
@@ -126,9 +139,15 @@ TEST_F(GeoServiceTest, AnswersEachRequestAsItShould) {
       {"a body", direct_,
        "POST /geo HTTP/1.1\r\nHost: geo.test\r\nConnection: close\r\nContent-Length: 5\r\n" + kFirstKey, 413,
        "{\"error\":\"a request body is not accepted\"}\n"},
-      {"an oversized header", direct_, Get("/geo", kFirstKey + padding), 431, ""},
-      {"health", direct_, Get("/healthz", ""), 200,
-       "{\"status\":\"ok\",\"database_built\":\"2024-01-01T00:00:00Z\"}\n"},
+      {"an oversized header", direct_, Get("/geo", kFirstKey + padding), 431,
+       "{\"error\":\"the request head is too large\"}\n"},
+      {"blanks around the key", direct_, Get("/geo", "X-API-Key: \t first-key-0123 \t\r\n"), 200, kParis},
+      {"a control character in another header", direct_, Get("/geo", kFirstKey + "X-Note: a\x01b\r\n"), 400, kControl},
+      {"the absolute form", direct_, Get("http://geo.test:65333/geo", kFirstKey), 200, kParis},
+      {"the absolute form of the health path", direct_, Get("HTTP://geo.test/healthz", ""), 200, kHealth},
+      {"metrics for an address not allowed", behind_balancer_, Get("/metrics", "X-Forwarded-For: 203.0.113.9\r\n"), 404,
+       "{\"error\":\"not found\"}\n"},
+      {"health", direct_, Get("/healthz", ""), 200, kHealth},
       {"HEAD", direct_, "HEAD /geo HTTP/1.1\r\nHost: geo.test\r\nConnection: close\r\n" + kFirstKey, 200, ""},
   };
   for (const Row& row : rows) {
@@ -138,13 +157,78 @@ TEST_F(GeoServiceTest, AnswersEachRequestAsItShould) {
     const test::HttpAnswer answer =
         test::ParseHttpAnswer(test::HttpExchange(server.address, server.port, row.request + "\r\n" + body));
     EXPECT_EQ(answer.status, row.status) << answer.head;
-    if (row.status != 431) {
-      EXPECT_EQ(answer.body, row.body);
-    }
+    EXPECT_EQ(answer.body, row.body);
     if (row.status == 405) {
       EXPECT_NE(answer.head.find("\r\nAllow: GET, HEAD\r\n"), std::string::npos) << answer.head;
     }
   }
+}
+
+// Each line of the text format: a comment, or a sample "name{labels} value".
+TEST_F(GeoServiceTest, MetricsAreInTheTextFormatAndCountRejectedKeys) {
+  test::HttpExchange(direct_->address, direct_->port, Get("/geo", "X-API-Key: wrong\r\n") + "\r\n");
+  const test::HttpAnswer answer =
+      test::ParseHttpAnswer(test::HttpExchange(direct_->address, direct_->port, Get("/metrics", "") + "\r\n"));
+  ASSERT_EQ(answer.status, 200) << answer.head;
+  EXPECT_NE(answer.head.find("Content-Type: text/plain; version=0.0.4"), std::string::npos) << answer.head;
+  const std::regex comment(R"(# (HELP [a-z_]+ .+|TYPE [a-z_]+ (counter|gauge|histogram)))");
+  const std::regex sample(R"(([a-z_]+)(\{[a-z]+="[^"]*"\})? ([0-9.e+]+|\+Inf))");
+  std::map<std::string, double> samples;
+  std::istringstream lines(answer.body);
+  for (std::string line; std::getline(lines, line);) {
+    std::smatch parts;
+    if (std::regex_match(line, comment)) continue;
+    ASSERT_TRUE(std::regex_match(line, parts, sample)) << line;
+    samples[parts[1].str() + parts[2].str()] = std::stod(parts[3]);
+  }
+  EXPECT_GE(samples["quillwave_geo_rejected_keys_total"], 1);
+  EXPECT_GE(samples["quillwave_geo_requests_total{code=\"401\"}"], 1);
+  EXPECT_EQ(samples["quillwave_geo_database_build_timestamp_seconds"], 1704067200);
+  EXPECT_GE(samples["quillwave_geo_open_connections"], 1);
+  EXPECT_EQ(samples["quillwave_geo_request_duration_seconds_count"],
+            samples["quillwave_geo_request_duration_seconds_bucket{le=\"+Inf\"}"]);
+  EXPECT_EQ(answer.body.find("wrong"), std::string::npos);
+}
+
+// 1 200 connections of one address hold half-sent heads: the address's
+// limit leaves room for others, and a head that trickles in is cut at its
+// deadline although bytes keep coming.
+TEST_F(GeoServiceTest, OneAddressCannotStarveTheOthers) {
+  const RunningService server = Start("127.0.0.1:0", {}, *data_);
+  std::vector<platform::UniqueFd> held;
+  for (int i = 0; i < 1200; ++i) {
+    held.push_back(test::ConnectTo("127.0.0.1", server.port));
+    ASSERT_TRUE(held.back().valid()) << i;
+    send(held.back().get(), "GET /geo HTTP/1.1\r\nHost: x\r\n", 28, MSG_NOSIGNAL);
+  }
+  const auto asked = std::chrono::steady_clock::now();
+  const test::HttpAnswer answer =
+      test::ParseHttpAnswer(test::HttpExchange("127.0.0.1", server.port, Get("/geo", kFirstKey) + "\r\n", "127.0.0.2"));
+  EXPECT_EQ(answer.status, 200);
+  EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
+  const test::HttpAnswer refused = test::ParseHttpAnswer(test::HttpExchange("127.0.0.1", server.port, ""));
+  EXPECT_EQ(refused.status, 429);
+  EXPECT_EQ(refused.body, "{\"error\":\"too many connections from this address\"}\n");
+
+  // The trickling head goes to a server with a deadline of 1 s; the one
+  // above keeps the default 5 s, so that no held head is cut, and no place
+  // freed, while its limit is checked.
+  ServiceSettings settings;
+  settings.head_timeout = std::chrono::seconds(1);
+  const RunningService quick = Start("127.0.0.1:0", {}, *data_, settings);
+  const platform::UniqueFd slow = test::ConnectTo("127.0.0.1", quick.port);
+  const auto started = std::chrono::steady_clock::now();
+  std::string got;
+  char buffer[512];
+  while (std::chrono::steady_clock::now() - started < std::chrono::seconds(4)) {
+    if (send(slow.get(), "G", 1, MSG_NOSIGNAL) != 1) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const ssize_t read = recv(slow.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+    if (read > 0) got.append(buffer, static_cast<std::size_t>(read));
+    if (read == 0 || (read < 0 && errno != EAGAIN)) break;
+  }
+  EXPECT_TRUE(got.starts_with("HTTP/1.1 408 ")) << got;
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2500));
 }
 
 }  // namespace

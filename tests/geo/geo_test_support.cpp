@@ -112,29 +112,38 @@ int ListeningPort(const std::string& line) {
   return std::atoi(line.substr(port_start, colon - port_start).c_str());
 }
 
-std::string HttpExchange(const std::string& address, int port, std::string_view request) {
-  sockaddr_storage storage{};
-  socklen_t size = 0;
-  if (address.find(':') == std::string::npos) {
-    auto& in = reinterpret_cast<sockaddr_in&>(storage);
-    in.sin_family = AF_INET;
-    in.sin_port = htons(static_cast<std::uint16_t>(port));
-    inet_pton(AF_INET, address.c_str(), &in.sin_addr);
-    size = sizeof in;
-  } else {
+platform::UniqueFd ConnectTo(const std::string& address, int port, const std::string& from) {
+  const auto fill = [](const std::string& text, int port_number, sockaddr_storage& storage) -> socklen_t {
+    storage = {};
+    if (text.find(':') == std::string::npos) {
+      auto& in = reinterpret_cast<sockaddr_in&>(storage);
+      in.sin_family = AF_INET;
+      in.sin_port = htons(static_cast<std::uint16_t>(port_number));
+      inet_pton(AF_INET, text.c_str(), &in.sin_addr);
+      return sizeof in;
+    }
     auto& in6 = reinterpret_cast<sockaddr_in6&>(storage);
     in6.sin6_family = AF_INET6;
-    in6.sin6_port = htons(static_cast<std::uint16_t>(port));
-    inet_pton(AF_INET6, address.c_str(), &in6.sin6_addr);
-    size = sizeof in6;
-  }
+    in6.sin6_port = htons(static_cast<std::uint16_t>(port_number));
+    inet_pton(AF_INET6, text.c_str(), &in6.sin6_addr);
+    return sizeof in6;
+  };
+  sockaddr_storage storage{}, source{};
+  const socklen_t size = fill(address, port, storage);
   platform::UniqueFd socket(::socket(storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const timeval limit{10, 0};
   if (!socket.valid() || setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0 ||
       setsockopt(socket.get(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0 ||
+      (!from.empty() && bind(socket.get(), reinterpret_cast<const sockaddr*>(&source), fill(from, 0, source)) != 0) ||
       connect(socket.get(), reinterpret_cast<const sockaddr*>(&storage), size) != 0) {
     return {};
   }
+  return socket;
+}
+
+std::string HttpExchange(const std::string& address, int port, std::string_view request, const std::string& from) {
+  const platform::UniqueFd socket = ConnectTo(address, port, from);
+  if (!socket.valid()) return {};
   for (std::size_t sent = 0; sent < request.size();) {
     const ssize_t wrote = send(socket.get(), request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
     if (wrote <= 0) break;  // the server may answer and close before it has read everything

@@ -50,10 +50,13 @@ class GeoServerProcess {
 // The port in a start line ("... listening on 127.0.0.1:43125; ..."), or 0.
 int ListeningPort(const std::string& line);
 
-// Sends `request` to `address`:`port` (127.0.0.1 or ::1) and returns all
-// the server sent until it closed the connection; empty on failure. Each
-// step gives up after 10 s.
-std::string HttpExchange(const std::string& address, int port, std::string_view request);
+// A connection to `address`:`port` (127.0.0.1 or ::1), from the loopback
+// address `from` when one is given; each send and receive gives up after 10 s.
+platform::UniqueFd ConnectTo(const std::string& address, int port, const std::string& from = "");
+
+// Sends `request` to `address`:`port` and returns all the server sent until
+// it closed the connection; empty on failure.
+std::string HttpExchange(const std::string& address, int port, std::string_view request, const std::string& from = "");
 
 // The status code and the body of an HTTP response.
 struct HttpAnswer {
