@@ -24,6 +24,8 @@ TEST_F(GeoLookupBlackBox, TheLaunchTakesTheDatabasesPlaceThroughTheProxy) {
   std::string error;
   ASSERT_TRUE(test::WriteTestDatabase(database, "first", error)) << error;
   test::WriteTextFile(keys, std::string(endpoints::kApiKey) + "\n");
+  // The service takes a key file only its owner may read.
+  fs::permissions(keys, fs::perms::owner_read | fs::perms::owner_write);
   test::GeoServerProcess geo(QUILLWAVE_GEO_PATH, {"--listen", "127.0.0.1:" + std::to_string(endpoints::kPrimaryPort),
                                                   "--database", database.string(), "--api-key-file", keys.string()});
   ASSERT_NE(geo.WaitForLine("listening on", 30s), "") << geo.output();
