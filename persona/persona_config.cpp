@@ -59,6 +59,21 @@ PersonaConfig ParsePersonaConfig(std::string_view text) {
   return config;
 }
 
+std::vector<std::string> DiscoveryReasons(const PersonaConfig& p) {
+  std::vector<std::string> reasons;
+  if (p.webrtcNoLeak && !p.webrtcFakePublicIpGiven) {
+    reasons.push_back("webrtc-no-leak is on and no webrtc-fake-public-ip is given");
+  }
+  if (p.autoGeo && (!p.hasGeoLat || !p.hasGeoLng))
+    reasons.push_back("auto-geo is on and geo-lat or geo-lng is missing");
+  if (p.autoLang && (!p.hasLang || !p.hasAcceptLanguage)) {
+    reasons.push_back("auto-lang is on and lang or accept-language is missing");
+  }
+  if (p.autoTimezone && !p.hasTimezoneOverride)
+    reasons.push_back("auto-timezone is on and timezone-override is missing");
+  return reasons;
+}
+
 PersonaConfig LoadPersonaConfig(const std::wstring& path) {
   if (path.empty()) return {};
   const auto text = ReadTextFile(path);
