@@ -282,10 +282,7 @@ struct Run {
 
 }  // namespace
 
-bool NeedsDiscovery(const PersonaConfig& p) {
-  return (p.webrtcNoLeak && !p.webrtcFakePublicIpGiven) || (p.autoGeo && (!p.hasGeoLat || !p.hasGeoLng)) ||
-         (p.autoLang && (!p.hasLang || !p.hasAcceptLanguage)) || (p.autoTimezone && !p.hasTimezoneOverride);
-}
+bool NeedsDiscovery(const PersonaConfig& p) { return !DiscoveryReasons(p).empty(); }
 
 LaunchEnvironment SystemLaunchEnvironment(void* instance) {
   LaunchEnvironment environment;

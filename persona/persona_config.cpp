@@ -1,25 +1,15 @@
 #include "persona/persona_config.h"
 
-#include <algorithm>
-#include <iterator>
-#include <utility>
+#include <span>
 #include <vector>
 
 #include "base/json_readers.h"
+#include "persona/persona_keys.h"
 #include "persona/text_file.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
 
 namespace quillwave {
-namespace {
-
-// Boolean keys accept exactly "true" or "1", bare or quoted.
-bool ReadFlag(std::string_view text, std::string_view key) {
-  const std::string value = ReadScalarField(text, key);
-  return value == "true" || value == "1";
-}
-
-}  // namespace
 
 std::wstring DefaultConfigPath(const std::wstring& data_folder) {
   if (data_folder.empty()) return {};
@@ -61,59 +51,27 @@ PersonaConfig ParsePersonaConfig(std::string_view text) {
   // One pass over the quotes finds which keys the file holds; a key it does
   // not hold is not searched for, so a large file of other keys costs that
   // pass rather than a scan per key.
-  static constexpr std::string_view kKeys[] = {"proxy-server",
-                                               "chrome-command-line",
-                                               "webrtc-no-leak",
-                                               "webrtc-fake-public-ip",
-                                               "on-proxy-fail",
-                                               "auto-geo",
-                                               "auto-lang",
-                                               "auto-timezone",
-                                               "geo-lat",
-                                               "geo-lng",
-                                               "lang",
-                                               "accept-language",
-                                               "timezone-override",
-                                               "close-previous-tabs",
-                                               "start-page",
-                                               "cdp-tcp-port",
-                                               "device-memory",
-                                               "hardware-concurrency",
-                                               "speech-voices",
-                                               "granular-storage-reset",
-                                               "webgl-profile"};
-  const std::vector<bool> written = KeysWritten(text, kKeys);
-  const auto in = [&](std::string_view key) {
-    const std::size_t k = static_cast<std::size_t>(std::find(std::begin(kKeys), std::end(kKeys), key) - kKeys);
-    return k < written.size() && !written[k] ? std::string_view() : text;  // a key not listed: the whole text
-  };
-
+  const std::span<const PersonaKey> keys = PersonaKeys();
+  const std::vector<bool> written = KeysWritten(text, PersonaKeyNames());
   PersonaConfig config;
-  config.proxyServer = ReadStringField(in("proxy-server"), "proxy-server");
-  if (config.proxyServer.empty()) config.proxyServer = ReadSwitchProxyServer(in("chrome-command-line"));
-  config.webrtcNoLeak = ReadFlag(in("webrtc-no-leak"), "webrtc-no-leak");
-  config.webrtcFakePublicIpGiven = !ReadStringField(in("webrtc-fake-public-ip"), "webrtc-fake-public-ip").empty();
-  std::string on_proxy_fail = ReadStringField(in("on-proxy-fail"), "on-proxy-fail");
-  if (on_proxy_fail == "block" || on_proxy_fail == "fallback") config.onProxyFail = std::move(on_proxy_fail);
-  config.autoGeo = ReadFlag(in("auto-geo"), "auto-geo");
-  config.autoLang = ReadFlag(in("auto-lang"), "auto-lang");
-  config.autoTimezone = ReadFlag(in("auto-timezone"), "auto-timezone");
-  config.hasGeoLat = HasField(in("geo-lat"), "geo-lat");
-  config.hasGeoLng = HasField(in("geo-lng"), "geo-lng");
-  config.hasLang = HasField(in("lang"), "lang");
-  config.hasAcceptLanguage = HasField(in("accept-language"), "accept-language");
-  config.hasTimezoneOverride = HasField(in("timezone-override"), "timezone-override");
-  config.closePreviousTabs = ReadFlag(in("close-previous-tabs"), "close-previous-tabs");
-  config.startPage = ReadStringField(in("start-page"), "start-page");
-  // Opening a start page replaces the previous session's tabs.
-  if (!config.startPage.empty()) config.closePreviousTabs = true;
-  config.cdpTcpPort = ReadStringField(in("cdp-tcp-port"), "cdp-tcp-port");
-  config.granularStorageReset = ReadBoolObject(in("granular-storage-reset"), "granular-storage-reset");
-  config.hasDeviceMemory = HasField(in("device-memory"), "device-memory");
-  config.hasHardwareConcurrency = HasField(in("hardware-concurrency"), "hardware-concurrency");
-  config.hasSpeechVoices = HasField(in("speech-voices"), "speech-voices");
-  config.webglProfile = ReadStringField(in("webgl-profile"), "webgl-profile");
+  for (std::size_t k = 0; k < keys.size(); ++k)
+    keys[k].read(written[k] ? text : std::string_view(), keys[k].name, config);
   return config;
+}
+
+std::vector<std::string> DiscoveryReasons(const PersonaConfig& p) {
+  std::vector<std::string> reasons;
+  if (p.webrtcNoLeak && !p.webrtcFakePublicIpGiven) {
+    reasons.push_back("webrtc-no-leak is on and no webrtc-fake-public-ip is given");
+  }
+  if (p.autoGeo && (!p.hasGeoLat || !p.hasGeoLng))
+    reasons.push_back("auto-geo is on and geo-lat or geo-lng is missing");
+  if (p.autoLang && (!p.hasLang || !p.hasAcceptLanguage)) {
+    reasons.push_back("auto-lang is on and lang or accept-language is missing");
+  }
+  if (p.autoTimezone && !p.hasTimezoneOverride)
+    reasons.push_back("auto-timezone is on and timezone-override is missing");
+  return reasons;
 }
 
 PersonaConfig LoadPersonaConfig(const std::wstring& path) {

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/json_readers.h"
 
@@ -45,6 +46,10 @@ std::wstring DefaultConfigPath(const std::wstring& data_folder);
 
 // Reads the settings from the file's text; the defaults for what is absent.
 PersonaConfig ParsePersonaConfig(std::string_view text);
+
+// Why the persona needs the proxy's exit looked up, one text per reason:
+// an automatic value it does not set itself. Empty when it needs none.
+std::vector<std::string> DiscoveryReasons(const PersonaConfig& persona);
 
 // The defaults when the file cannot be read.
 PersonaConfig LoadPersonaConfig(const std::wstring& path);

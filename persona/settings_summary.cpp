@@ -9,6 +9,7 @@
 
 #include "base/json_readers.h"
 #include "persona/persona_config.h"
+#include "persona/persona_keys.h"
 #include "platform/encoding.h"
 
 namespace quillwave {
@@ -218,8 +219,10 @@ SettingsSummary BuildSettingsSummary(std::string_view text, std::size_t row_limi
   std::string_view switch_object;
   ForEachMember(text, [&](std::string_view key, std::string_view raw) {
     if (key.empty() || key.front() == '_') return;
-    if (key == "chrome-command-line") {
-      if (!raw.empty() && raw.front() == '{') switch_object = raw;  // the last one counts
+    const PersonaKey* known = FindPersonaKey(key);
+    if (known != nullptr && !known->summarized) {
+      // The switch object is listed by its own members, as the switches.
+      if (key == kSwitchObjectKey && !raw.empty() && raw.front() == '{') switch_object = raw;  // the last one counts
       return;
     }
     if (IsTruthyValue(raw)) overrides.Add(key, raw);

@@ -13,6 +13,7 @@
 #include "launcher/engine_start.h"
 #include "launcher/engine_switches.h"
 #include "launcher/run_sequence.h"
+#include "persona/persona_keys.h"
 #include "persona/webgl_profile.h"
 #include "platform/child_output.h"
 #include "platform/encoding.h"
@@ -23,38 +24,6 @@ namespace quillwave {
 namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
-
-enum class Kind { kString, kFlag, kPresence, kObject };
-
-struct KeyRule {
-  std::string_view key;
-  Kind kind;
-};
-
-// Every key the launcher reads, in the order it reads them.
-constexpr KeyRule kKeys[] = {
-    {"proxy-server", Kind::kString},
-    {"webrtc-no-leak", Kind::kFlag},
-    {"webrtc-fake-public-ip", Kind::kString},
-    {"on-proxy-fail", Kind::kString},
-    {"auto-geo", Kind::kFlag},
-    {"auto-lang", Kind::kFlag},
-    {"auto-timezone", Kind::kFlag},
-    {"geo-lat", Kind::kPresence},
-    {"geo-lng", Kind::kPresence},
-    {"lang", Kind::kPresence},
-    {"accept-language", Kind::kPresence},
-    {"timezone-override", Kind::kPresence},
-    {"close-previous-tabs", Kind::kFlag},
-    {"start-page", Kind::kString},
-    {"cdp-tcp-port", Kind::kString},
-    {"device-memory", Kind::kPresence},
-    {"hardware-concurrency", Kind::kPresence},
-    {"speech-voices", Kind::kPresence},
-    {"granular-storage-reset", Kind::kObject},
-    {"webgl-profile", Kind::kString},
-};
-constexpr std::string_view kSwitchObjectKey = "chrome-command-line";
 
 // Edit distance, for "did you mean".
 std::size_t Distance(std::string_view a, std::string_view b) {
@@ -174,7 +143,6 @@ std::string JoinedWithAnd(const std::vector<std::string>& items) {
   return text;
 }
 
-bool IsTrueText(std::string_view value) { return value == "true" || value == "1"; }
 bool IsFalseText(std::string_view value) { return value == "false" || value == "0"; }
 
 std::string BoolJson(bool value) { return value ? "true" : "false"; }
@@ -222,11 +190,11 @@ class Checker {
     check_.persona = ParsePersonaConfig(text_);
     check_.discovery = NeedsDiscovery(check_.persona);
     check_.reasons = DiscoveryReasons(check_.persona);
-    std::vector<std::string_view> keys;
-    for (const KeyRule& rule : kKeys) keys.push_back(rule.key);
-    written_ = KeysWritten(text_, keys);
+    written_ = KeysWritten(text_, PersonaKeyNames());
     CheckForm(converted_from);
-    for (const KeyRule& rule : kKeys) CheckKey(rule);
+    for (const PersonaKey& row : PersonaKeys()) {
+      if (row.shown != nullptr) CheckKey(row);
+    }
     CheckOccurrences(kSwitchObjectKey, FindObjectField(text_, kSwitchObjectKey).key_at,
                      CountFields(text_, kSwitchObjectKey));
     CheckUnknownKeys();
@@ -311,34 +279,24 @@ class Checker {
     }
   }
 
-  void CheckKey(const KeyRule& rule) {
-    const PersonaConfig& p = check_.persona;
-    const std::string_view key = rule.key;
-    const FieldCount every = written_[static_cast<std::size_t>(&rule - kKeys)] ? CountFields(text_, key) : FieldCount{};
+  void CheckKey(const PersonaKey& row) {
+    const std::string_view key = row.name;
+    const FieldCount every = written_[static_cast<std::size_t>(&row - PersonaKeys().data())] ? CountFields(text_, key)
+                                                                                             : FieldCount{};
     counts_[key] = every;
     // Where the key is not written every search for it comes back empty:
     // on a large file that spares a pass each.
     const std::string_view text = every.count > 0 ? text_ : std::string_view();
+    const PersonaKeyValue value = row.shown(check_.persona, text, key);
     std::size_t at = npos;
     std::string json;
-    switch (rule.kind) {
-      case Kind::kString: {
+    switch (row.kind) {
+      case PersonaKeyKind::kString: {
         at = FindStringField(text, key).key_at;
         const std::size_t string_at = at;
-        if (key == "proxy-server") {
-          if (at == npos || ReadStringField(text, key).empty()) at = SwitchProxyAt();
-          json = JsonQuoted(MaskProxyPassword(p.proxyServer));
-        } else if (key == "webrtc-fake-public-ip") {
-          json = JsonQuoted(ReadStringField(text, key));
-        } else if (key == "on-proxy-fail") {
-          json = JsonQuoted(p.onProxyFail);
-        } else if (key == "start-page") {
-          json = JsonQuoted(p.startPage);
-        } else if (key == "cdp-tcp-port") {
-          json = JsonQuoted(p.cdpTcpPort);
-        } else {
-          json = JsonQuoted(p.webglProfile);
-        }
+        // Without a proxy of its own the one in the switch object is read.
+        if (key == "proxy-server" && (at == npos || ReadStringField(text, key).empty())) at = SwitchProxyAt();
+        json = JsonQuoted(value.text);
         const std::size_t any = FindField(text, key);
         if (string_at == npos && any != npos) {
           Add(kSeverityWarning, key, any,
@@ -346,26 +304,25 @@ class Checker {
         }
         break;
       }
-      case Kind::kFlag: {
+      case PersonaKeyKind::kFlag: {
         const KeyedValue found = FindScalarField(text, key);
         at = found.key_at;
-        const bool value = key == "close-previous-tabs" ? p.closePreviousTabs : IsTrueText(found.value);
-        json = BoolJson(value);
-        if (at != npos && !IsTrueText(found.value) && !IsFalseText(found.value)) {
+        json = BoolJson(value.on);
+        if (at != npos && !IsTrueFlag(found.value) && !IsFalseText(found.value)) {
           Add(kSeverityWarning, key, at,
               "written as " + Shown(RawValueAt(text_, at)) + ", which the launcher reads as false: only true or 1 " +
                   "count as true");
         }
         break;
       }
-      case Kind::kPresence:
+      case PersonaKeyKind::kPresence:
         at = FindField(text, key);
-        json = BoolJson(at != npos);
+        json = BoolJson(value.on);
         break;
-      case Kind::kObject: {
+      case PersonaKeyKind::kObject: {
         at = FindObjectField(text, key).key_at;
         json = "{";
-        for (const auto& [kind, on] : p.granularStorageReset) {
+        for (const auto& [kind, on] : value.members) {
           if (json.size() > 1) json += ',';
           json += JsonQuoted(kind) + ":" + BoolJson(on);
         }
@@ -401,7 +358,9 @@ class Checker {
 
   void CheckUnknownKeys() {
     std::vector<std::string_view> known{kSwitchObjectKey};
-    for (const KeyRule& rule : kKeys) known.push_back(rule.key);
+    for (const PersonaKey& row : PersonaKeys()) {
+      if (row.shown != nullptr) known.push_back(row.name);
+    }
     ForEachMember(text_, [&](std::string_view key, std::string_view) {
       if (key.empty() || key.front() == '_' || std::find(known.begin(), known.end(), key) != known.end()) return;
       if (!Listed(Many::kUnknownKeys)) return;
@@ -556,27 +515,12 @@ class Checker {
   const std::optional<std::string>& webgl_profiles_;
   const CheckedLaunch& launch_;
   std::size_t many_[static_cast<std::size_t>(Many::kCount)] = {};
-  std::vector<bool> written_;                      // of every key the launcher reads, in kKeys' order
+  std::vector<bool> written_;                      // of every key the launcher reads, in PersonaKeys' order
   std::map<std::string_view, FieldCount> counts_;  // of every key the launcher reads
   PersonaCheck check_;
 };
 
 }  // namespace
-
-std::vector<std::string> DiscoveryReasons(const PersonaConfig& p) {
-  std::vector<std::string> reasons;
-  if (p.webrtcNoLeak && !p.webrtcFakePublicIpGiven) {
-    reasons.push_back("webrtc-no-leak is on and no webrtc-fake-public-ip is given");
-  }
-  if (p.autoGeo && (!p.hasGeoLat || !p.hasGeoLng))
-    reasons.push_back("auto-geo is on and geo-lat or geo-lng is missing");
-  if (p.autoLang && (!p.hasLang || !p.hasAcceptLanguage)) {
-    reasons.push_back("auto-lang is on and lang or accept-language is missing");
-  }
-  if (p.autoTimezone && !p.hasTimezoneOverride)
-    reasons.push_back("auto-timezone is on and timezone-override is missing");
-  return reasons;
-}
 
 PersonaCheck CheckPersona(std::string_view bytes, const std::optional<std::string>& webgl_profiles,
                           const CheckedLaunch& launch) {

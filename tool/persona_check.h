@@ -43,10 +43,6 @@ struct CheckedLaunch {
 PersonaCheck CheckPersona(std::string_view bytes, const std::optional<std::string>& webgl_profiles,
                           const CheckedLaunch& launch = {});
 
-// Why the launcher will discover the egress for this persona, one text per
-// reason; empty when it will not.
-std::vector<std::string> DiscoveryReasons(const PersonaConfig& persona);
-
 // The check as one JSON object (without the file member's value, which the
 // caller adds): "discovery", "reasons", "fields", "findings".
 std::string PersonaCheckJsonMembers(const PersonaCheck& check);
