@@ -31,7 +31,7 @@ foreach(rule ${rules})
     endforeach()
 
     # Only the platform layer and the window backends know the system.
-    if(NOT relative MATCHES "^(platform|ui/win32|ui/posix|ui/gtk)/")
+    if(NOT relative MATCHES "^(platform|ui/win32|ui/gtk)/")
       file(STRINGS "${source}" conditionals
         REGEX "^[ \t]*#[ \t]*(if|ifdef|ifndef|elif)[ \t].*(_WIN32|_WIN64|WIN32|__linux__|__unix__|__APPLE__|_MSC_VER|__MINGW)")
       foreach(line ${conditionals})

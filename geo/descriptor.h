@@ -1,36 +1,19 @@
-// A file descriptor, closed with the object unless handed on.
+// A file descriptor or socket of the service, closed with its owner unless
+// handed on: the project's owner type with the POSIX close.
 #pragma once
 
 #include <unistd.h>
 
+#include "base/unique_owner.h"
+
 namespace quillwave::geo {
 
-class Descriptor {
- public:
-  Descriptor() = default;
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(Descriptor&& other) noexcept : fd_(other.Release()) {}
-  Descriptor& operator=(Descriptor&& other) noexcept {
-    if (this != &other) {
-      if (fd_ >= 0) close(fd_);
-      fd_ = other.Release();
-    }
-    return *this;
-  }
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int Release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_ = -1;
+struct DescriptorTraits {
+  using Value = int;
+  static int Invalid() { return -1; }
+  static bool Close(int fd) { return ::close(fd) == 0; }
 };
+
+using Descriptor = UniqueOwner<DescriptorTraits>;
 
 }  // namespace quillwave::geo

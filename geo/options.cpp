@@ -1,6 +1,10 @@
 #include "geo/options.h"
 
+#include <getopt.h>
+
+#include <algorithm>
 #include <charconv>
+#include <optional>
 
 namespace quillwave::geo {
 namespace {
@@ -33,63 +37,119 @@ std::string Usage() {
 }
 
 GeoOptions ParseGeoOptions(const std::vector<std::string>& arguments) {
+  enum : int {
+    kDatabase = 256,
+    kApiKeyFile,
+    kListen,
+    kTrustedProxy,
+    kMetricsFrom,
+    kMaxConnections,
+    kMaxPerAddress,
+    kHeadTimeout,
+    kAccessLog,
+    kLogClients,
+    kHelp,
+    kVersion,
+  };
+  static constexpr option kOptions[] = {{"database", required_argument, nullptr, kDatabase},
+                                        {"api-key-file", required_argument, nullptr, kApiKeyFile},
+                                        {"listen", required_argument, nullptr, kListen},
+                                        {"trusted-proxy", required_argument, nullptr, kTrustedProxy},
+                                        {"metrics-from", required_argument, nullptr, kMetricsFrom},
+                                        {"max-connections", required_argument, nullptr, kMaxConnections},
+                                        {"max-connections-per-address", required_argument, nullptr, kMaxPerAddress},
+                                        {"head-timeout", required_argument, nullptr, kHeadTimeout},
+                                        {"access-log", no_argument, nullptr, kAccessLog},
+                                        {"log-clients", no_argument, nullptr, kLogClients},
+                                        {"help", no_argument, nullptr, kHelp},
+                                        {"version", no_argument, nullptr, kVersion},
+                                        {nullptr, 0, nullptr, 0}};
   GeoOptions options;
   const auto fail = [&options](std::string text) {
     options.error = std::move(text);
     return options;
   };
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    std::string name = arguments[i];
-    std::string value;
-    bool has_value = false;
-    if (const std::size_t equals = name.find('='); name.starts_with("--") && equals != std::string::npos) {
-      value = name.substr(equals + 1);
-      name.resize(equals);
-      has_value = true;
+  std::vector<std::string> words = {"quillwave-geo"};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const int argc = static_cast<int>(words.size());
+  // The option as written, without its value.
+  const auto written = [&argv](int at) {
+    const std::string word = argv[at];
+    return word.substr(0, word.find('='));
+  };
+  // The words end at the first that is no option ("+"), a missing value is
+  // told from an unknown option (":"), and the messages are the service's own.
+  optind = 0;
+  opterr = 0;
+  for (;;) {
+    // Without reordering the option found is the word getopt_long starts at.
+    const int at = std::max(optind, 1);
+    int index = -1;
+    const int found = getopt_long(argc, argv.data(), "+:", kOptions, &index);
+    if (found == -1) break;
+    // getopt_long takes an unambiguous abbreviation; the service takes whole names only.
+    if (index >= 0 && written(at) != std::string("--") + kOptions[index].name) {
+      return fail("unknown argument '" + written(at) + "'");
     }
-    if (name == "--help" || name == "--version" || name == "--log-clients" || name == "--access-log") {
-      if (has_value) return fail(name + " takes no value");
-      (name == "--help"          ? options.help
-       : name == "--version"     ? options.version
-       : name == "--log-clients" ? options.log_clients
-                                 : options.access_log) = true;
-      continue;
-    }
-    if (name != "--database" && name != "--api-key-file" && name != "--listen" && name != "--trusted-proxy" &&
-        name != "--max-connections" && name != "--max-connections-per-address" && name != "--head-timeout" &&
-        name != "--metrics-from") {
-      return fail("unknown argument '" + name + "'");
-    }
-    if (!has_value) {
-      if (i + 1 >= arguments.size()) return fail(name + " needs a value");
-      value = arguments[++i];
-    }
-    if (name == "--database") {
-      options.database = value;
-    } else if (name == "--api-key-file") {
-      options.api_key_file = value;
-    } else if (name == "--listen") {
-      options.listen = value;
-    } else if (name == "--trusted-proxy" || name == "--metrics-from") {
-      const std::optional<AddressRange> range = ParseAddressRange(value);
-      if (!range) return fail(name + " takes an address or a CIDR range (10.0.0.0/8), not '" + value + "'");
-      (name == "--trusted-proxy" ? options.trusted_proxies : options.metrics_from).push_back(*range);
-    } else if (name == "--max-connections") {
-      if (!ReadNumber(value, 1, 1000000, options.max_connections)) {
-        return fail("--max-connections takes a number from 1 to 1000000, not '" + value + "'");
+    const std::string value = optarg != nullptr ? optarg : "";
+    switch (found) {
+      case kDatabase:
+        options.database = value;
+        break;
+      case kApiKeyFile:
+        options.api_key_file = value;
+        break;
+      case kListen:
+        options.listen = value;
+        break;
+      case kTrustedProxy:
+      case kMetricsFrom: {
+        const std::optional<AddressRange> range = ParseAddressRange(value);
+        const std::string name = found == kTrustedProxy ? "--trusted-proxy" : "--metrics-from";
+        if (!range) return fail(name + " takes an address or a CIDR range (10.0.0.0/8), not '" + value + "'");
+        (found == kTrustedProxy ? options.trusted_proxies : options.metrics_from).push_back(*range);
+        break;
       }
-    } else if (name == "--max-connections-per-address") {
-      if (!ReadNumber(value, 0, 1000000, options.max_per_address)) {
-        return fail("--max-connections-per-address takes a number from 0 to 1000000, not '" + value + "'");
+      case kMaxConnections:
+        if (!ReadNumber(value, 1, 1000000, options.max_connections)) {
+          return fail("--max-connections takes a number from 1 to 1000000, not '" + value + "'");
+        }
+        break;
+      case kMaxPerAddress:
+        if (!ReadNumber(value, 0, 1000000, options.max_per_address)) {
+          return fail("--max-connections-per-address takes a number from 0 to 1000000, not '" + value + "'");
+        }
+        break;
+      case kHeadTimeout: {
+        unsigned seconds = 0;
+        if (!ReadNumber(value, 1, 3600, seconds)) {
+          return fail("--head-timeout takes a number of seconds from 1 to 3600, not '" + value + "'");
+        }
+        options.head_timeout = std::chrono::seconds(seconds);
+        break;
       }
-    } else {
-      unsigned seconds = 0;
-      if (!ReadNumber(value, 1, 3600, seconds)) {
-        return fail("--head-timeout takes a number of seconds from 1 to 3600, not '" + value + "'");
-      }
-      options.head_timeout = std::chrono::seconds(seconds);
+      case kAccessLog:
+        options.access_log = true;
+        break;
+      case kLogClients:
+        options.log_clients = true;
+        break;
+      case kHelp:
+        options.help = true;
+        break;
+      case kVersion:
+        options.version = true;
+        break;
+      case ':':
+        return fail(written(at) + " needs a value");
+      default:  // '?': unknown, or a value given to a long option that takes none
+        return fail(optopt >= kDatabase ? written(at) + " takes no value" : "unknown argument '" + written(at) + "'");
     }
   }
+  if (optind < argc) return fail("unknown argument '" + std::string(argv[optind]) + "'");
   if (options.metrics_from.empty())
     options.metrics_from = {*ParseAddressRange("127.0.0.0/8"), *ParseAddressRange("::1")};
   if (options.help || options.version) return options;

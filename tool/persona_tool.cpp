@@ -7,7 +7,7 @@
 #include "base/utf16_text.h"
 #include "base/version.h"
 #include "discovery/curl_probe.h"
-#include "launcher/command_line.h"
+#include "launcher/own_arguments.h"
 #include "persona/persona_config.h"
 #include "persona/text_file.h"
 #include "persona/webgl_profile.h"

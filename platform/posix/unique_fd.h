@@ -3,7 +3,7 @@
 
 #include <unistd.h>
 
-#include "platform/unique_owner.h"
+#include "base/unique_owner.h"
 
 namespace quillwave::platform {
 

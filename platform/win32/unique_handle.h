@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "platform/unique_owner.h"
+#include "base/unique_owner.h"
 
 namespace quillwave::platform {
 

@@ -1,4 +1,4 @@
-#include "launcher/command_line.h"
+#include "launcher/own_arguments.h"
 
 #include <utility>
 

@@ -1,5 +1,6 @@
-// One owner for every system resource the launcher holds (handles, file
-// descriptors, GDI objects): closed exactly once, movable, not copyable.
+// One owner for every system resource the project's programs hold (handles,
+// file descriptors, GDI objects, the service's sockets): closed exactly
+// once, movable, not copyable.
 // `Traits` gives the resource's type, its invalid value and how to close it:
 //   struct Traits {
 //     using Value = ...;
@@ -10,7 +11,7 @@
 
 #include <utility>
 
-namespace quillwave::platform {
+namespace quillwave {
 
 template <typename Traits>
 class UniqueOwner {
@@ -47,4 +48,4 @@ class UniqueOwner {
   Value value_ = Traits::Invalid();
 };
 
-}  // namespace quillwave::platform
+}  // namespace quillwave
