@@ -2,6 +2,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <string>
 
@@ -23,13 +24,19 @@ unsigned LogicalProcessorCount() {
 }
 
 UtcTime CurrentUtcTime() {
-  timespec now{};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  tm parts{};
-  ::gmtime_r(&now.tv_sec, &parts);
-  const auto field = [](int value) { return static_cast<unsigned>(value); };
-  return UtcTime{field(parts.tm_year + 1900), field(parts.tm_mon + 1), field(parts.tm_mday),
-                 field(parts.tm_hour),        field(parts.tm_min),     field(parts.tm_sec)};
+  // Plain calendar arithmetic: gmtime_r would read the local time zone file
+  // first, on every launch, for nothing.
+  using namespace std::chrono;
+  const auto now = system_clock::now();
+  const auto day = floor<days>(now);
+  const year_month_day date{day};
+  const hh_mm_ss clock{floor<seconds>(now - day)};
+  return UtcTime{static_cast<unsigned>(static_cast<int>(date.year())),
+                 static_cast<unsigned>(date.month()),
+                 static_cast<unsigned>(date.day()),
+                 static_cast<unsigned>(clock.hours().count()),
+                 static_cast<unsigned>(clock.minutes().count()),
+                 static_cast<unsigned>(clock.seconds().count())};
 }
 
 std::optional<long> UtcOffsetNow(const std::string& zone_name) {
