@@ -74,14 +74,6 @@ std::string EscapeJsonString(std::string_view utf8, InvalidUtf8 invalid) {
   return out;
 }
 
-void AppendJsonStringMember(std::string& record, std::string_view key, std::string_view value) {
-  record += ",\"";
-  record += key;
-  record += "\":\"";
-  AppendEscaped(record, value, InvalidUtf8::kReplace);
-  record += '"';
-}
-
 // A comma unless the value is the first in its object or array (or the
 // first of the text), or follows its key.
 void JsonWriter::Separate() {

@@ -18,9 +18,6 @@ enum class InvalidUtf8 { kReplace, kKeep };
 // The body of a JSON string literal (no surrounding quotes).
 std::string EscapeJsonString(std::string_view utf8, InvalidUtf8 invalid = InvalidUtf8::kReplace);
 
-// Appends `,"key":"escaped value"` to a record being built.
-void AppendJsonStringMember(std::string& record, std::string_view key, std::string_view value);
-
 // Builds one JSON text into a single string, in the order of the calls. The
 // calls with a key write a member of the object opened last, those without
 // one a value: the whole text, or an element of the array opened last.
