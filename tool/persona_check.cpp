@@ -177,8 +177,6 @@ std::string JoinedWithAnd(const std::vector<std::string>& items) {
 bool IsTrueText(std::string_view value) { return value == "true" || value == "1"; }
 bool IsFalseText(std::string_view value) { return value == "false" || value == "0"; }
 
-std::string BoolJson(bool value) { return value ? "true" : "false"; }
-
 // The raw text of a value as written, for messages (shortened).
 std::string Shown(std::string_view raw) {
   constexpr std::size_t kLongest = 40;
@@ -320,24 +318,24 @@ class Checker {
     // on a large file that spares a pass each.
     const std::string_view text = every.count > 0 ? text_ : std::string_view();
     std::size_t at = npos;
-    std::string json;
+    JsonWriter json(kToolJsonBytes);
     switch (rule.kind) {
       case Kind::kString: {
         at = FindStringField(text, key).key_at;
         const std::size_t string_at = at;
         if (key == "proxy-server") {
           if (at == npos || ReadStringField(text, key).empty()) at = SwitchProxyAt();
-          json = JsonQuoted(MaskProxyPassword(p.proxyServer));
+          json.String(MaskProxyPassword(p.proxyServer));
         } else if (key == "webrtc-fake-public-ip") {
-          json = JsonQuoted(ReadStringField(text, key));
+          json.String(ReadStringField(text, key));
         } else if (key == "on-proxy-fail") {
-          json = JsonQuoted(p.onProxyFail);
+          json.String(p.onProxyFail);
         } else if (key == "start-page") {
-          json = JsonQuoted(p.startPage);
+          json.String(p.startPage);
         } else if (key == "cdp-tcp-port") {
-          json = JsonQuoted(p.cdpTcpPort);
+          json.String(p.cdpTcpPort);
         } else {
-          json = JsonQuoted(p.webglProfile);
+          json.String(p.webglProfile);
         }
         const std::size_t any = FindField(text, key);
         if (string_at == npos && any != npos) {
@@ -350,7 +348,7 @@ class Checker {
         const KeyedValue found = FindScalarField(text, key);
         at = found.key_at;
         const bool value = key == "close-previous-tabs" ? p.closePreviousTabs : IsTrueText(found.value);
-        json = BoolJson(value);
+        json.Boolean(value);
         if (at != npos && !IsTrueText(found.value) && !IsFalseText(found.value)) {
           Add(kSeverityWarning, key, at,
               "written as " + Shown(RawValueAt(text_, at)) + ", which the launcher reads as false: only true or 1 " +
@@ -360,16 +358,13 @@ class Checker {
       }
       case Kind::kPresence:
         at = FindField(text, key);
-        json = BoolJson(at != npos);
+        json.Boolean(at != npos);
         break;
       case Kind::kObject: {
         at = FindObjectField(text, key).key_at;
-        json = "{";
-        for (const auto& [kind, on] : p.granularStorageReset) {
-          if (json.size() > 1) json += ',';
-          json += JsonQuoted(kind) + ":" + BoolJson(on);
-        }
-        json += "}";
+        json.BeginObject();
+        for (const auto& [kind, on] : p.granularStorageReset) json.Boolean(kind, on);
+        json.EndObject();
         const std::size_t any = FindField(text, key);
         if (at == npos && any != npos) {
           Add(kSeverityWarning, key, any,
@@ -385,7 +380,7 @@ class Checker {
             "\"" + Shown(written) + "\" is read as \"block\": only \"block\" and \"fallback\" are understood");
       }
     }
-    AddField(key, std::move(json), at);
+    AddField(key, json.Take(), at);
     if (key != "proxy-server" || FindStringField(text, key).key_at == at) CheckOccurrences(key, at, every);
   }
 
@@ -586,16 +581,17 @@ PersonaCheck CheckPersona(std::string_view bytes, const std::optional<std::strin
   return Checker(text, webgl_profiles, launch).Run(mark);
 }
 
-std::string PersonaCheckJsonMembers(const PersonaCheck& check) {
-  std::string json = "\"discovery\":" + BoolJson(check.discovery) + ",\"reasons\":[";
-  for (std::size_t i = 0; i < check.reasons.size(); ++i) json += (i ? "," : "") + JsonQuoted(check.reasons[i]);
-  json += "],\"fields\":{";
-  for (std::size_t i = 0; i < check.fields.size(); ++i) {
-    const CheckedField& field = check.fields[i];
-    json += (i ? "," : "") + JsonQuoted(field.key) + ":{\"value\":" + field.json_value +
-            ",\"line\":" + PositionJson(field.line) + ",\"column\":" + PositionJson(field.column) + "}";
+void AddPersonaCheckMembers(JsonWriter& json, const PersonaCheck& check) {
+  json.Boolean("discovery", check.discovery).BeginArray("reasons");
+  for (const std::string& reason : check.reasons) json.String(reason);
+  json.EndArray().BeginObject("fields");
+  for (const CheckedField& field : check.fields) {
+    json.BeginObject(field.key).Raw("value", field.json_value);
+    AddPlaceMembers(json, field.line, field.column);
+    json.EndObject();
   }
-  return json + "},\"findings\":" + FindingsJson(check.findings);
+  json.EndObject();
+  AddFindingsMember(json, check.findings);
 }
 
 std::string PersonaCheckText(const PersonaCheck& check) {
