@@ -1,5 +1,6 @@
 #include "base/json_writer.h"
 
+#include <array>
 #include <charconv>
 #include <cstddef>
 #include <cstdio>
@@ -9,6 +10,14 @@
 namespace quillwave {
 namespace {
 
+// The bytes that stand for themselves inside a JSON string: printable ASCII
+// and DEL, but for the quote and the backslash.
+constexpr std::array<bool, 256> kPlainBytes = [] {
+  std::array<bool, 256> plain{};
+  for (std::size_t c = 0x20; c < 0x80; ++c) plain[c] = c != '"' && c != '\\';
+  return plain;
+}();
+
 // The one escaping path: appends the string body straight to the text
 // being built.
 void AppendEscaped(std::string& out, std::string_view utf8, InvalidUtf8 invalid) {
@@ -16,12 +25,8 @@ void AppendEscaped(std::string& out, std::string_view utf8, InvalidUtf8 invalid)
   while (i < utf8.size()) {
     // Plain ASCII, the bulk of every text, goes in runs.
     std::size_t plain = i;
-    while (plain < utf8.size()) {
-      const auto c = static_cast<unsigned char>(utf8[plain]);
-      if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') break;
-      ++plain;
-    }
-    out.append(utf8, i, plain - i);
+    while (plain < utf8.size() && kPlainBytes[static_cast<unsigned char>(utf8[plain])]) ++plain;
+    out.append(utf8.data() + i, plain - i);
     i = plain;
     if (i == utf8.size()) break;
     const auto c = static_cast<unsigned char>(utf8[i]);
@@ -30,7 +35,7 @@ void AppendEscaped(std::string& out, std::string_view utf8, InvalidUtf8 invalid)
       // would make the whole text unreadable for strict JSON readers.
       const Utf8Sequence sequence = Utf8SequenceAt(utf8, i);
       if (sequence.valid || invalid == InvalidUtf8::kKeep) {
-        out.append(utf8, i, sequence.length);
+        out.append(utf8.data() + i, sequence.length);
       } else {
         out += "\\ufffd";
       }
