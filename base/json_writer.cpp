@@ -94,37 +94,34 @@ void JsonWriter::Key(std::string_view key) {
   text_ += "\":";
 }
 
-JsonWriter& JsonWriter::BeginObject() {
+JsonWriter& JsonWriter::Open(char bracket) {
   Separate();
-  text_ += '{';
+  text_ += bracket;
   return *this;
 }
+
+JsonWriter& JsonWriter::Close(char bracket) {
+  text_ += bracket;
+  return *this;
+}
+
+JsonWriter& JsonWriter::BeginObject() { return Open('{'); }
 
 JsonWriter& JsonWriter::BeginObject(std::string_view key) {
   Key(key);
-  return BeginObject();
+  return Open('{');
 }
 
-JsonWriter& JsonWriter::EndObject() {
-  text_ += '}';
-  return *this;
-}
+JsonWriter& JsonWriter::EndObject() { return Close('}'); }
 
-JsonWriter& JsonWriter::BeginArray() {
-  Separate();
-  text_ += '[';
-  return *this;
-}
+JsonWriter& JsonWriter::BeginArray() { return Open('['); }
 
 JsonWriter& JsonWriter::BeginArray(std::string_view key) {
   Key(key);
-  return BeginArray();
+  return Open('[');
 }
 
-JsonWriter& JsonWriter::EndArray() {
-  text_ += ']';
-  return *this;
-}
+JsonWriter& JsonWriter::EndArray() { return Close(']'); }
 
 JsonWriter& JsonWriter::String(std::string_view value) {
   Separate();

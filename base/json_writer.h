@@ -52,6 +52,8 @@ class JsonWriter {
  private:
   void Separate();
   void Key(std::string_view key);
+  JsonWriter& Open(char bracket);
+  JsonWriter& Close(char bracket);
 
   std::string text_;
   InvalidUtf8 invalid_;
