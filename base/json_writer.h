@@ -1,5 +1,6 @@
-// Writing JSON: every JSON text the project writes is built here, string
-// bodies escaped so that any bytes give a text strict readers accept.
+// Writing JSON: the records, the tool's outputs and any other JSON text are
+// built here, string bodies escaped so that any bytes give a text strict
+// readers accept.
 #pragma once
 
 #include <cstddef>
@@ -22,8 +23,8 @@ std::string EscapeJsonString(std::string_view utf8, InvalidUtf8 invalid = Invali
 // calls with a key write a member of the object opened last, those without
 // one a value: the whole text, or an element of the array opened last.
 // Commas come by themselves; keys are escaped like values. Nothing checks
-// that opens and ends pair up: the writer is as cheap as appending by hand,
-// for the records written on the launcher's direct path.
+// that opens and ends pair up, and nothing is allocated but the text: the
+// records are written on the launcher's direct path.
 class JsonWriter {
  public:
   explicit JsonWriter(InvalidUtf8 invalid = InvalidUtf8::kReplace) : invalid_(invalid) {}
