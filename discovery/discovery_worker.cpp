@@ -92,7 +92,7 @@ void WriteErrorRecord(const DiscoveryRequest& request, const ProbeOutcome& outco
   report.discovery_url = url;
   report.curl_exit_code = outcome.curl_exit_code;
   report.elapsed_ms = elapsed_ms;
-  WriteFileAtomic(request.error_record_path, FormatErrorRecord(report));  // best effort
+  WriteFileAtomic(request.error_record_path, FormatErrorRecord(report, UtcTimestamp()));  // best effort
 }
 
 }  // namespace

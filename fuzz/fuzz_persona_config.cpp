@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/json_writer.h"
 #include "base/utf16_text.h"
 #include "fuzz/fuzz_check.h"
 #include "persona/persona_config.h"
@@ -40,6 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Check(finding.line <= lines, "a finding placed after the last line");
   }
   PersonaCheckText(check);
-  PersonaCheckJsonMembers(check);
+  JsonWriter json(kToolJsonBytes);
+  json.BeginObject();
+  AddPersonaCheckMembers(json, check);
   return 0;
 }

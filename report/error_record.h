@@ -19,8 +19,8 @@ struct ErrorReport {
   std::int64_t elapsed_ms = 0;
 };
 
-// The record text with the timestamp given (pure, for exact comparison).
-std::string FormatErrorRecordAt(const ErrorReport& report, std::string_view timestamp);
-std::string FormatErrorRecord(const ErrorReport& report);
+// The record text, ending in "}\n"; the time is given, so the text can be
+// compared exactly.
+std::string FormatErrorRecord(const ErrorReport& report, std::string_view timestamp);
 
 }  // namespace quillwave

@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/version.h"
 #include "platform/files.h"
 #include "platform/process.h"
 
@@ -96,6 +97,21 @@ std::string FormatUtcTimestamp(const platform::UtcTime& time) {
 }
 
 std::string UtcTimestamp() { return FormatUtcTimestamp(platform::CurrentUtcTime()); }
+
+JsonWriter BeginRecord(std::string_view timestamp) {
+  JsonWriter record;
+  // Room for a record with a long message, so that it is built in one piece.
+  record.Reserve(1024);
+  record.BeginObject().Integer("schema", 1).String("ts", timestamp);
+  return record;
+}
+
+std::string EndRecord(JsonWriter& record) {
+  record.String("launcher_version", kLauncherVersion).EndObject();
+  std::string text = record.Take();
+  text += '\n';
+  return text;
+}
 
 bool WriteFileAtomic(const std::wstring& target, std::string_view content) {
   return WriteFileAtomic(target, content, [](std::chrono::milliseconds pause) { std::this_thread::sleep_for(pause); });

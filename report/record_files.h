@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/json_writer.h"
 #include "platform/system.h"
 
 namespace quillwave {
@@ -20,6 +21,13 @@ std::wstring RecordPathFor(const std::wstring& user_data_dir, const std::wstring
 // "YYYY-MM-DDTHH:MM:SSZ".
 std::string FormatUtcTimestamp(const platform::UtcTime& time);
 std::string UtcTimestamp();
+
+// The frame both records share: one line, an object that opens with the
+// schema and the time and closes with the launcher's version. BeginRecord
+// leaves the object open for the record's own members; EndRecord closes it
+// and gives the text, ending in "}\n".
+JsonWriter BeginRecord(std::string_view timestamp);
+std::string EndRecord(JsonWriter& record);
 
 // While another program holds the record open without letting it be
 // replaced (an indexer, a scanner, a manager reading it), the replacement is

@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "base/json_writer.h"
-#include "base/version.h"
 #include "platform/encoding.h"
 #include "report/record_files.h"
 
@@ -34,27 +33,15 @@ std::string PathInNote(std::wstring_view path) {
 }
 
 std::string FormatResultRecord(const LaunchOutcome& outcome, std::string_view timestamp) {
-  std::string record = "{\"schema\":1,\"ts\":\"";
-  record += timestamp;
-  record += '"';
-  AppendJsonStringMember(record, "status", outcome.status);
-  AppendJsonStringMember(record, "ip", outcome.ip);
-  AppendJsonStringMember(record, "timezone", outcome.timezone);
-  AppendJsonStringMember(record, "country_code", outcome.country_code);
+  JsonWriter record = BeginRecord(timestamp);
+  record.String("status", outcome.status).String("ip", outcome.ip).String("timezone", outcome.timezone);
+  record.String("country_code", outcome.country_code);
   // Coordinates stay text, so readers get exactly the digits the engine got.
-  AppendJsonStringMember(record, "lat", outcome.lat);
-  AppendJsonStringMember(record, "lng", outcome.lng);
-  AppendJsonStringMember(record, "lang", outcome.lang);
-  AppendJsonStringMember(record, "accept_lang", outcome.accept_lang);
-  record += ",\"elapsed_ms\":";
-  record += std::to_string(outcome.elapsed_ms);
-  AppendJsonStringMember(record, "provider", outcome.provider);
-  AppendJsonStringMember(record, "error_code", outcome.error_code);
-  AppendJsonStringMember(record, "message", outcome.message);
-  record += ",\"launcher_version\":\"";
-  record += kLauncherVersion;
-  record += "\"}\n";
-  return record;
+  record.String("lat", outcome.lat).String("lng", outcome.lng);
+  record.String("lang", outcome.lang).String("accept_lang", outcome.accept_lang);
+  record.Integer("elapsed_ms", outcome.elapsed_ms).String("provider", outcome.provider);
+  record.String("error_code", outcome.error_code).String("message", outcome.message);
+  return EndRecord(record);
 }
 
 void WriteResultRecord(const std::wstring& path, const LaunchOutcome& outcome) {

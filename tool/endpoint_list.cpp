@@ -44,14 +44,15 @@ std::string EndpointsText() {
 }
 
 std::string EndpointsJson() {
-  std::string json = "{";
+  JsonWriter json(kToolJsonBytes);
+  json.BeginObject();
   for (const KnownEndpoint& known : KnownEndpoints()) {
-    json += JsonQuoted(known.role) + ":{\"url\":" + JsonQuoted(known.url) + ",\"name\":" + JsonQuoted(known.name);
-    if (known.role == "secondary") json += ",\"label\":" + JsonQuoted(endpoints::kSecondaryLabel);
-    json += "},";
+    json.BeginObject(known.role).String("url", known.url).String("name", known.name);
+    if (known.role == "secondary") json.String("label", endpoints::kSecondaryLabel);
+    json.EndObject();
   }
-  return json + "\"api_key_start\":" + JsonQuoted(KeyStart()) +
-         ",\"placeholders\":" + (endpoints::kArePlaceholders ? "true" : "false") + "}\n";
+  json.String("api_key_start", KeyStart()).Boolean("placeholders", endpoints::kArePlaceholders).EndObject();
+  return json.Take() + "\n";
 }
 
 }  // namespace quillwave

@@ -1,9 +1,9 @@
 #include "tool/findings.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
-#include "base/json_writer.h"
 #include "base/utf8.h"
 
 namespace quillwave {
@@ -17,6 +17,14 @@ void AppendEscaped(std::string& out, const char* format, unsigned value) {
   char escaped[8];
   std::snprintf(escaped, sizeof escaped, format, value);
   out += escaped;
+}
+
+void AddPosition(JsonWriter& json, std::string_view key, std::size_t value) {
+  if (value == 0) {
+    json.Raw(key, "null");
+  } else {
+    json.Integer(key, static_cast<std::int64_t>(value));
+  }
 }
 
 }  // namespace
@@ -94,8 +102,6 @@ std::string TerminalText(std::string_view text) {
   return safe;
 }
 
-std::string JsonQuoted(std::string_view bytes) { return "\"" + EscapeJsonString(bytes, InvalidUtf8::kKeep) + "\""; }
-
 std::string ShowBytesInJson(std::string_view json) {
   std::string shown;
   shown.reserve(json.size());
@@ -112,17 +118,19 @@ std::string ShowBytesInJson(std::string_view json) {
   return shown;
 }
 
-std::string PositionJson(std::size_t value) { return value == 0 ? "null" : std::to_string(value); }
+void AddPlaceMembers(JsonWriter& json, std::size_t line, std::size_t column) {
+  AddPosition(json, "line", line);
+  AddPosition(json, "column", column);
+}
 
-std::string FindingsJson(const std::vector<Finding>& findings) {
-  std::string json = "[";
+void AddFindingsMember(JsonWriter& json, const std::vector<Finding>& findings) {
+  json.BeginArray("findings");
   for (const Finding& finding : findings) {
-    if (json.size() > 1) json += ',';
-    json += "{\"severity\":\"" + finding.severity + "\",\"key\":" + JsonQuoted(finding.key) +
-            ",\"line\":" + PositionJson(finding.line) + ",\"column\":" + PositionJson(finding.column) +
-            ",\"message\":" + JsonQuoted(finding.message) + "}";
+    json.BeginObject().String("severity", finding.severity).String("key", finding.key);
+    AddPlaceMembers(json, finding.line, finding.column);
+    json.String("message", finding.message).EndObject();
   }
-  return json + "]";
+  json.EndArray();
 }
 
 std::string FindingsText(const std::vector<Finding>& findings) {

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/json_writer.h"
+
 namespace quillwave {
 
 inline constexpr char kSeverityError[] = "error";
@@ -50,9 +52,10 @@ class TextPositions {
 // U+009F \u009b, and bytes that are no UTF-8 \xff. Everything else is kept.
 std::string TerminalText(std::string_view text);
 
-// A JSON string, quoted. Bytes that are part of no valid UTF-8 sequence stay
-// as they are: ShowBytesInJson or TerminalText shows them at the output.
-std::string JsonQuoted(std::string_view bytes);
+// The tool's JSON is written with InvalidUtf8::kKeep: bytes that are part of
+// no valid UTF-8 sequence stay as they are, for ShowBytesInJson or
+// TerminalText to show at the output.
+inline constexpr InvalidUtf8 kToolJsonBytes = InvalidUtf8::kKeep;
 
 // The tool's JSON output made valid UTF-8 so that it still tells every byte
 // apart: each byte that is part of no valid UTF-8 sequence (only strings can
@@ -60,14 +63,15 @@ std::string JsonQuoted(std::string_view bytes);
 // "\\xff" in the JSON text.
 std::string ShowBytesInJson(std::string_view json);
 
-// The findings as JSON: a list of objects with severity, key, line, column
-// and message (line and column null when 0).
-std::string FindingsJson(const std::vector<Finding>& findings);
+// The findings as the member "findings" of the object open in `json`: a
+// list of objects with severity, key, line, column and message.
+void AddFindingsMember(JsonWriter& json, const std::vector<Finding>& findings);
 
 // One finding per line: "warning: line 3, column 5: auto-geo: ...".
 std::string FindingsText(const std::vector<Finding>& findings);
 
-// A JSON number, or null for 0 (a position that is not there).
-std::string PositionJson(std::size_t value);
+// The members "line" and "column": numbers, or null for 0 (a place that is
+// not there).
+void AddPlaceMembers(JsonWriter& json, std::size_t line, std::size_t column);
 
 }  // namespace quillwave

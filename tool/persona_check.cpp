@@ -145,8 +145,6 @@ std::string JoinedWithAnd(const std::vector<std::string>& items) {
 
 bool IsFalseText(std::string_view value) { return value == "false" || value == "0"; }
 
-std::string BoolJson(bool value) { return value ? "true" : "false"; }
-
 // The raw text of a value as written, for messages (shortened).
 std::string Shown(std::string_view raw) {
   constexpr std::size_t kLongest = 40;
@@ -289,14 +287,14 @@ class Checker {
     const std::string_view text = every.count > 0 ? text_ : std::string_view();
     const PersonaKeyValue value = row.shown(check_.persona, text, key);
     std::size_t at = npos;
-    std::string json;
+    JsonWriter json(kToolJsonBytes);
     switch (row.kind) {
       case PersonaKeyKind::kString: {
         at = FindStringField(text, key).key_at;
         const std::size_t string_at = at;
         // Without a proxy of its own the one in the switch object is read.
         if (key == "proxy-server" && (at == npos || ReadStringField(text, key).empty())) at = SwitchProxyAt();
-        json = JsonQuoted(value.text);
+        json.String(value.text);
         const std::size_t any = FindField(text, key);
         if (string_at == npos && any != npos) {
           Add(kSeverityWarning, key, any,
@@ -307,7 +305,7 @@ class Checker {
       case PersonaKeyKind::kFlag: {
         const KeyedValue found = FindScalarField(text, key);
         at = found.key_at;
-        json = BoolJson(value.on);
+        json.Boolean(value.on);
         if (at != npos && !IsTrueFlag(found.value) && !IsFalseText(found.value)) {
           Add(kSeverityWarning, key, at,
               "written as " + Shown(RawValueAt(text_, at)) + ", which the launcher reads as false: only true or 1 " +
@@ -317,16 +315,13 @@ class Checker {
       }
       case PersonaKeyKind::kPresence:
         at = FindField(text, key);
-        json = BoolJson(value.on);
+        json.Boolean(value.on);
         break;
       case PersonaKeyKind::kObject: {
         at = FindObjectField(text, key).key_at;
-        json = "{";
-        for (const auto& [kind, on] : value.members) {
-          if (json.size() > 1) json += ',';
-          json += JsonQuoted(kind) + ":" + BoolJson(on);
-        }
-        json += "}";
+        json.BeginObject();
+        for (const auto& [kind, on] : value.members) json.Boolean(kind, on);
+        json.EndObject();
         const std::size_t any = FindField(text, key);
         if (at == npos && any != npos) {
           Add(kSeverityWarning, key, any,
@@ -342,7 +337,7 @@ class Checker {
             "\"" + Shown(written) + "\" is read as \"block\": only \"block\" and \"fallback\" are understood");
       }
     }
-    AddField(key, std::move(json), at);
+    AddField(key, json.Take(), at);
     if (key != "proxy-server" || FindStringField(text, key).key_at == at) CheckOccurrences(key, at, every);
   }
 
@@ -530,16 +525,17 @@ PersonaCheck CheckPersona(std::string_view bytes, const std::optional<std::strin
   return Checker(text, webgl_profiles, launch).Run(mark);
 }
 
-std::string PersonaCheckJsonMembers(const PersonaCheck& check) {
-  std::string json = "\"discovery\":" + BoolJson(check.discovery) + ",\"reasons\":[";
-  for (std::size_t i = 0; i < check.reasons.size(); ++i) json += (i ? "," : "") + JsonQuoted(check.reasons[i]);
-  json += "],\"fields\":{";
-  for (std::size_t i = 0; i < check.fields.size(); ++i) {
-    const CheckedField& field = check.fields[i];
-    json += (i ? "," : "") + JsonQuoted(field.key) + ":{\"value\":" + field.json_value +
-            ",\"line\":" + PositionJson(field.line) + ",\"column\":" + PositionJson(field.column) + "}";
+void AddPersonaCheckMembers(JsonWriter& json, const PersonaCheck& check) {
+  json.Boolean("discovery", check.discovery).BeginArray("reasons");
+  for (const std::string& reason : check.reasons) json.String(reason);
+  json.EndArray().BeginObject("fields");
+  for (const CheckedField& field : check.fields) {
+    json.BeginObject(field.key).Raw("value", field.json_value);
+    AddPlaceMembers(json, field.line, field.column);
+    json.EndObject();
   }
-  return json + "},\"findings\":" + FindingsJson(check.findings);
+  json.EndObject();
+  AddFindingsMember(json, check.findings);
 }
 
 std::string PersonaCheckText(const PersonaCheck& check) {

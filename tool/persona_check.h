@@ -43,9 +43,9 @@ struct CheckedLaunch {
 PersonaCheck CheckPersona(std::string_view bytes, const std::optional<std::string>& webgl_profiles,
                           const CheckedLaunch& launch = {});
 
-// The check as one JSON object (without the file member's value, which the
-// caller adds): "discovery", "reasons", "fields", "findings".
-std::string PersonaCheckJsonMembers(const PersonaCheck& check);
+// The check as members of the object open in `json` (the caller adds the
+// file's): "discovery", "reasons", "fields", "findings".
+void AddPersonaCheckMembers(JsonWriter& json, const PersonaCheck& check);
 
 // The check for a person: discovery with its reasons, every field, the findings.
 std::string PersonaCheckText(const PersonaCheck& check);

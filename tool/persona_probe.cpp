@@ -194,26 +194,23 @@ ProbeReport ProbePersona(std::string_view text, const ProbeFunction& probe) {
   return report;
 }
 
-std::string ProbeReportJsonMembers(const ProbeReport& report) {
-  std::string json = "\"asked\":[";
-  for (std::size_t i = 0; i < report.asked.size(); ++i) {
-    const AskedEndpoint& asked = report.asked[i];
+void AddProbeReportMembers(JsonWriter& json, const ProbeReport& report) {
+  json.BeginArray("asked");
+  for (const AskedEndpoint& asked : report.asked) {
     const KnownEndpoint endpoint = EndpointOfUrl(asked.url);
-    json += std::string(i ? "," : "") + "{\"url\":" + JsonQuoted(asked.url) +
-            ",\"elapsed_ms\":" + std::to_string(asked.outcome.elapsed_ms) +
-            ",\"error_code\":" + JsonQuoted(asked.outcome.error_code) +
-            ",\"message\":" + JsonQuoted(asked.outcome.message) + ",\"endpoint\":" + JsonQuoted(endpoint.role) +
-            ",\"name\":" + JsonQuoted(endpoint.name) +
-            ",\"failed_at\":" + JsonQuoted(WhereItFailed(asked.outcome, asked.through_proxy).at) +
-            ",\"curl_error\":" + JsonQuoted(asked.outcome.curl_error) + "}";
+    json.BeginObject().String("url", asked.url).Integer("elapsed_ms", asked.outcome.elapsed_ms);
+    json.String("error_code", asked.outcome.error_code).String("message", asked.outcome.message);
+    json.String("endpoint", endpoint.role).String("name", endpoint.name);
+    json.String("failed_at", WhereItFailed(asked.outcome, asked.through_proxy).at);
+    json.String("curl_error", asked.outcome.curl_error).EndObject();
   }
+  json.EndArray();
   const ProbeOutcome& answer = report.answer;
   const bool ok = report.succeeded;
-  json += "],\"ip\":" + JsonQuoted(ok ? answer.ip : "") + ",\"provider\":" + JsonQuoted(ok ? report.provider : "") +
-          ",\"country\":" + JsonQuoted(ok ? answer.country_code : "") +
-          ",\"timezone\":" + JsonQuoted(ok ? answer.timezone : "") +
-          ",\"lat\":" + JsonQuoted(ok ? answer.latitude : "") + ",\"lng\":" + JsonQuoted(ok ? answer.longitude : "");
-  return json + ",\"findings\":" + FindingsJson(report.findings);
+  json.String("ip", ok ? answer.ip : "").String("provider", ok ? report.provider : "");
+  json.String("country", ok ? answer.country_code : "").String("timezone", ok ? answer.timezone : "");
+  json.String("lat", ok ? answer.latitude : "").String("lng", ok ? answer.longitude : "");
+  AddFindingsMember(json, report.findings);
 }
 
 std::string ProbeReportText(const ProbeReport& report) {

@@ -46,7 +46,10 @@ ProbeReport ProbePersona(std::string_view text, const ProbeFunction& probe);
 // Great-circle distance in kilometres.
 double DistanceKm(double lat1, double lng1, double lat2, double lng2);
 
-std::string ProbeReportJsonMembers(const ProbeReport& report);
+// The report as members of the object open in `json`: "asked", the egress
+// ("ip", "provider", "country", "timezone", "lat", "lng"; empty without an
+// answer) and "findings".
+void AddProbeReportMembers(JsonWriter& json, const ProbeReport& report);
 std::string ProbeReportText(const ProbeReport& report);
 
 }  // namespace quillwave

@@ -76,6 +76,16 @@ class Tool {
     return kToolUsageError;
   }
 
+  // A report on the persona file: an object that names the file first.
+  JsonWriter FileJson() const {
+    JsonWriter json(kToolJsonBytes);
+    json.BeginObject().String("file", platform::SystemBytes(file_));
+    return json;
+  }
+
+  // Closes the object and writes it as one line, every byte shown.
+  void OutJson(JsonWriter& json) { environment_.out(ShowBytesInJson(json.EndObject().text()) + "\n"); }
+
   int Parse() {
     const bool assumptions = command_ == "switches";
     for (std::size_t i = 1; i < arguments_.size(); ++i) {
@@ -189,8 +199,9 @@ class Tool {
         ReadTextFile(environment_.launcher_dir + platform::kPathSeparator + Widen(kWebglProfilesFileName));
     const PersonaCheck check = CheckPersona(*bytes, profiles, LaunchToCheck());
     if (json_) {
-      environment_.out(ShowBytesInJson("{\"file\":" + JsonQuoted(platform::SystemBytes(file_)) + "," +
-                                       PersonaCheckJsonMembers(check) + "}\n"));
+      JsonWriter json = FileJson();
+      AddPersonaCheckMembers(json, check);
+      OutJson(json);
     } else {
       environment_.out("file: " + TerminalText(platform::SystemBytes(file_)) + "\n" + PersonaCheckText(check));
     }
@@ -237,12 +248,11 @@ class Tool {
     }
     const std::vector<std::wstring> received = platform::ArgumentsAsReceived(rehearsal.launch);
     if (json_) {
-      std::string json = "{\"engine\":" + JsonQuoted(platform::SystemBytes(rehearsal.launch.program)) +
-                         ",\"arguments\":[";
-      for (std::size_t i = 0; i < received.size(); ++i) {
-        json += (i ? "," : "") + JsonQuoted(platform::SystemBytes(received[i]));
-      }
-      environment_.out(ShowBytesInJson(json + "]}\n"));
+      JsonWriter json(kToolJsonBytes);
+      json.BeginObject().String("engine", platform::SystemBytes(rehearsal.launch.program)).BeginArray("arguments");
+      for (const std::wstring& argument : received) json.String(platform::SystemBytes(argument));
+      json.EndArray();
+      OutJson(json);
       return 0;
     }
     std::string text;
@@ -275,8 +285,9 @@ class Tool {
     if (!bytes) return kToolFileMissing;
     const ProbeReport report = ProbePersona(FileTextAsUtf8(std::move(*bytes)), environment_.probe);
     if (json_) {
-      environment_.out(ShowBytesInJson("{\"file\":" + JsonQuoted(platform::SystemBytes(file_)) + "," +
-                                       ProbeReportJsonMembers(report) + "}\n"));
+      JsonWriter json = FileJson();
+      AddProbeReportMembers(json, report);
+      OutJson(json);
     } else {
       environment_.out("file: " + TerminalText(platform::SystemBytes(file_)) + "\n" + ProbeReportText(report));
     }
