@@ -10,19 +10,22 @@
 namespace quillwave::geo {
 namespace {
 
-GeoResponse Error(int status, const char* text) { return {status, std::string("{\"error\":\"") + text + "\"}\n"}; }
+// One JSON object a line, like every answer of the service.
+std::string JsonLine(JsonWriter& json) {
+  json.EndObject();
+  return json.Take() + "\n";
+}
+
+GeoResponse Error(int status, const char* text) { return {status, ErrorJson(text)}; }
 
 // A plain decimal number, the shortest that reads back as the same value;
 // never an exponent, which the launcher does not take as a coordinate.
-void AppendCoordinate(std::string& json, const char* key, const std::optional<double>& value, double limit) {
+void AddCoordinate(JsonWriter& json, const char* key, const std::optional<double>& value, double limit) {
   if (!value || !std::isfinite(*value) || std::fabs(*value) > limit) return;
   char text[400];
   const auto [end, error] = std::to_chars(text, text + sizeof text, *value, std::chars_format::fixed);
   if (error != std::errc()) return;
-  json += ",\"";
-  json += key;
-  json += "\":";
-  json.append(text, end);
+  json.Raw(key, std::string_view(text, static_cast<std::size_t>(end - text)));
 }
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view start) {
@@ -56,16 +59,22 @@ GeoResponse MethodNotAllowed() {
   return response;
 }
 
+std::string ErrorJson(std::string_view text) {
+  JsonWriter json;
+  json.BeginObject().String("error", text);
+  return JsonLine(json);
+}
+
 std::string PlaceJson(const std::string& ip, const std::optional<GeoPlace>& place) {
-  std::string json = "{\"ip\":\"" + ip + "\"";
+  JsonWriter json;
+  json.BeginObject().String("ip", ip);
   if (place) {
-    if (!place->country.empty()) json += ",\"country\":\"" + EscapeJsonString(place->country) + "\"";
-    if (!place->timezone.empty()) json += ",\"timezone\":\"" + EscapeJsonString(place->timezone) + "\"";
-    AppendCoordinate(json, "latitude", place->latitude, 90);
-    AppendCoordinate(json, "longitude", place->longitude, 180);
+    if (!place->country.empty()) json.String("country", place->country);
+    if (!place->timezone.empty()) json.String("timezone", place->timezone);
+    AddCoordinate(json, "latitude", place->latitude, 90);
+    AddCoordinate(json, "longitude", place->longitude, 180);
   }
-  json += "}\n";
-  return json;
+  return JsonLine(json);
 }
 
 GeoResponse AnswerRequest(const GeoRequest& request, const GeoDatabase& database,
@@ -78,7 +87,9 @@ GeoResponse AnswerRequest(const GeoRequest& request, const GeoDatabase& database
   if (!geo && path != "/healthz") return Error(404, "not found");
   if (request.method != "GET" && request.method != "HEAD") return MethodNotAllowed();
   if (!geo) {
-    return {200, "{\"status\":\"ok\",\"database_built\":\"" + UtcTime(database.build_epoch()) + "\"}\n"};
+    JsonWriter json;
+    json.BeginObject().String("status", "ok").String("database_built", UtcTime(database.build_epoch()));
+    return {200, JsonLine(json)};
   }
   if (!request.api_key || !IsKnownKey(keys, *request.api_key)) return Error(401, "missing or wrong X-API-Key");
   return {200, PlaceJson(FormatIpAddress(request.client), database.Lookup(request.client))};

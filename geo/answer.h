@@ -45,4 +45,7 @@ GeoResponse MethodNotAllowed();
 // members the place lacks left out.
 std::string PlaceJson(const std::string& ip, const std::optional<GeoPlace>& place);
 
+// An error answer's body: {"error": TEXT} on one line.
+std::string ErrorJson(std::string_view text);
+
 }  // namespace quillwave::geo

@@ -70,7 +70,7 @@ MHD_Result CheckHeader(void* check, MHD_ValueKind, const char*, std::size_t key_
 // An answer written straight to a connection the library has not answered
 // on, which is then shut: the library sees it end and lets it go.
 void AnswerAndShut(int fd, int status, const char* reason, const char* error) {
-  const std::string body = std::string("{\"error\":\"") + error + "\"}\n";
+  const std::string body = ErrorJson(error);
   const std::string message = "HTTP/1.1 " + std::to_string(status) + " " + reason +
                               "\r\nContent-Type: application/json\r\nCache-Control: no-store\r\nContent-Length: " +
                               std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
