@@ -5,6 +5,7 @@
 
 #include "discovery/country_locale.h"
 #include "discovery/endpoints.h"
+#include "platform/atomic_file.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
 #include "report/error_record.h"
@@ -92,7 +93,7 @@ void WriteErrorRecord(const DiscoveryRequest& request, const ProbeOutcome& outco
   report.discovery_url = url;
   report.curl_exit_code = outcome.curl_exit_code;
   report.elapsed_ms = elapsed_ms;
-  WriteFileAtomic(request.error_record_path, FormatErrorRecord(report, UtcTimestamp()));  // best effort
+  platform::WriteFileAtomic(request.error_record_path, FormatErrorRecord(report, UtcTimestamp()));  // best effort
 }
 
 }  // namespace

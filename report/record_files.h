@@ -1,9 +1,8 @@
-// Where the records live, their timestamp, and the atomic replacement that
-// lets other programs read them at any moment.
+// Where the records live, their timestamp and their frame; they are written
+// with WriteFileAtomic (platform/atomic_file.h), so other programs can read
+// them at any moment.
 #pragma once
 
-#include <chrono>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -28,23 +27,5 @@ std::string UtcTimestamp();
 // and gives the text, ending in "}\n".
 JsonWriter BeginRecord(std::string_view timestamp);
 std::string EndRecord(JsonWriter& record);
-
-// While another program holds the record open without letting it be
-// replaced (an indexer, a scanner, a manager reading it), the replacement is
-// tried this often, this far apart, before the write gives up.
-inline constexpr int kReplaceAttempts = 10;
-inline constexpr std::chrono::milliseconds kReplaceRetryPause{50};
-
-using RetryPause = std::function<void(std::chrono::milliseconds)>;
-
-// Replaces `target` so that a reader sees the old or the complete new
-// content, never a mix, however many writers overlap: each writes and
-// flushes a temporary file of its own in the same folder, then renames it
-// over the target. Temporary files of this record left by killed writers
-// are removed first. Never creates folders; leaves no temporary file of its
-// own behind. The pause between replacement attempts really sleeps unless
-// one is given.
-bool WriteFileAtomic(const std::wstring& target, std::string_view content);
-bool WriteFileAtomic(const std::wstring& target, std::string_view content, const RetryPause& pause);
 
 }  // namespace quillwave

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "base/json_writer.h"
+#include "platform/atomic_file.h"
 #include "platform/encoding.h"
 #include "report/record_files.h"
 
@@ -46,7 +47,7 @@ std::string FormatResultRecord(const LaunchOutcome& outcome, std::string_view ti
 
 void WriteResultRecord(const std::wstring& path, const LaunchOutcome& outcome) {
   if (path.empty()) return;
-  WriteFileAtomic(path, FormatResultRecord(outcome, UtcTimestamp()));
+  platform::WriteFileAtomic(path, FormatResultRecord(outcome, UtcTimestamp()));
 }
 
 }  // namespace quillwave

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/json_writer.h"
+#include "platform/atomic_file.h"
 #include "platform/encoding.h"
 #include "tests/support/temp_dir.h"
 
@@ -41,6 +42,9 @@ namespace quillwave {
 namespace {
 
 namespace fs = std::filesystem;
+using platform::kReplaceAttempts;
+using platform::RetryPause;
+using platform::WriteFileAtomic;
 using test::ReadTextFile;
 using test::ScopedTempDir;
 using test::WriteTextFile;
