@@ -184,10 +184,11 @@ class ProgressWindowGtk : public ::testing::Test {
 // secondary one is being asked, with a detail longer than its room.
 constexpr wchar_t kFailoverDetail[] = L"geo.primary.example failed \u2014 trying geoip.secondary.example\u2026";
 
-SettingsSummary ReadmeSummary() {
+// The summary the pixel checks read: the first row of each list ends in
+// full blocks, since small antialiased text may have no pixel of the pure
+// text colour, and a block always has.
+SettingsSummary CheckedSummary() {
   SettingsSummary summary;
-  // The first row of each list ends in full blocks: small antialiased text
-  // may have no pixel of the pure text colour, a block always has.
   summary.overrides = {{L"auto-timezone       ", L"true \u2588\u2588"},
                        {L"proxy-server        ", L"socks5://127.0.0.1:1080"},
                        {L"webrtc-no-leak      ", L"true"}};
@@ -195,10 +196,20 @@ SettingsSummary ReadmeSummary() {
   return summary;
 }
 
+// A persona as the README shows it.
+SettingsSummary ReadmeSummary() {
+  SettingsSummary summary;
+  summary.overrides = {{L"auto-timezone       ", L"true"},
+                       {L"proxy-server        ", L"socks5://127.0.0.1:1080"},
+                       {L"webrtc-no-leak      ", L"true"}};
+  summary.switches = {{L"lang                ", L"de-DE"}, {L"window-size         ", L"1280,800"}};
+  return summary;
+}
+
 TEST_F(ProgressWindowGtk, PaintsTheStepsAndSummaryAndClosesOnTheWorkersPost) {
   ProgressSteps& steps = session_->steps;
   SetProgressStep(steps, 0, L"socks5://127.0.0.1:1080", StepState::kDone);
-  ASSERT_TRUE(Create(ReadmeSummary()));
+  ASSERT_TRUE(Create(CheckedSummary()));
   window_.show();
 
   const fs::path folder = QUILLWAVE_SCREENSHOT_DIR;
@@ -218,7 +229,7 @@ TEST_F(ProgressWindowGtk, PaintsTheStepsAndSummaryAndClosesOnTheWorkersPost) {
     // Step 1's detail arrives from another thread and shows after its post.
     SetProgressStep(session_->steps, 1, kFailoverDetail, StepState::kPending);
     post(ProgressMessage::kStep, 1);
-    first = CaptureWhen(window, folder / "progress-window-linux.png",
+    first = CaptureWhen(window, folder / "progress-window-linux-rows.png",
                         [](const Image& image) { return image.Contains(kSecondaryTextColour, 300, 94, 444, 114); });
     SetProgressStep(session_->steps, 3, L"", StepState::kDone);
     post(ProgressMessage::kStep, 3);
@@ -318,6 +329,25 @@ TEST_F(ProgressWindowGtkFonts, MarksShowWithNoFontForTheirGlyphs) {
     if (window.empty()) return;
     image = CaptureWhen(window, fs::path(QUILLWAVE_SCREENSHOT_DIR) / "progress-window-linux-marks.png",
                         [](const Image& image) { return image.Contains(kDoneColour, 18, 94, 38, 114); });
+    window_.poster()(ProgressMessage::kClose, 0);
+  });
+  ASSERT_EQ(image.width, 460);
+  ExpectMarks(image, SnapshotProgressSteps(session_->steps), 1);
+}
+
+// The README's picture at 100 %: the moment of the failover with a persona's
+// own summary.
+TEST_F(ProgressWindowGtk, DrawsTheReadmePicture) {
+  SetProgressStep(session_->steps, 0, L"socks5://127.0.0.1:1080", StepState::kDone);
+  SetProgressStep(session_->steps, 1, kFailoverDetail, StepState::kPending);
+  ASSERT_TRUE(Create(ReadmeSummary()));
+  window_.show();
+  Image image;
+  RunWindow(window_, [&] {
+    const std::wstring window = FindWindow();
+    if (window.empty()) return;
+    image = CaptureWhen(window, fs::path(QUILLWAVE_SCREENSHOT_DIR) / "progress-window-linux.png",
+                        [](const Image& image) { return image.Contains(kSecondaryTextColour, 300, 94, 444, 114); });
     window_.poster()(ProgressMessage::kClose, 0);
   });
   ASSERT_EQ(image.width, 460);

@@ -324,8 +324,10 @@ TEST_F(ProgressWindowTest, IsACentredTopmostFixedWindowCappedAtFourFifthsOfTheSc
 // Persona values are shown as written: "&" is no mnemonic marker.
 constexpr wchar_t kStartPage[] = L"https://example.org/?a=1&b=2&c=3&d=4&e=5";
 
+// A persona as the README shows it.
 SettingsSummary ReadmeSummary() {
-  SettingsSummary summary = SummaryWith(0, 2);
+  SettingsSummary summary;
+  summary.switches = {{L"lang       ", L"de-DE"}, {L"window-size", L"1280,800"}};
   summary.overrides = {{L"timezone-override", L"Europe/Berlin"},
                        {L"start-page       ", kStartPage},
                        {L"auto-lang        ", L"true"}};
