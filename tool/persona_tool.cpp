@@ -16,9 +16,11 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "report/record_files.h"
 #include "tool/dry_run.h"
 #include "tool/endpoint_list.h"
 #include "tool/persona_check.h"
+#include "tool/persona_fill.h"
 #include "tool/persona_probe.h"
 
 namespace quillwave {
@@ -30,6 +32,7 @@ constexpr char kUsage[] =
     "                                  [--assume-country CC] [--assume-lat LAT] [--assume-lng LNG]\n"
     "                                  USER_DATA_DIR [-- OWN_ARGUMENTS...]\n"
     "       quillwave-persona probe [--json] USER_DATA_DIR\n"
+    "       quillwave-persona fill [--json] [--replace] [--pin] [--dry-run] PATH\n"
     "       quillwave-persona endpoints [--json]\n"
     "       quillwave-persona --version\n";
 
@@ -50,12 +53,13 @@ class Tool {
       return 0;
     }
     if (command_ == "endpoints") return Endpoints();
-    if (command_ != "check" && command_ != "switches" && command_ != "probe") {
+    if (command_ != "check" && command_ != "switches" && command_ != "probe" && command_ != "fill") {
       return Usage("unknown command \"" + TerminalText(command_) + "\"");
     }
     if (const int parsed = Parse(); parsed != 0) return parsed;
     if (command_ == "check") return Check();
     if (command_ == "switches") return Switches();
+    if (command_ == "fill") return Fill();
     return Probe();
   }
 
@@ -88,6 +92,10 @@ class Tool {
         json_ = true;
         continue;
       }
+      if (command_ == "fill" && (argument == "--replace" || argument == "--pin" || argument == "--dry-run")) {
+        (argument == "--replace" ? fill_.replace : argument == "--pin" ? fill_.pin : fill_.dry_run) = true;
+        continue;
+      }
       if (argument == "--no-window" && assumptions) {
         without_window_ = true;
         continue;
@@ -113,7 +121,9 @@ class Tool {
       if (!path_.empty()) return BadCommandLine("one path only (\"" + argument + "\" is a second one)");
       path_ = arguments_[i];
     }
-    if (path_.empty()) return BadCommandLine(command_ == "check" ? "no PATH given" : "no USER_DATA_DIR given");
+    if (path_.empty()) {
+      return BadCommandLine(command_ == "check" || command_ == "fill" ? "no PATH given" : "no USER_DATA_DIR given");
+    }
     if (!assumed_ &&
         (!answer_.timezone.empty() || !answer_.country.empty() || !answer_.lat.empty() || !answer_.lng.empty())) {
       return BadCommandLine("the other --assume- values need --assume-ip");
@@ -283,6 +293,41 @@ class Tool {
     return ExitCodeFor(report.findings);
   }
 
+  // The lookup as probe runs it, then the values it gives written into the
+  // file; a failed lookup or a file that cannot be edited safely changes nothing.
+  int Fill() {
+    const std::optional<std::string> bytes = ReadPersona(true);
+    if (!bytes) return kToolFileMissing;
+    ProbeReport report;
+    PersonaFill fill;
+    fill.refusal = UneditablePersona(*bytes);
+    if (!fill.refusal) report = ProbePersona(FileTextAsUtf8(*bytes), environment_.probe);
+    if (report.succeeded) {
+      fill = FillPersona(*bytes, report.answer, fill_, platform::SystemBytes(file_));
+      if (!fill.refusal) report.findings = EgressFindings(fill.text, report.answer);
+    }
+    if (fill.refusal) report.findings = {*fill.refusal};
+    std::wstring backup;
+    if (report.succeeded && !fill.refusal && fill.changed() && !fill_.dry_run) {
+      backup = file_ + L".bak";
+      if (!WriteFileAtomic(backup, *bytes) || !WriteFileAtomic(file_, fill.bytes)) {
+        Complain("cannot write " + platform::SystemBytes(file_) + " or " + platform::SystemBytes(backup));
+        return 2;
+      }
+    }
+    const std::string shown_backup = platform::SystemBytes(backup);
+    const bool filled = report.succeeded && !fill.refusal;
+    if (json_) {
+      environment_.out(ShowBytesInJson("{\"file\":" + JsonQuoted(platform::SystemBytes(file_)) + "," +
+                                       PersonaFillJsonMembers(fill, fill_, shown_backup) + "," +
+                                       ProbeReportJsonMembers(report) + "}\n"));
+    } else {
+      environment_.out("file: " + TerminalText(platform::SystemBytes(file_)) + "\n" + ProbeReportText(report) +
+                       (filled ? PersonaFillText(fill, fill_, shown_backup) : "nothing written\n"));
+    }
+    return ExitCodeFor(report.findings);
+  }
+
   const std::vector<std::wstring>& arguments_;
   const ToolEnvironment& environment_;
   std::string command_;
@@ -290,6 +335,7 @@ class Tool {
   bool assumed_ = false;
   bool without_window_ = false;
   AssumedAnswer answer_;
+  FillOptions fill_;
   std::wstring path_;
   std::wstring file_;
   std::vector<std::wstring> own_;

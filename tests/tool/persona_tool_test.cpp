@@ -325,6 +325,121 @@ TEST(PersonaTool, EndpointsNamesWhatThisBuildAsks) {
             "\"api_key_start\":\"7c3e\",\"placeholders\":true}\n");
 }
 
+// Fill against an egress in Berlin: only the members set or changed differ;
+// a file it cannot edit safely, or a failed lookup, is left as it was.
+TEST(PersonaTool, FillSetsTheDerivedKeysAndKeepsEveryOtherByte) {
+  const ProbeFunction berlin = [](const std::string&, const std::string&, const platform::Cancellation&) {
+    ProbeOutcome outcome;
+    outcome.ip = "203.0.113.9";
+    outcome.country_code = "DE";
+    outcome.timezone = "Europe/Berlin";
+    outcome.latitude = "52.52";
+    outcome.longitude = "013.405";
+    return outcome;
+  };
+  const ProbeFunction dead = [](const std::string&, const std::string&, const platform::Cancellation&) {
+    ProbeOutcome outcome;
+    outcome.error_code = "PROXY_UNREACHABLE";
+    return outcome;
+  };
+  const std::string odd =
+      "{ \"_note\" :\"x\",\r\n\t\"auto-geo\" : \"1\" ,\"own\": [1, {}],\r\n\t\"auto-lang\":true,"
+      "\r\n\t\"lang\": \"fr-FR\", \"auto-timezone\": 1, \"webrtc-no-leak\": true\t}\r\n";
+  const std::string filled =
+      "{ \"_note\" :\"x\",\r\n\t\"auto-geo\" : \"1\" ,\"own\": [1, {}],\r\n\t\"auto-lang\":true,\r\n\t\"lang\": "
+      "\"fr-FR\", "
+      "\"auto-timezone\": 1, \"webrtc-no-leak\": true, \"timezone-override\" :\"Europe/Berlin\", "
+      "\"accept-language\" :\"de-DE,de;q=0.9,en;q=0.8\", \"geo-lat\" :52.52, \"geo-lng\" :\"013.405\", "
+      "\"webrtc-fake-public-ip\" :\"203.0.113.9\"\t}\r\n";
+  const std::string pinned =
+      "{\"auto-timezone\": false, \"auto-lang\": \"0\", \"timezone-override\": \"Europe/Berlin\"}";
+  const struct {
+    std::vector<std::wstring> options;
+    std::string before;
+    std::string after;  // empty: unchanged, no backup
+    int exit_code = 0;
+    const ProbeFunction* probe = nullptr;
+  } rows[] = {
+      // The kept "lang" does not fit the egress: a warning, as probe gives.
+      {{}, odd, filled, 1},
+      {{}, Utf16(odd, true), Utf16(filled, true), 1},
+      {{L"--replace"},
+       "{\"lang\": \"fr\", \"auto-lang\": true}",
+       "{\"lang\": \"de-DE\", \"auto-lang\": true, \"accept-language\": \"de-DE,de;q=0.9,en;q=0.8\"}"},
+      {{L"--pin"}, "{\"auto-timezone\": \"true\", \"auto-lang\": \"0\"}", pinned},
+      {{L"--pin"},
+       Utf16("{\"auto-geo\": true}", false),
+       Utf16("{\"auto-geo\": false,\"geo-lat\": 52.52,\"geo-lng\": \"013.405\"}", false)},
+      {{}, "{\"auto-timezone\":1}", "{\"auto-timezone\":1,\"timezone-override\":\"Europe/Berlin\"}"},
+      {{L"--dry-run"}, "{\"auto-timezone\": true}", ""},
+      {{}, "{\"timezone-override\": \"Asia/Tokyo\", \"auto-timezone\": true}", "", 1},
+      {{}, "{\"auto-timezone\": true,\n}", "", 2},
+      {{}, "[{\"auto-timezone\": true}]", "", 2},
+      {{}, "{\"auto-timezone\": true}", "", 2, &dead},
+  };
+  test::ScopedTempDir dir;
+  const std::filesystem::path file = dir.path() / "command-line.json";
+  const std::filesystem::path backup = dir.path() / "command-line.json.bak";
+  for (const auto& row : rows) {
+    std::filesystem::remove(backup);
+    test::WriteTextFile(file, row.before);
+    std::vector<std::wstring> arguments = {L"fill"};
+    arguments.insert(arguments.end(), row.options.begin(), row.options.end());
+    arguments.push_back(dir.wpath());
+    const ToolRun run = RunTool(arguments, L"", row.probe ? *row.probe : berlin);
+    EXPECT_EQ(run.exit_code, row.exit_code) << row.before << run.out << run.err;
+    EXPECT_EQ(test::ReadTextFile(file), row.after.empty() ? row.before : row.after) << row.before << run.out;
+    EXPECT_EQ(std::filesystem::exists(backup), !row.after.empty()) << row.before;
+    if (!row.after.empty()) {
+      EXPECT_EQ(test::ReadTextFile(backup), row.before);
+    }
+  }
+}
+
+// The rehearsal shows each change among three lines of context, changes
+// whose context meets in one hunk; in JSON the members it would set.
+TEST(PersonaTool, FillDryRunShowsTheDiffItWouldApply) {
+  test::ScopedTempDir dir;
+  const std::string persona =
+      "{\n \"auto-timezone\": true,\n \"a\": 1,\n \"b\": 2,\n \"c\": 3,\n \"d\": 4,\n"
+      " \"e\": 5,\n \"f\": 6,\n \"g\": 7,\n \"webrtc-no-leak\": true}";
+  test::WriteTextFile(dir.path() / "command-line.json", persona);
+  const ProbeFunction berlin = [](const std::string&, const std::string&, const platform::Cancellation&) {
+    ProbeOutcome outcome;
+    outcome.ip = "203.0.113.9";
+    outcome.timezone = "Europe/Berlin";
+    return outcome;
+  };
+  const ToolRun text = RunTool({L"fill", L"--dry-run", L"--pin", dir.wpath()}, L"", berlin);
+  const std::string file = Narrow(dir.wpath()) + "/command-line.json";
+  EXPECT_EQ(
+      text.out.substr(text.out.find("set ")),
+      "set timezone-override: Europe/Berlin\n"
+      "set webrtc-fake-public-ip: 203.0.113.9\n"
+      "turned off auto-timezone\n"
+      "note: launches no longer look up the proxy's exit: they start with these values even when the proxy is "
+      "down, and no longer refuse to start under on-proxy-fail \"block\"\n"
+      "--- " +
+          file + "\n+++ " + file +
+          "\n"
+          "@@ -1,5 +1,5 @@\n {\n- \"auto-timezone\": true,\n+ \"auto-timezone\": false,\n  \"a\": 1,\n  \"b\": 2,\n"
+          "  \"c\": 3,\n"
+          "@@ -7,4 +7,6 @@\n  \"e\": 5,\n  \"f\": 6,\n  \"g\": 7,\n- \"webrtc-no-leak\": true}\n"
+          "\\ No newline at end of file\n+ \"webrtc-no-leak\": true,\n+ \"timezone-override\": \"Europe/Berlin\",\n"
+          "+ \"webrtc-fake-public-ip\": \"203.0.113.9\"}\n\\ No newline at end of file\n"
+          "dry run: nothing written\n");
+  const ToolRun json = RunTool({L"fill", L"--json", L"--dry-run", dir.wpath()}, L"", berlin);
+  EXPECT_EQ(json.out.substr(0, json.out.find(",\"asked\":")),
+            "{\"file\":" + JsonQuoted(file) +
+                ",\"dry_run\":true,\"set\":[{\"key\":\"timezone-override\",\"value\":\"Europe/Berlin\","
+                "\"replaced\":false},{\"key\":\"webrtc-fake-public-ip\",\"value\":\"203.0.113.9\",\"replaced\":false}],"
+                "\"turned_off\":[],\"pinned\":false,\"launch_looks_up\":false,\"note\":\"launches no longer look up "
+                "the proxy's exit: they start with these values even when the proxy is down, and no longer refuse to "
+                "start under on-proxy-fail \\\"block\\\"\",\"written\":false,\"backup\":\"\"");
+  EXPECT_EQ(test::ReadTextFile(dir.path() / "command-line.json"), persona);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "command-line.json.bak"));
+}
+
 #ifndef _WIN32
 // Real curl through microsocks on loopback, every endpoint sent to a closed
 // port: a proxy that is not there, and one that answers but cannot reach
