@@ -79,7 +79,8 @@ Layout LayoutOf(std::string_view text) {
   ForEachMember(text, [&](std::string_view key, std::string_view value) {
     const std::size_t key_at = static_cast<std::size_t>(key.data() - text.data()) - 1;
     const std::size_t value_at = static_cast<std::size_t>(value.data() - text.data());
-    if (last_key == npos) layout.colon = std::string(text.substr(key_at + key.size() + 2, value_at - key_at - key.size() - 2));
+    if (last_key == npos)
+      layout.colon = std::string(text.substr(key_at + key.size() + 2, value_at - key_at - key.size() - 2));
     last_key = key_at;
     layout.insert_at = value_at + value.size();
   });
@@ -276,8 +277,9 @@ PersonaFill FillPersona(std::string_view bytes, const ProbeOutcome& egress, cons
         FilledMember{std::string(key), value, false});
   }
   if (options.pin) {
-    const std::pair<std::string_view, bool> automatic[] = {
-        {"auto-timezone", persona.autoTimezone}, {"auto-lang", persona.autoLang}, {"auto-geo", persona.autoGeo}};
+    const std::pair<std::string_view, bool> automatic[] = {{"auto-timezone", persona.autoTimezone},
+                                                           {"auto-lang", persona.autoLang},
+                                                           {"auto-geo", persona.autoGeo}};
     for (const auto& [key, on] : automatic) {
       if (!on) continue;
       const auto [start, end] = ValueSpan(text, OccurrenceRead(text, key));
@@ -296,18 +298,18 @@ PersonaFill FillPersona(std::string_view bytes, const ProbeOutcome& egress, cons
   // and a pinned persona must need no lookup.
   bool reads_back = !FindJsonSyntaxError(fill.text);
   for (const FilledMember& member : fill.set) {
-    const std::string read =
-        FindPersonaKey(member.key)->kind == PersonaKeyKind::kString || member.key.find("geo-") != 0
-            ? ReadStringField(fill.text, member.key)
-            : ReadScalarField(fill.text, member.key);
+    const std::string read = FindPersonaKey(member.key)->kind == PersonaKeyKind::kString || member.key.find("geo-") != 0
+                                 ? ReadStringField(fill.text, member.key)
+                                 : ReadScalarField(fill.text, member.key);
     reads_back = reads_back && read == member.value;
   }
   fill.looks_up = !DiscoveryReasons(ParsePersonaConfig(fill.text)).empty();
   if (options.pin) reads_back = reads_back && !fill.looks_up;
   if (!reads_back) {
     PersonaFill refused;
-    refused.refusal = Refusal("the keys are written where the launcher cannot read them back as set (inside "
-                              "another value, or more than once): move them to the top level, once each");
+    refused.refusal = Refusal(
+        "the keys are written where the launcher cannot read them back as set (inside "
+        "another value, or more than once): move them to the top level, once each");
     return refused;
   }
   fill.bytes = Utf8AsFileText(fill.text, mark);

@@ -85,6 +85,9 @@ TEST(PersonaCheck, FindsWhatIsIgnoredMisreadOrFatal) {
       {R"({"proxy-server": "socks5://u:p@ss@h:1"})", {"warning proxy-server 1:2"}},
       {R"({"chrome-command-line": {"--proxy-server": "socks5://a b:100%@h:1"}})", {"warning proxy-server 1:26"}},
       {R"({"proxy-server": "socks5://u:p%40ss@h:1"})", {}},
+      // Pinned: the proxy is no longer checked at launch.
+      {R"({"proxy-server": "socks5://h:1", "auto-lang": false, "lang": "de", "accept-language": "de"})",
+       {"note proxy-server 1:2"}},
       // A start page no command line can carry.
       {R"({"start-page": ")" + std::string(200 * 1024, 'x') + R"("})", {"error start-page 1:2"}},
   };
