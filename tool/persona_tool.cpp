@@ -310,6 +310,8 @@ class Tool {
     std::wstring backup;
     if (report.succeeded && !fill.refusal && fill.changed() && !fill_.dry_run) {
       backup = file_ + L".bak";
+      // The persona may hold the proxy's password: neither file is opener than it was.
+      const platform::NewFilesNoOpenerThan permissions(file_);
       if (!WriteFileAtomic(backup, *bytes) || !WriteFileAtomic(file_, fill.bytes)) {
         Complain("cannot write " + platform::SystemBytes(file_) + " or " + platform::SystemBytes(backup));
         return 2;

@@ -386,6 +386,8 @@ TEST(PersonaTool, FillSetsTheDerivedKeysAndKeepsEveryOtherByte) {
   for (const auto& row : rows) {
     std::filesystem::remove(backup);
     test::WriteTextFile(file, row.before);
+    const auto owner_only = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+    std::filesystem::permissions(file, owner_only);
     std::vector<std::wstring> arguments = {L"fill"};
     arguments.insert(arguments.end(), row.options.begin(), row.options.end());
     arguments.push_back(dir.wpath());
@@ -395,6 +397,11 @@ TEST(PersonaTool, FillSetsTheDerivedKeysAndKeepsEveryOtherByte) {
     EXPECT_EQ(std::filesystem::exists(backup), !row.after.empty()) << row.before;
     if (!row.after.empty()) {
       EXPECT_EQ(test::ReadTextFile(backup), row.before);
+#ifndef _WIN32
+      // It may hold the proxy's password.
+      EXPECT_EQ(std::filesystem::status(file).permissions(), owner_only);
+      EXPECT_EQ(std::filesystem::status(backup).permissions(), owner_only);
+#endif
     }
   }
 }
