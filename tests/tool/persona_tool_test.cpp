@@ -328,23 +328,24 @@ TEST(PersonaTool, EndpointsNamesWhatThisBuildAsks) {
             "\"api_key_start\":\"7c3e\",\"placeholders\":true}\n");
 }
 
+// Every endpoint gives this outcome.
+ProbeFunction Answering(ProbeOutcome outcome) {
+  return [outcome](const std::string&, const std::string&, const platform::Cancellation&) { return outcome; };
+}
+
 // Fill against an egress in Berlin: only the members set or changed differ;
 // a file it cannot edit safely, or a failed lookup, is left as it was.
 TEST(PersonaTool, FillSetsTheDerivedKeysAndKeepsEveryOtherByte) {
-  const ProbeFunction berlin = [](const std::string&, const std::string&, const platform::Cancellation&) {
-    ProbeOutcome outcome;
-    outcome.ip = "203.0.113.9";
-    outcome.country_code = "DE";
-    outcome.timezone = "Europe/Berlin";
-    outcome.latitude = "52.52";
-    outcome.longitude = "013.405";
-    return outcome;
-  };
-  const ProbeFunction dead = [](const std::string&, const std::string&, const platform::Cancellation&) {
-    ProbeOutcome outcome;
-    outcome.error_code = "PROXY_UNREACHABLE";
-    return outcome;
-  };
+  ProbeOutcome answer;
+  answer.ip = "203.0.113.9";
+  answer.country_code = "DE";
+  answer.timezone = "Europe/Berlin";
+  answer.latitude = "52.52";
+  answer.longitude = "013.405";
+  const ProbeFunction berlin = Answering(answer);
+  ProbeOutcome failure;
+  failure.error_code = "PROXY_UNREACHABLE";
+  const ProbeFunction dead = Answering(failure);
   const std::string odd =
       "{ \"_note\" :\"x\",\r\n\t\"auto-geo\" : \"1\" ,\"own\": [1, {}],\r\n\t\"auto-lang\":true,"
       "\r\n\t\"lang\": \"fr-FR\", \"auto-timezone\": 1, \"webrtc-no-leak\": true\t}\r\n";
@@ -414,14 +415,12 @@ TEST(PersonaTool, FillDryRunShowsTheDiffItWouldApply) {
       "{\n \"auto-timezone\": true,\n \"a\": 1,\n \"b\": 2,\n \"c\": 3,\n \"d\": 4,\n"
       " \"e\": 5,\n \"f\": 6,\n \"g\": 7,\n \"webrtc-no-leak\": true}";
   test::WriteTextFile(dir.path() / "command-line.json", persona);
-  const ProbeFunction berlin = [](const std::string&, const std::string&, const platform::Cancellation&) {
-    ProbeOutcome outcome;
-    outcome.ip = "203.0.113.9";
-    outcome.timezone = "Europe/Berlin";
-    return outcome;
-  };
+  ProbeOutcome answer;
+  answer.ip = "203.0.113.9";
+  answer.timezone = "Europe/Berlin";
+  const ProbeFunction berlin = Answering(answer);
   const ToolRun text = RunTool({L"fill", L"--dry-run", L"--pin", dir.wpath()}, L"", berlin);
-  const std::string file = Narrow(dir.wpath()) + "/command-line.json";
+  const std::string file = Narrow(dir.wpath() + platform::kPathSeparator + L"command-line.json");
   EXPECT_EQ(
       text.out.substr(text.out.find("set ")),
       "set timezone-override: Europe/Berlin\n"
