@@ -55,6 +55,8 @@ std::size_t OccurrenceRead(std::string_view text, std::string_view key) {
   return at != npos ? at : FindField(text, key);
 }
 
+bool IsCoordinateKey(std::string_view key) { return key == "geo-lat" || key == "geo-lng"; }
+
 // A coordinate as a bare JSON number when it is one (the scalar reader gives
 // back its text unchanged), else quoted, which reads back the same.
 std::string CoordinateJson(const std::string& value) {
@@ -272,8 +274,7 @@ PersonaFill FillPersona(std::string_view bytes, const ProbeOutcome& egress, cons
   for (const auto& [key, wide] : values) {
     if (wide->empty()) continue;
     const std::string value = Narrow(*wide);
-    const bool coordinate = key == "geo-lat" || key == "geo-lng";
-    set(key, coordinate ? CoordinateJson(value) : "\"" + EscapeJsonString(value) + "\"",
+    set(key, IsCoordinateKey(key) ? CoordinateJson(value) : "\"" + EscapeJsonString(value) + "\"",
         FilledMember{std::string(key), value, false});
   }
   if (options.pin) {
@@ -298,9 +299,8 @@ PersonaFill FillPersona(std::string_view bytes, const ProbeOutcome& egress, cons
   // and a pinned persona must need no lookup.
   bool reads_back = !FindJsonSyntaxError(fill.text);
   for (const FilledMember& member : fill.set) {
-    const std::string read = FindPersonaKey(member.key)->kind == PersonaKeyKind::kString || member.key.find("geo-") != 0
-                                 ? ReadStringField(fill.text, member.key)
-                                 : ReadScalarField(fill.text, member.key);
+    const std::string read = IsCoordinateKey(member.key) ? ReadScalarField(fill.text, member.key)
+                                                         : ReadStringField(fill.text, member.key);
     reads_back = reads_back && read == member.value;
   }
   fill.looks_up = !DiscoveryReasons(ParsePersonaConfig(fill.text)).empty();
