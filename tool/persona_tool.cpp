@@ -301,6 +301,10 @@ class Tool {
     ProbeReport report;
     PersonaFill fill;
     fill.refusal = UneditablePersona(*bytes);
+    // Replacing a link would cut it, and leave the file it names as it was.
+    if (!platform::RegularFileWriteTime(file_)) {
+      fill.refusal = Finding{kSeverityError, "", 0, 0, "not a regular file (a link?): fill the file it names"};
+    }
     if (!fill.refusal) report = ProbePersona(FileTextAsUtf8(*bytes), environment_.probe);
     if (report.succeeded) {
       fill = FillPersona(*bytes, report.answer, fill_, platform::SystemBytes(file_));

@@ -447,6 +447,14 @@ TEST(PersonaTool, FillDryRunShowsTheDiffItWouldApply) {
                 "start under on-proxy-fail \\\"block\\\"\",\"written\":false,\"backup\":\"\"");
   EXPECT_EQ(test::ReadTextFile(dir.path() / "command-line.json"), persona);
   EXPECT_FALSE(std::filesystem::exists(dir.path() / "command-line.json.bak"));
+#ifndef _WIN32
+  // A link is left as it is: replacing it would cut it.
+  test::ScopedTempDir linked;
+  std::filesystem::create_symlink(dir.path() / "command-line.json", linked.path() / "command-line.json");
+  EXPECT_EQ(RunTool({L"fill", linked.wpath()}, L"", berlin).exit_code, 2);
+  EXPECT_TRUE(std::filesystem::is_symlink(linked.path() / "command-line.json"));
+  EXPECT_EQ(test::ReadTextFile(dir.path() / "command-line.json"), persona);
+#endif
 }
 
 #ifndef _WIN32
