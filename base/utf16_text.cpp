@@ -41,4 +41,34 @@ std::string FileTextAsUtf8(std::string bytes) {
   return out;
 }
 
+std::string Utf8AsFileText(std::string_view text, ByteOrderMark mark) {
+  if (mark == ByteOrderMark::kNone) return std::string(text);
+  const bool little = mark == ByteOrderMark::kUtf16LittleEndian;
+  std::string out = little ? "\xFF\xFE" : "\xFE\xFF";
+  out.reserve(2 + text.size() * 2);
+  const auto append_unit = [&](char32_t unit) {
+    const char high = static_cast<char>(unit >> 8);
+    const char low = static_cast<char>(unit & 0xFF);
+    out += little ? low : high;
+    out += little ? high : low;
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t code_point = static_cast<unsigned char>(text[i]);
+    std::size_t length = 1;
+    if (code_point >= 0x80) {
+      const Utf8Sequence sequence = Utf8SequenceAt(text, i);
+      length = sequence.length;
+      code_point = sequence.valid ? CodePointOf(text.substr(i, length)) : 0xFFFD;
+    }
+    i += length;
+    if (code_point >= 0x10000) {
+      append_unit(0xD800 + ((code_point - 0x10000) >> 10));
+      append_unit(0xDC00 + ((code_point - 0x10000) & 0x3FF));
+    } else {
+      append_unit(code_point);
+    }
+  }
+  return out;
+}
+
 }  // namespace quillwave

@@ -17,4 +17,10 @@ ByteOrderMark Utf16ByteOrderMark(std::string_view bytes);
 // U+FFFD. Without such a mark the bytes are returned as they are.
 std::string FileTextAsUtf8(std::string bytes);
 
+// UTF-8 text as a file saved with `mark`: the mark, then the text as UTF-16
+// in that byte order (bytes that are no UTF-8 become U+FFFD). Without a mark
+// the text is returned as it is. For text FileTextAsUtf8 made of a
+// well-formed file, it gives that file back byte for byte.
+std::string Utf8AsFileText(std::string_view text, ByteOrderMark mark);
+
 }  // namespace quillwave

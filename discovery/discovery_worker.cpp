@@ -46,23 +46,6 @@ bool WantsDerivedLocale(const PersonaConfig& persona) {
   return persona.autoGeo || persona.autoLang || persona.autoTimezone;
 }
 
-// The persona's own values always win over discovered ones.
-void DeriveOverrides(const PersonaConfig& persona, const ProbeOutcome& outcome, DiscoveryResult& result) {
-  if (persona.webrtcNoLeak && !persona.webrtcFakePublicIpGiven) result.webrtc_public_ip = Widen(outcome.ip);
-  if (persona.autoGeo && !outcome.latitude.empty() && !outcome.longitude.empty()) {
-    if (!persona.hasGeoLat) result.geo_lat = Widen(outcome.latitude);
-    if (!persona.hasGeoLng) result.geo_lng = Widen(outcome.longitude);
-  }
-  if (persona.autoLang && !outcome.country_code.empty()) {
-    const CountryLocale locale = LookupCountryLocale(outcome.country_code);
-    if (!persona.hasLang) result.lang = Widen(locale.lang);
-    if (!persona.hasAcceptLanguage) result.accept_language = Widen(locale.accept_language);
-  }
-  if (persona.autoTimezone && !outcome.timezone.empty() && !persona.hasTimezoneOverride) {
-    result.timezone_override = Widen(outcome.timezone);
-  }
-}
-
 // "ip=… tz=… lang=… lat=… lng=…" without the empty ones; accept_language
 // follows lang and would only crowd the line.
 std::wstring OverrideSummary(const DiscoveryResult& result) {
@@ -108,6 +91,22 @@ std::string provider_for_url(const std::string& url) {
   if (url == PrimaryUrl()) return endpoints::kPrimaryHost;
   if (url == TertiaryUrl()) return endpoints::kTertiaryHost;
   return endpoints::kSecondaryLabel;
+}
+
+void DeriveOverrides(const PersonaConfig& persona, const ProbeOutcome& outcome, DiscoveryResult& result) {
+  if (persona.webrtcNoLeak && !persona.webrtcFakePublicIpGiven) result.webrtc_public_ip = Widen(outcome.ip);
+  if (persona.autoGeo && !outcome.latitude.empty() && !outcome.longitude.empty()) {
+    if (!persona.hasGeoLat) result.geo_lat = Widen(outcome.latitude);
+    if (!persona.hasGeoLng) result.geo_lng = Widen(outcome.longitude);
+  }
+  if (persona.autoLang && !outcome.country_code.empty()) {
+    const CountryLocale locale = LookupCountryLocale(outcome.country_code);
+    if (!persona.hasLang) result.lang = Widen(locale.lang);
+    if (!persona.hasAcceptLanguage) result.accept_language = Widen(locale.accept_language);
+  }
+  if (persona.autoTimezone && !outcome.timezone.empty() && !persona.hasTimezoneOverride) {
+    result.timezone_override = Widen(outcome.timezone);
+  }
 }
 
 void RunDiscovery(std::unique_ptr<DiscoveryRequest> request, const DiscoveryContext& context) {

@@ -47,6 +47,10 @@ std::string TertiaryUrl();
 // The name recorded as `provider` for the URL that produced an outcome.
 std::string provider_for_url(const std::string& url);
 
+// The overrides a successful lookup gives this persona; its own values
+// always win over discovered ones.
+void DeriveOverrides(const PersonaConfig& persona, const ProbeOutcome& outcome, DiscoveryResult& result);
+
 // Runs the whole worker on the calling thread; the request is consumed.
 // It stops early once the session's cancel is raised or `aborted` is set:
 // before it deletes anything, between the endpoints, before it writes the

@@ -104,6 +104,22 @@ enum class NewFileStatus { kWritten, kExists, kCreateFailed, kWriteFailed };
 // and kCreateFailed mean nothing was created.
 NewFileStatus WriteNewFile(const std::wstring& path, std::string_view content);
 
+// While it lives, the files this process creates get no permission the
+// file at `like` lacks: a copy or new version of a file its owner alone may
+// read stays so. Not while other threads create files. On Windows, where a
+// new file takes its folder's permissions, it changes nothing.
+class NewFilesNoOpenerThan {
+ public:
+  explicit NewFilesNoOpenerThan(const std::wstring& like);
+  ~NewFilesNoOpenerThan();
+  NewFilesNoOpenerThan(const NewFilesNoOpenerThan&) = delete;
+  NewFilesNoOpenerThan& operator=(const NewFilesNoOpenerThan&) = delete;
+
+ private:
+  unsigned previous_ = 0;
+  bool changed_ = false;
+};
+
 // kTargetInUse: another program holds `to` open without letting it be
 // replaced (Windows); that may pass, unlike kFailed.
 enum class MoveStatus { kMoved, kTargetInUse, kFailed };

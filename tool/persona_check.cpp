@@ -373,6 +373,14 @@ class Checker {
 
   void CheckProxy() {
     const PersonaConfig& p = check_.persona;
+    // Pinned: an auto- key written but off, as fill --pin leaves it.
+    const bool pinned = (HasField(text_, "auto-geo") && !p.autoGeo) || (HasField(text_, "auto-lang") && !p.autoLang) ||
+                        (HasField(text_, "auto-timezone") && !p.autoTimezone);
+    if (!check_.discovery && pinned && !p.proxyServer.empty()) {
+      Add(kSeverityNote, "proxy-server", ProxyAt(),
+          "pinned: no key asks for the lookup, so launches do not check the proxy and start even when it is down; "
+          "the persona's values stay as written if the proxy's exit changes");
+    }
     if (!check_.discovery) return;
     const std::size_t at = ProxyAt();
     if (p.proxyServer.empty()) {

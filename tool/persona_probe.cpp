@@ -190,8 +190,14 @@ ProbeReport ProbePersona(std::string_view text, const ProbeFunction& probe) {
                                       "discovery failed: " + report.answer.error_code + ": " + report.answer.message});
     return report;
   }
-  Comparison(text, report.answer, report.findings).Run();
+  report.findings = EgressFindings(text, report.answer);
   return report;
+}
+
+std::vector<Finding> EgressFindings(std::string_view text, const ProbeOutcome& egress) {
+  std::vector<Finding> findings;
+  Comparison(text, egress, findings).Run();
+  return findings;
 }
 
 void AddProbeReportMembers(JsonWriter& json, const ProbeReport& report) {

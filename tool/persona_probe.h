@@ -43,6 +43,10 @@ struct ProbeReport {
 // endpoint) for the persona in `text`; no record is written.
 ProbeReport ProbePersona(std::string_view text, const ProbeFunction& probe);
 
+// What a site could notice where the persona's own values in `text` do not
+// fit the egress.
+std::vector<Finding> EgressFindings(std::string_view text, const ProbeOutcome& egress);
+
 // Great-circle distance in kilometres.
 double DistanceKm(double lat1, double lng1, double lat2, double lng2);
 

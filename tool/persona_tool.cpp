@@ -11,14 +11,17 @@
 #include "persona/persona_config.h"
 #include "persona/text_file.h"
 #include "persona/webgl_profile.h"
+#include "platform/atomic_file.h"
 #include "platform/console.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/process.h"
+#include "report/record_files.h"
 #include "tool/dry_run.h"
 #include "tool/endpoint_list.h"
 #include "tool/persona_check.h"
+#include "tool/persona_fill.h"
 #include "tool/persona_probe.h"
 
 namespace quillwave {
@@ -30,6 +33,7 @@ constexpr char kUsage[] =
     "                                  [--assume-country CC] [--assume-lat LAT] [--assume-lng LNG]\n"
     "                                  USER_DATA_DIR [-- OWN_ARGUMENTS...]\n"
     "       quillwave-persona probe [--json] USER_DATA_DIR\n"
+    "       quillwave-persona fill [--json] [--replace] [--pin] [--dry-run] PATH\n"
     "       quillwave-persona endpoints [--json]\n"
     "       quillwave-persona --version\n";
 
@@ -50,12 +54,13 @@ class Tool {
       return 0;
     }
     if (command_ == "endpoints") return Endpoints();
-    if (command_ != "check" && command_ != "switches" && command_ != "probe") {
+    if (command_ != "check" && command_ != "switches" && command_ != "probe" && command_ != "fill") {
       return Usage("unknown command \"" + TerminalText(command_) + "\"");
     }
     if (const int parsed = Parse(); parsed != 0) return parsed;
     if (command_ == "check") return Check();
     if (command_ == "switches") return Switches();
+    if (command_ == "fill") return Fill();
     return Probe();
   }
 
@@ -98,6 +103,10 @@ class Tool {
         json_ = true;
         continue;
       }
+      if (command_ == "fill" && (argument == "--replace" || argument == "--pin" || argument == "--dry-run")) {
+        (argument == "--replace" ? fill_.replace : argument == "--pin" ? fill_.pin : fill_.dry_run) = true;
+        continue;
+      }
       if (argument == "--no-window" && assumptions) {
         without_window_ = true;
         continue;
@@ -123,7 +132,9 @@ class Tool {
       if (!path_.empty()) return BadCommandLine("one path only (\"" + argument + "\" is a second one)");
       path_ = arguments_[i];
     }
-    if (path_.empty()) return BadCommandLine(command_ == "check" ? "no PATH given" : "no USER_DATA_DIR given");
+    if (path_.empty()) {
+      return BadCommandLine(command_ == "check" || command_ == "fill" ? "no PATH given" : "no USER_DATA_DIR given");
+    }
     if (!assumed_ &&
         (!answer_.timezone.empty() || !answer_.country.empty() || !answer_.lat.empty() || !answer_.lng.empty())) {
       return BadCommandLine("the other --assume- values need --assume-ip");
@@ -294,6 +305,48 @@ class Tool {
     return ExitCodeFor(report.findings);
   }
 
+  // The lookup as probe runs it, then the values it gives written into the
+  // file; a failed lookup or a file that cannot be edited safely changes nothing.
+  int Fill() {
+    const std::optional<std::string> bytes = ReadPersona(true);
+    if (!bytes) return kToolFileMissing;
+    ProbeReport report;
+    PersonaFill fill;
+    fill.refusal = UneditablePersona(*bytes);
+    // Replacing a link would cut it, and leave the file it names as it was.
+    if (!platform::RegularFileWriteTime(file_)) {
+      fill.refusal = Finding{kSeverityError, "", 0, 0, "not a regular file (a link?): fill the file it names"};
+    }
+    if (!fill.refusal) report = ProbePersona(FileTextAsUtf8(*bytes), environment_.probe);
+    if (report.succeeded) {
+      fill = FillPersona(*bytes, report.answer, fill_, platform::SystemBytes(file_));
+      if (!fill.refusal) report.findings = EgressFindings(fill.text, report.answer);
+    }
+    if (fill.refusal) report.findings = {*fill.refusal};
+    std::wstring backup;
+    if (report.succeeded && !fill.refusal && fill.changed() && !fill_.dry_run) {
+      backup = file_ + L".bak";
+      // The persona may hold the proxy's password: neither file is opener than it was.
+      const platform::NewFilesNoOpenerThan permissions(file_);
+      if (!platform::WriteFileAtomic(backup, *bytes) || !platform::WriteFileAtomic(file_, fill.bytes)) {
+        Complain("cannot write " + platform::SystemBytes(file_) + " or " + platform::SystemBytes(backup));
+        return 2;
+      }
+    }
+    const std::string shown_backup = platform::SystemBytes(backup);
+    const bool filled = report.succeeded && !fill.refusal;
+    if (json_) {
+      JsonWriter json = FileJson();
+      AddPersonaFillMembers(json, fill, fill_, shown_backup);
+      AddProbeReportMembers(json, report);
+      OutJson(json);
+    } else {
+      environment_.out("file: " + TerminalText(platform::SystemBytes(file_)) + "\n" + ProbeReportText(report) +
+                       (filled ? PersonaFillText(fill, fill_, shown_backup) : "nothing written\n"));
+    }
+    return ExitCodeFor(report.findings);
+  }
+
   const std::vector<std::wstring>& arguments_;
   const ToolEnvironment& environment_;
   std::string command_;
@@ -301,6 +354,7 @@ class Tool {
   bool assumed_ = false;
   bool without_window_ = false;
   AssumedAnswer answer_;
+  FillOptions fill_;
   std::wstring path_;
   std::wstring file_;
   std::vector<std::wstring> own_;

@@ -341,4 +341,17 @@ MoveStatus MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
   return ::rename(Native(from).c_str(), Native(to).c_str()) == 0 ? MoveStatus::kMoved : MoveStatus::kFailed;
 }
 
+NewFilesNoOpenerThan::NewFilesNoOpenerThan(const std::wstring& like) {
+  struct stat status {};
+  if (::stat(Native(like).c_str(), &status) != 0) return;
+  const mode_t mask = ::umask(0);
+  ::umask(mask | (~status.st_mode & 0777));
+  previous_ = mask;
+  changed_ = true;
+}
+
+NewFilesNoOpenerThan::~NewFilesNoOpenerThan() {
+  if (changed_) ::umask(static_cast<mode_t>(previous_));
+}
+
 }  // namespace quillwave::platform

@@ -379,4 +379,8 @@ MoveStatus MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
   }
 }
 
+NewFilesNoOpenerThan::NewFilesNoOpenerThan(const std::wstring&) {}
+
+NewFilesNoOpenerThan::~NewFilesNoOpenerThan() = default;
+
 }  // namespace quillwave::platform

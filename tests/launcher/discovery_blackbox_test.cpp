@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -395,6 +396,55 @@ TEST_F(DiscoveryBlackBox, ProbeTellsWhatASiteCouldNotice) {
   }
   EXPECT_FALSE(fs::exists(profile() / ".corvane-launcher-result.json"));
   EXPECT_FALSE(fs::exists(profile() / ".corvane-launcher-error.json"));
+}
+
+// fill through microsocks: a dead proxy changes nothing; a live one writes
+// what the launch would derive, and the launch of the filled persona, pinned
+// or not, starts the engine directly without a discovered switch: the
+// engine reads the values from the file.
+TEST_F(DiscoveryBlackBox, FillWritesWhatTheLaunchWouldDerive) {
+  test::LoopbackHttpServer endpoint(200, kBerlinAnswer, kPrimaryPort);
+  const int proxy = StartProxy();
+  const std::string values =
+      R"(, "timezone-override": "Europe/Berlin", "lang": "de-DE", "accept-language": "de-DE,de;q=0.9,en;q=0.8", )"
+      R"("geo-lat": 52.52, "geo-lng": 13.405, "webrtc-fake-public-ip": "203.0.113.9")";
+  const struct {
+    int proxy_port;
+    const wchar_t* option;
+    int exit_code;
+  } rows[] = {{test::UnusedLoopbackPort(), L"--pin", 2}, {proxy, L"--json", 0}, {proxy, L"--pin", 0}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.proxy_port);
+    fs::remove(profile() / "command-line.json.bak");
+    fs::remove(engine_run());
+    const std::string persona = Persona(row.proxy_port, "");
+    test::WriteTextFile(profile() / "command-line.json", persona);
+    platform::ProcessLaunch launch{BuiltFile(QUILLWAVE_PROBE_TOOL_PATH).wstring(),
+                                   {{L"fill"}, {row.option}, {profile().wstring()}},
+                                   {}};
+    const platform::CapturedRun run = platform::RunCapturingOutput(launch, "", 1 << 20, 60s);
+    EXPECT_EQ(run.exit_code, row.exit_code) << run.output;
+    const std::string filled = test::ReadTextFile(profile() / "command-line.json");
+    if (row.exit_code != 0) {
+      EXPECT_EQ(filled, persona);
+      EXPECT_FALSE(fs::exists(profile() / "command-line.json.bak"));
+      continue;
+    }
+    const std::string expected = Persona(row.proxy_port, values);
+    const std::regex automatic("\"(auto-[a-z]+)\": true");
+    EXPECT_EQ(filled, std::wstring(row.option) == L"--pin" ? std::regex_replace(expected, automatic, "\"$1\": false")
+                                                           : expected);
+    EXPECT_EQ(test::ReadTextFile(profile() / "command-line.json.bak"), persona);
+    const auto result = RunOnDisplay();
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    std::vector<std::wstring> direct = {L"--remote-debugging-port=9222", L"--remote-debugging-address=127.0.0.1"};
+    for (const auto& s : MachineSwitches()) direct.push_back(s);
+    direct.push_back(L"chrome://version");
+    EXPECT_EQ(EngineArguments(), Expected({user_data_arg()}, direct));
+    EXPECT_NE(test::ReadTextFile(profile() / ".corvane-launcher-result.json").find("\"status\":\"passthrough\""),
+              std::string::npos);
+  }
+  EXPECT_EQ(endpoint.requests().size(), 2u);
 }
 
 }  // namespace

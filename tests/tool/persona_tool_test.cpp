@@ -85,6 +85,9 @@ TEST(PersonaCheck, FindsWhatIsIgnoredMisreadOrFatal) {
       {R"({"proxy-server": "socks5://u:p@ss@h:1"})", {"warning proxy-server 1:2"}},
       {R"({"chrome-command-line": {"--proxy-server": "socks5://a b:100%@h:1"}})", {"warning proxy-server 1:26"}},
       {R"({"proxy-server": "socks5://u:p%40ss@h:1"})", {}},
+      // Pinned: the proxy is no longer checked at launch.
+      {R"({"proxy-server": "socks5://h:1", "auto-lang": false, "lang": "de", "accept-language": "de"})",
+       {"note proxy-server 1:2"}},
       // A start page no command line can carry.
       {R"({"start-page": ")" + std::string(200 * 1024, 'x') + R"("})", {"error start-page 1:2"}},
   };
@@ -323,6 +326,135 @@ TEST(PersonaTool, EndpointsNamesWhatThisBuildAsks) {
             "\"name\":\"geoip.secondary.example\",\"label\":\"scnd\"},"
             "\"tertiary\":{\"url\":\"https://myip.tertiary.example/myip\",\"name\":\"myip.tertiary.example\"},"
             "\"api_key_start\":\"7c3e\",\"placeholders\":true}\n");
+}
+
+// Every endpoint gives this outcome.
+ProbeFunction Answering(ProbeOutcome outcome) {
+  return [outcome](const std::string&, const std::string&, const platform::Cancellation&) { return outcome; };
+}
+
+// Fill against an egress in Berlin: only the members set or changed differ;
+// a file it cannot edit safely, or a failed lookup, is left as it was.
+TEST(PersonaTool, FillSetsTheDerivedKeysAndKeepsEveryOtherByte) {
+  ProbeOutcome answer;
+  answer.ip = "203.0.113.9";
+  answer.country_code = "DE";
+  answer.timezone = "Europe/Berlin";
+  answer.latitude = "52.52";
+  answer.longitude = "013.405";
+  const ProbeFunction berlin = Answering(answer);
+  ProbeOutcome failure;
+  failure.error_code = "PROXY_UNREACHABLE";
+  const ProbeFunction dead = Answering(failure);
+  const std::string odd =
+      "{ \"_note\" :\"x\",\r\n\t\"auto-geo\" : \"1\" ,\"own\": [1, {}],\r\n\t\"auto-lang\":true,"
+      "\r\n\t\"lang\": \"fr-FR\", \"auto-timezone\": 1, \"webrtc-no-leak\": true\t}\r\n";
+  const std::string filled =
+      "{ \"_note\" :\"x\",\r\n\t\"auto-geo\" : \"1\" ,\"own\": [1, {}],\r\n\t\"auto-lang\":true,\r\n\t\"lang\": "
+      "\"fr-FR\", "
+      "\"auto-timezone\": 1, \"webrtc-no-leak\": true, \"timezone-override\" :\"Europe/Berlin\", "
+      "\"accept-language\" :\"de-DE,de;q=0.9,en;q=0.8\", \"geo-lat\" :52.52, \"geo-lng\" :\"013.405\", "
+      "\"webrtc-fake-public-ip\" :\"203.0.113.9\"\t}\r\n";
+  const std::string pinned =
+      "{\"auto-timezone\": false, \"auto-lang\": \"0\", \"timezone-override\": \"Europe/Berlin\"}";
+  const struct {
+    std::vector<std::wstring> options;
+    std::string before;
+    std::string after;  // empty: unchanged, no backup
+    int exit_code = 0;
+    const ProbeFunction* probe = nullptr;
+  } rows[] = {
+      // The kept "lang" does not fit the egress: a warning, as probe gives.
+      {{}, odd, filled, 1},
+      {{}, Utf16(odd, true), Utf16(filled, true), 1},
+      {{L"--replace"},
+       "{\"lang\": \"fr\", \"auto-lang\": true}",
+       "{\"lang\": \"de-DE\", \"auto-lang\": true, \"accept-language\": \"de-DE,de;q=0.9,en;q=0.8\"}"},
+      {{L"--pin"}, "{\"auto-timezone\": \"true\", \"auto-lang\": \"0\"}", pinned},
+      {{L"--pin"},
+       Utf16("{\"auto-geo\": true}", false),
+       Utf16("{\"auto-geo\": false,\"geo-lat\": 52.52,\"geo-lng\": \"013.405\"}", false)},
+      {{}, "{\"auto-timezone\":1}", "{\"auto-timezone\":1,\"timezone-override\":\"Europe/Berlin\"}"},
+      {{L"--dry-run"}, "{\"auto-timezone\": true}", ""},
+      {{}, "{\"timezone-override\": \"Asia/Tokyo\", \"auto-timezone\": true}", "", 1},
+      {{}, "{\"auto-timezone\": true,\n}", "", 2},
+      {{}, "[{\"auto-timezone\": true}]", "", 2},
+      {{}, "{\"auto-timezone\": true}", "", 2, &dead},
+  };
+  test::ScopedTempDir dir;
+  const std::filesystem::path file = dir.path() / "command-line.json";
+  const std::filesystem::path backup = dir.path() / "command-line.json.bak";
+  for (const auto& row : rows) {
+    std::filesystem::remove(backup);
+    test::WriteTextFile(file, row.before);
+    const auto owner_only = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
+    std::filesystem::permissions(file, owner_only);
+    std::vector<std::wstring> arguments = {L"fill"};
+    arguments.insert(arguments.end(), row.options.begin(), row.options.end());
+    arguments.push_back(dir.wpath());
+    const ToolRun run = RunTool(arguments, L"", row.probe ? *row.probe : berlin);
+    EXPECT_EQ(run.exit_code, row.exit_code) << row.before << run.out << run.err;
+    EXPECT_EQ(test::ReadTextFile(file), row.after.empty() ? row.before : row.after) << row.before << run.out;
+    EXPECT_EQ(std::filesystem::exists(backup), !row.after.empty()) << row.before;
+    if (!row.after.empty()) {
+      EXPECT_EQ(test::ReadTextFile(backup), row.before);
+#ifndef _WIN32
+      // It may hold the proxy's password.
+      EXPECT_EQ(std::filesystem::status(file).permissions(), owner_only);
+      EXPECT_EQ(std::filesystem::status(backup).permissions(), owner_only);
+#endif
+    }
+  }
+}
+
+// The rehearsal shows each change among three lines of context, changes
+// whose context meets in one hunk; in JSON the members it would set.
+TEST(PersonaTool, FillDryRunShowsTheDiffItWouldApply) {
+  test::ScopedTempDir dir;
+  const std::string persona =
+      "{\n \"auto-timezone\": true,\n \"a\": 1,\n \"b\": 2,\n \"c\": 3,\n \"d\": 4,\n"
+      " \"e\": 5,\n \"f\": 6,\n \"g\": 7,\n \"webrtc-no-leak\": true}";
+  test::WriteTextFile(dir.path() / "command-line.json", persona);
+  ProbeOutcome answer;
+  answer.ip = "203.0.113.9";
+  answer.timezone = "Europe/Berlin";
+  const ProbeFunction berlin = Answering(answer);
+  const ToolRun text = RunTool({L"fill", L"--dry-run", L"--pin", dir.wpath()}, L"", berlin);
+  const std::string file = Narrow(dir.wpath() + platform::kPathSeparator + L"command-line.json");
+  EXPECT_EQ(
+      text.out.substr(text.out.find("set ")),
+      "set timezone-override: Europe/Berlin\n"
+      "set webrtc-fake-public-ip: 203.0.113.9\n"
+      "turned off auto-timezone\n"
+      "note: launches no longer look up the proxy's exit: they start with these values even when the proxy is "
+      "down, and no longer refuse to start under on-proxy-fail \"block\"\n"
+      "--- " +
+          file + "\n+++ " + file +
+          "\n"
+          "@@ -1,5 +1,5 @@\n {\n- \"auto-timezone\": true,\n+ \"auto-timezone\": false,\n  \"a\": 1,\n  \"b\": 2,\n"
+          "  \"c\": 3,\n"
+          "@@ -7,4 +7,6 @@\n  \"e\": 5,\n  \"f\": 6,\n  \"g\": 7,\n- \"webrtc-no-leak\": true}\n"
+          "\\ No newline at end of file\n+ \"webrtc-no-leak\": true,\n+ \"timezone-override\": \"Europe/Berlin\",\n"
+          "+ \"webrtc-fake-public-ip\": \"203.0.113.9\"}\n\\ No newline at end of file\n"
+          "dry run: nothing written\n");
+  const ToolRun json = RunTool({L"fill", L"--json", L"--dry-run", dir.wpath()}, L"", berlin);
+  EXPECT_EQ(json.out.substr(0, json.out.find(",\"asked\":")),
+            "{\"file\":\"" + EscapeJsonString(file) + "\"" +
+                ",\"dry_run\":true,\"set\":[{\"key\":\"timezone-override\",\"value\":\"Europe/Berlin\","
+                "\"replaced\":false},{\"key\":\"webrtc-fake-public-ip\",\"value\":\"203.0.113.9\",\"replaced\":false}],"
+                "\"turned_off\":[],\"pinned\":false,\"launch_looks_up\":false,\"note\":\"launches no longer look up "
+                "the proxy's exit: they start with these values even when the proxy is down, and no longer refuse to "
+                "start under on-proxy-fail \\\"block\\\"\",\"written\":false,\"backup\":\"\"");
+  EXPECT_EQ(test::ReadTextFile(dir.path() / "command-line.json"), persona);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "command-line.json.bak"));
+#ifndef _WIN32
+  // A link is left as it is: replacing it would cut it.
+  test::ScopedTempDir linked;
+  std::filesystem::create_symlink(dir.path() / "command-line.json", linked.path() / "command-line.json");
+  EXPECT_EQ(RunTool({L"fill", linked.wpath()}, L"", berlin).exit_code, 2);
+  EXPECT_TRUE(std::filesystem::is_symlink(linked.path() / "command-line.json"));
+  EXPECT_EQ(test::ReadTextFile(dir.path() / "command-line.json"), persona);
+#endif
 }
 
 #ifndef _WIN32
