@@ -8,6 +8,7 @@
 struct HINSTANCE__;
 
 extern "C" int wWinMain(HINSTANCE__* instance, HINSTANCE__* /*previous*/, wchar_t* own_arguments, int /*show*/) {
+  quillwave::platform::LoadLibrariesFromSystemFolderOnly();
   quillwave::platform::OwnArguments arguments;
   arguments.text = own_arguments != nullptr ? own_arguments : L"";
   // The user-data directory is read from the arguments as CommandLineToArgvW

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/ascii.h"
 #include "base/json_readers.h"
 #include "discovery/endpoints.h"
 #include "persona/persona_config.h"
@@ -37,10 +38,6 @@ ProbeOutcome Failed(const char* code, std::string message) {
   return outcome;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
 // Four decimal parts of 0 to 255, without leading zeros (which some readers
 // take as octal).
 bool IsIpv4Literal(std::string_view text) {
@@ -49,7 +46,7 @@ bool IsIpv4Literal(std::string_view text) {
   while (parts < 4) {
     const std::size_t start = i;
     int value = 0;
-    while (i < text.size() && IsDigit(text[i]) && i - start < 3) value = value * 10 + (text[i++] - '0');
+    while (i < text.size() && IsAsciiDigit(text[i]) && i - start < 3) value = value * 10 + (text[i++] - '0');
     const std::size_t length = i - start;
     if (length == 0 || value > 255 || (length > 1 && text[start] == '0')) return false;
     if (++parts < 4) {
@@ -80,7 +77,7 @@ bool IsIpv6Literal(std::string_view text) {
     }
     if (group.empty() || group.size() > 4) return false;
     for (char c : group) {
-      if (!IsHexDigit(c)) return false;
+      if (!IsAsciiHexDigit(c)) return false;
     }
     ++groups;
     if (colon == std::string_view::npos) break;
@@ -107,7 +104,7 @@ bool IsUsableIp(std::string_view text) {
 bool IsTimeZoneName(std::string_view text) {
   if (text.empty() || text.size() > 64 || text.front() == '/') return false;
   for (char c : text) {
-    if (!IsAsciiLetter(c) && !IsDigit(c) && c != '/' && c != '_' && c != '-' && c != '+') return false;
+    if (!IsAsciiLetter(c) && !IsAsciiDigit(c) && c != '/' && c != '_' && c != '-' && c != '+') return false;
   }
   return true;
 }
@@ -118,14 +115,14 @@ bool IsCoordinate(std::string_view text, int limit) {
   if (text.empty() || text.size() > 32) return false;
   std::size_t i = text.front() == '-' ? 1 : 0;
   const std::size_t whole_start = i;
-  while (i < text.size() && IsDigit(text[i])) ++i;
+  while (i < text.size() && IsAsciiDigit(text[i])) ++i;
   const std::string_view whole = text.substr(whole_start, i - whole_start);
   std::string_view fraction;
   if (i < text.size() && text[i] == '.') {
     fraction = text.substr(i + 1);
     if (fraction.empty()) return false;
     for (char c : fraction) {
-      if (!IsDigit(c)) return false;
+      if (!IsAsciiDigit(c)) return false;
     }
     i = text.size();
   }

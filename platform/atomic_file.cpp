@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/ascii.h"
 #include "platform/files.h"
 #include "platform/process.h"
 
@@ -30,8 +31,6 @@ bool AllOf(std::wstring_view text, bool (*accept)(wchar_t)) {
   }
   return true;
 }
-bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
-bool IsHexDigit(wchar_t c) { return IsDigit(c) || (c >= L'a' && c <= L'f'); }
 
 // "<record>.<process>-<hex>.tmp": unique to one writer, and recognisable as
 // a temporary file of this record so that only such files are ever removed.
@@ -60,8 +59,8 @@ bool IsTemporaryOf(std::wstring_view entry, std::wstring_view record) {
   if (unique.front() != L'.') return false;
   unique.remove_prefix(1);
   const std::size_t dash = unique.find(L'-');
-  return dash != std::wstring_view::npos && AllOf(unique.substr(0, dash), IsDigit) &&
-         AllOf(unique.substr(dash + 1), IsHexDigit);
+  return dash != std::wstring_view::npos && AllOf(unique.substr(0, dash), IsAsciiDigit<wchar_t>) &&
+         AllOf(unique.substr(dash + 1), IsAsciiLowerHexDigit<wchar_t>);
 }
 
 // One scan of the record's folder (the profile folder, which is small).

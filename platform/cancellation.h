@@ -9,7 +9,23 @@
 #include <initializer_list>
 #include <memory>
 
+#include "base/unique_owner.h"
+
 namespace quillwave::platform {
+
+// The system's object behind a Cancellation: an event handle on Windows
+// (spelled void* here, <windows.h> stays in the system's own files), an
+// eventfd on POSIX. Each system's file closes it.
+struct WaitableTraits {
+#ifdef _WIN32
+  using Value = void*;
+  static Value Invalid() { return nullptr; }
+#else
+  using Value = int;
+  static Value Invalid() { return -1; }
+#endif
+  static bool Close(Value value);
+};
 
 // Raised once, never lowered. Waits that watch it (RunCapturingOutput,
 // WaitFor, WaitForAny) return as soon as it is raised, from whichever thread.
@@ -18,7 +34,6 @@ namespace quillwave::platform {
 class Cancellation {
  public:
   Cancellation();
-  ~Cancellation();
   Cancellation(const Cancellation&) = delete;
   Cancellation& operator=(const Cancellation&) = delete;
 
@@ -30,11 +45,11 @@ class Cancellation {
   // What a wait of the platform layer watches: an eventfd on POSIX, an
   // event on Windows; -1 when the system gave none (a wait then looks at the
   // flag every few milliseconds).
-  std::intptr_t waitable() const noexcept { return waitable_; }
+  std::intptr_t waitable() const noexcept;
 
  private:
   std::atomic<bool> raised_{false};
-  std::intptr_t waitable_ = -1;
+  UniqueOwner<WaitableTraits> waitable_;
 };
 
 // Returns as soon as one of `events` is raised, or after `limit`; true when

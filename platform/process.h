@@ -11,6 +11,13 @@ namespace quillwave::platform {
 // The identifier the system gave this process.
 unsigned long CurrentProcessId();
 
+#ifdef _WIN32
+// Libraries the process loads from here on, the system's own included, are
+// looked for in the system folder only, never beside the executable, in the
+// working folder or on PATH. Called first thing, before anything loads one.
+void LoadLibrariesFromSystemFolderOnly();
+#endif
+
 // The process's arguments after the program name, parsed afresh on every
 // call; empty when the command line cannot be split.
 std::vector<std::wstring> ProcessArguments();

@@ -2,14 +2,13 @@
 
 #include <string>
 
+#include "base/ascii.h"
 #include "base/utf8.h"
 
 namespace quillwave {
 namespace {
 
 bool IsJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 class Scanner {
  public:
@@ -93,7 +92,7 @@ class Scanner {
     std::optional<JsonSyntaxError> error;
     if (c == '"') {
       error = String(i);
-    } else if (c == '-' || IsDigit(c)) {
+    } else if (c == '-' || IsAsciiDigit(c)) {
       error = Number(i);
     } else if (!Literal(i, "true") && !Literal(i, "false") && !Literal(i, "null")) {
       error = JsonSyntaxError{i, "expected a value"};
@@ -113,7 +112,7 @@ class Scanner {
     const std::size_t n = text_.size();
     const auto digits = [&](std::size_t& at) {
       const std::size_t from = at;
-      while (at < n && IsDigit(text_[at])) ++at;
+      while (at < n && IsAsciiDigit(text_[at])) ++at;
       return at > from;
     };
     if (text_[i] == '-') ++i;
@@ -146,7 +145,7 @@ class Scanner {
         const char e = text_[i + 1];
         if (e == 'u') {
           for (std::size_t k = 2; k < 6; ++k) {
-            if (i + k >= n || !IsHexDigit(text_[i + k])) return JsonSyntaxError{i, "invalid escape in a string"};
+            if (i + k >= n || !IsAsciiHexDigit(text_[i + k])) return JsonSyntaxError{i, "invalid escape in a string"};
           }
           i += 6;
         } else if (std::string_view("\"\\/bfnrt").find(e) != std::string_view::npos) {

@@ -34,17 +34,17 @@ void OnStopRequest(int signal) {
 
 }  // namespace
 
+bool WaitableTraits::Close(int descriptor) { return ::close(descriptor) == 0; }
+
 Cancellation::Cancellation() : waitable_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
-Cancellation::~Cancellation() {
-  if (waitable_ >= 0) ::close(static_cast<int>(waitable_));
-}
+std::intptr_t Cancellation::waitable() const noexcept { return waitable_.get(); }
 
 void Cancellation::Raise() noexcept {
-  if (raised_.exchange(true) || waitable_ < 0) return;
+  if (raised_.exchange(true) || !waitable_.valid()) return;
   // Never read back: the descriptor stays readable for every wait on it.
   const std::uint64_t one = 1;
-  [[maybe_unused]] const ssize_t put = ::write(static_cast<int>(waitable_), &one, sizeof one);
+  [[maybe_unused]] const ssize_t put = ::write(waitable_.get(), &one, sizeof one);
 }
 
 void WaitOnceOnAny(std::initializer_list<const Cancellation*> events, std::int64_t limit_ms) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/child_output.h"
+#include "platform/child_output_system.h"
 #include "platform/encoding.h"
 #include "platform/posix/spawn_setup.h"
 #include "platform/posix/unique_fd.h"
@@ -157,56 +158,46 @@ pid_t StartChild(const ChildSetup& prepared, std::wstring& reason) {
   return -1;
 }
 
-}  // namespace
-
-CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::string_view input, std::size_t keep_at_most,
-                               std::chrono::milliseconds limit, const Cancellation* cancel) {
-  CapturedRun run;
-  if (cancel != nullptr && cancel->raised()) {
-    run.status = CaptureStatus::kCancelled;
-    return run;
-  }
-  int ends[2] = {-1, -1};
-  if (::pipe2(ends, O_CLOEXEC) != 0) {
-    run.status = CaptureStatus::kPipeFailed;
-    run.reason = Utf8ToWide(std::strerror(errno));
-    return run;
-  }
-  UniqueFd read_end(ends[0]);
-  UniqueFd write_end(ends[1]);
-
-  // The caller keeps its own copy of the input's read end until the run is
-  // over: a write then never meets a closed pipe (no SIGPIPE in the caller),
-  // and a program that stops reading only leaves the pipe full.
+// The pipes of one run: the program's output, both ends, and when it gets
+// input, its standard input. The caller keeps its own copy of the input's
+// read end until the run is over: a write then never meets a closed pipe (no
+// SIGPIPE in the caller), and a program that stops reading only leaves the
+// pipe full.
+struct CapturePipes {
+  UniqueFd read_end;
+  UniqueFd write_end;
   UniqueFd input_read;
   UniqueFd input_write;
-  if (!input.empty()) {
+};
+
+// False, with the system's reason, when a pipe could not be made.
+bool OpenCapturePipes(bool with_input, CapturePipes& pipes, std::wstring& reason) {
+  int ends[2] = {-1, -1};
+  bool made = ::pipe2(ends, O_CLOEXEC) == 0;
+  if (made) {
+    pipes.read_end.Reset(ends[0]);
+    pipes.write_end.Reset(ends[1]);
+  }
+  if (made && with_input) {
     int input_ends[2] = {-1, -1};
-    if (::pipe2(input_ends, O_CLOEXEC) != 0) {
-      run.status = CaptureStatus::kPipeFailed;
-      run.reason = Utf8ToWide(std::strerror(errno));
-      return run;
-    }
-    input_read = AboveStandardDescriptors(UniqueFd(input_ends[0]));
-    input_write.Reset(input_ends[1]);
-    if (!input_read.valid() || ::fcntl(input_write.get(), F_SETFL, O_NONBLOCK) != 0) {
-      run.status = CaptureStatus::kPipeFailed;
-      run.reason = Utf8ToWide(std::strerror(errno));
-      return run;
+    made = ::pipe2(input_ends, O_CLOEXEC) == 0;
+    if (made) {
+      pipes.input_read = AboveStandardDescriptors(UniqueFd(input_ends[0]));
+      pipes.input_write.Reset(input_ends[1]);
+      made = pipes.input_read.valid() && ::fcntl(pipes.input_write.get(), F_SETFL, O_NONBLOCK) == 0;
     }
   }
+  if (!made) reason = Utf8ToWide(std::strerror(errno));
+  return made;
+}
 
-  const NativeArgv argv(PosixArgv(launch));
-  const std::string program = WideToBytes(launch.program);
+// How the loop left a running program.
+enum class LoopEnd { kEnded, kStopped, kCancelled };
 
-  const std::int64_t started_at = MonotonicMilliseconds();
-  const pid_t pid = StartChild(
-      ChildSetup{program.c_str(), argv.get(), write_end.get(), input_read.valid() ? input_read.get() : -1, -1, 0},
-      run.reason);
-  // Our copy of the write end must go, or the read below never sees the end.
-  write_end.Reset();
-  if (pid < 0) return run;
-
+// Feeds the input and reads the output until the program has ended and
+// closed its output, the deadline passes, or `cancel` is raised.
+LoopEnd FeedAndRead(pid_t pid, CapturePipes& pipes, std::string_view input, std::size_t keep_at_most,
+                    std::int64_t deadline, const Cancellation* cancel, CapturedRun& run) {
   // Readable once the program has ended, so one poll() waits for output and
   // for the end alike. Without it (kernels before 5.3) the end is looked for
   // every 10 ms once the output has closed.
@@ -214,45 +205,35 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::string_view inp
   const int cancel_signal = cancel != nullptr ? static_cast<int>(cancel->waitable()) : -1;
   // A cancellation without a descriptor is looked at every 10 ms.
   const bool cancel_unwatched = cancel != nullptr && cancel_signal < 0;
-  const std::int64_t deadline = started_at + std::min<std::int64_t>(limit.count(), INT64_MAX - started_at);
   bool output_open = true;
   bool ended = false;
-  bool stopped = false;
-  bool cancelled = false;
   char chunk[1024];
   while (output_open || !ended) {
-    if (cancel != nullptr && cancel->raised()) {
-      cancelled = true;
-      break;
-    }
+    if (cancel != nullptr && cancel->raised()) return LoopEnd::kCancelled;
     const std::int64_t left = deadline - MonotonicMilliseconds();
-    if (left <= 0) {
-      stopped = true;
-      break;
-    }
+    if (left <= 0) return LoopEnd::kStopped;
     // poll() skips an entry whose descriptor is negative.
-    pollfd watched[4] = {{output_open ? read_end.get() : -1, POLLIN, 0},
+    pollfd watched[4] = {{output_open ? pipes.read_end.get() : -1, POLLIN, 0},
                          {ended ? -1 : end_signal.get(), POLLIN, 0},
-                         {input_write.get(), POLLOUT, 0},
+                         {pipes.input_write.get(), POLLOUT, 0},
                          {cancel_signal, POLLIN, 0}};
     const bool blind = (!output_open && !end_signal.valid()) || cancel_unwatched;
     const std::int64_t wait_ms = blind ? std::min<std::int64_t>(left, 10) : left;
     if (::poll(watched, 4, static_cast<int>(std::min<std::int64_t>(wait_ms, INT_MAX))) < 0 && errno != EINTR) {
-      stopped = true;  // nothing can be watched any more: end it rather than wait blind
-      break;
+      return LoopEnd::kStopped;  // nothing can be watched any more: end it rather than wait blind
     }
     if (watched[2].revents != 0) {
       // As much as the pipe takes now; the rest when it has room again.
-      const ssize_t put = ::write(input_write.get(), input.data(), input.size());
+      const ssize_t put = ::write(pipes.input_write.get(), input.data(), input.size());
       if (put > 0) {
         input.remove_prefix(static_cast<std::size_t>(put));
       } else if (put < 0 && errno != EAGAIN && errno != EINTR) {
         input = {};  // it cannot take more: let it see the end
       }
-      if (input.empty()) input_write.Reset();
+      if (input.empty()) pipes.input_write.Reset();
     }
     if (watched[0].revents != 0) {
-      const ssize_t got = ::read(read_end.get(), chunk, sizeof chunk);
+      const ssize_t got = ::read(pipes.read_end.get(), chunk, sizeof chunk);
       if (got > 0) {
         const auto size = static_cast<std::size_t>(got);
         run.total_bytes += size;
@@ -265,17 +246,50 @@ CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::string_view inp
     }
     if (!ended && (end_signal.valid() ? watched[1].revents != 0 : !output_open)) ended = HasEnded(pid);
   }
-  read_end.Reset();
-  if (stopped || cancelled) ::kill(pid, SIGKILL);
+  return LoopEnd::kEnded;
+}
 
+// Ends a program the loop left running, waits for it and completes the run.
+void Reap(pid_t pid, LoopEnd end, std::int64_t started_at, CapturedRun& run) {
+  if (end != LoopEnd::kEnded) ::kill(pid, SIGKILL);
   int status = 0;
   pid_t waited = 0;
   do {
     waited = ::waitpid(pid, &status, 0);
   } while (waited < 0 && errno == EINTR);
-  run.status = cancelled ? CaptureStatus::kCancelled : stopped ? CaptureStatus::kStopped : CaptureStatus::kRan;
+  run.status = end == LoopEnd::kCancelled ? CaptureStatus::kCancelled
+               : end == LoopEnd::kStopped ? CaptureStatus::kStopped
+                                          : CaptureStatus::kRan;
   run.exit_code = waited == pid ? ExitCodeFromStatus(status) : 1;
   run.elapsed_ms = MonotonicMilliseconds() - started_at;
+}
+
+}  // namespace
+
+CapturedRun RunCapturingOutputOnSystem(const ProcessLaunch& launch, std::string_view input, std::size_t keep_at_most,
+                                       std::chrono::milliseconds limit, const Cancellation* cancel) {
+  CapturedRun run;
+  CapturePipes pipes;
+  if (!OpenCapturePipes(!input.empty(), pipes, run.reason)) {
+    run.status = CaptureStatus::kPipeFailed;
+    return run;
+  }
+
+  const NativeArgv argv(PosixArgv(launch));
+  const std::string program = WideToBytes(launch.program);
+
+  const std::int64_t started_at = MonotonicMilliseconds();
+  const pid_t pid = StartChild(ChildSetup{program.c_str(), argv.get(), pipes.write_end.get(),
+                                          pipes.input_read.valid() ? pipes.input_read.get() : -1, -1, 0},
+                               run.reason);
+  // Our copy of the write end must go, or the read below never sees the end.
+  pipes.write_end.Reset();
+  if (pid < 0) return run;
+
+  const std::int64_t deadline = started_at + std::min<std::int64_t>(limit.count(), INT64_MAX - started_at);
+  const LoopEnd end = FeedAndRead(pid, pipes, input, keep_at_most, deadline, cancel, run);
+  pipes.read_end.Reset();
+  Reap(pid, end, started_at, run);
   return run;
 }
 

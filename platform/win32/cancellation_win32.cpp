@@ -8,18 +8,17 @@
 
 namespace quillwave::platform {
 
-Cancellation::Cancellation()
-    : waitable_(reinterpret_cast<std::intptr_t>(::CreateEventW(nullptr, TRUE, FALSE, nullptr))) {
-  if (waitable_ == 0) waitable_ = -1;
-}
+bool WaitableTraits::Close(HANDLE event) { return ::CloseHandle(event) != 0; }
 
-Cancellation::~Cancellation() {
-  if (waitable_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(waitable_));
+Cancellation::Cancellation() : waitable_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+std::intptr_t Cancellation::waitable() const noexcept {
+  return waitable_.valid() ? reinterpret_cast<std::intptr_t>(waitable_.get()) : -1;
 }
 
 void Cancellation::Raise() noexcept {
-  if (raised_.exchange(true) || waitable_ == -1) return;
-  ::SetEvent(reinterpret_cast<HANDLE>(waitable_));
+  if (raised_.exchange(true) || !waitable_.valid()) return;
+  ::SetEvent(waitable_.get());
 }
 
 void WaitOnceOnAny(std::initializer_list<const Cancellation*> events, std::int64_t limit_ms) {

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/child_output.h"
+#include "platform/child_output_system.h"
 #include "platform/win32/create_process.h"
 #include "platform/win32/unique_handle.h"
 
@@ -95,13 +96,9 @@ bool OpenInheritablePipe(UniqueHandle& read_end, UniqueHandle& write_end, Captur
 
 }  // namespace
 
-CapturedRun RunCapturingOutput(const ProcessLaunch& launch, std::string_view input, std::size_t keep_at_most,
-                               std::chrono::milliseconds limit, const Cancellation* cancel) {
+CapturedRun RunCapturingOutputOnSystem(const ProcessLaunch& launch, std::string_view input, std::size_t keep_at_most,
+                                       std::chrono::milliseconds limit, const Cancellation* cancel) {
   CapturedRun run;
-  if (cancel != nullptr && cancel->raised()) {
-    run.status = CaptureStatus::kCancelled;
-    return run;
-  }
   UniqueHandle read_end;
   UniqueHandle write_end;
   if (!OpenInheritablePipe(read_end, write_end, run)) return run;

@@ -26,6 +26,8 @@ std::wstring SystemErrorText(DWORD code) {
 
 unsigned long CurrentProcessId() { return ::GetCurrentProcessId(); }
 
+void LoadLibrariesFromSystemFolderOnly() { ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32); }
+
 std::vector<std::wstring> ProcessArguments() {
   int count = 0;
   wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);

@@ -36,9 +36,17 @@ struct GdiObjectTraits {
   static bool Close(HGDIOBJ object) { return ::DeleteObject(object) != 0; }
 };
 
+// A library loaded at run time.
+struct ModuleTraits {
+  using Value = HMODULE;
+  static HMODULE Invalid() { return nullptr; }
+  static bool Close(HMODULE module) { return ::FreeLibrary(module) != 0; }
+};
+
 using UniqueHandle = UniqueOwner<HandleTraits>;
 using UniqueFileHandle = UniqueOwner<FileHandleTraits>;
 using UniqueFindHandle = UniqueOwner<FindHandleTraits>;
 using UniqueGdiObject = UniqueOwner<GdiObjectTraits>;
+using UniqueModule = UniqueOwner<ModuleTraits>;
 
 }  // namespace quillwave::platform

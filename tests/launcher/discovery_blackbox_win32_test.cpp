@@ -3,6 +3,7 @@
 // put where the launcher looks for the system's curl.exe.
 #include <windows.h>
 // After <windows.h>, whose types it uses.
+#include <oleacc.h>
 #include <tlhelp32.h>
 
 #include <optional>
@@ -252,6 +253,45 @@ TEST_F(DiscoveryBlackBox, ACancelledLookupEndsCurlAndTheLauncherAtOnce) {
     EXPECT_FALSE(fs::exists(profile() / ".corvane-launcher-result.json"));
     EXPECT_TRUE(fs::exists(profile() / "Default" / "Current Tabs"));
     EXPECT_FALSE(fs::exists(engine_run()));
+  }
+}
+
+// A file under a system library's name beside the launcher is never loaded
+// in its place, here when a screen reader asks the window for its object
+// (the launcher loads oleacc.dll only then).
+TEST_F(DiscoveryBlackBox, AScreenReaderNeverLoadsALibraryPlantedBesideTheLauncher) {
+  test::WriteTextFile(app() / "oleacc.dll", "not a library");
+  Script(kBerlinAnswer, 0, 60000);
+  test::WriteTextFile(profile() / "command-line.json", kPersona + "}");
+  long children = 0;  // the launcher's own object lists the steps; the system's stand-in none
+  std::vector<fs::path> modules;
+  std::thread reader([&] {
+    const std::optional<DWORD> curl = CurlPid(30s);
+    const HWND window = ::FindWindowW(kWindowClassName, nullptr);
+    if (!curl || window == nullptr) return;
+    if (SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+      IAccessible* accessible = nullptr;
+      if (SUCCEEDED(::AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible),
+                                                 reinterpret_cast<void**>(&accessible)))) {
+        accessible->get_accChildCount(&children);
+        accessible->Release();
+      }
+      ::CoUninitialize();
+    }
+    platform::UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, ParentOf(*curl).value_or(0)));
+    MODULEENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Module32FirstW(snapshot.get(), &entry); more; more = ::Module32NextW(snapshot.get(), &entry)) {
+      modules.emplace_back(entry.szExePath);
+    }
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+  });
+  RunOnDisplay();
+  reader.join();
+  EXPECT_GT(children, 0) << "the window answered with no object of its own";
+  ASSERT_FALSE(modules.empty()) << "the launcher's modules were not listed";
+  for (const fs::path& module : modules) {
+    if (module != launcher()) EXPECT_NE(module.parent_path(), app()) << module;
   }
 }
 

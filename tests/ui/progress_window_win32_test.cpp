@@ -23,6 +23,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "platform/win32/gdi_scope.h"
 #include "tests/support/png_writer.h"
 #include "ui/progress_layout.h"
 #include "ui/progress_window.h"
@@ -111,31 +112,6 @@ struct MemoryDcDeleter {
 using UniqueGdiObject = std::unique_ptr<void, GdiObjectDeleter>;
 using UniqueMemoryDc = std::unique_ptr<std::remove_pointer_t<HDC>, MemoryDcDeleter>;
 
-class WindowDc {
- public:
-  explicit WindowDc(HWND window) : window_(window), dc_(::GetDC(window)) {}
-  WindowDc(const WindowDc&) = delete;
-  WindowDc& operator=(const WindowDc&) = delete;
-  ~WindowDc() { ::ReleaseDC(window_, dc_); }
-  HDC get() const { return dc_; }
-
- private:
-  HWND window_;
-  HDC dc_;
-};
-
-class Selection {
- public:
-  Selection(HDC dc, HGDIOBJ object) : dc_(dc), original_(::SelectObject(dc, object)) {}
-  Selection(const Selection&) = delete;
-  Selection& operator=(const Selection&) = delete;
-  ~Selection() { ::SelectObject(dc_, original_); }
-
- private:
-  HDC dc_;
-  HGDIOBJ original_;
-};
-
 Capture CaptureClient(HWND window) {
   RECT client{};
   ::GetClientRect(window, &client);
@@ -151,12 +127,12 @@ Capture CaptureClient(HWND window) {
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
 
-  const WindowDc window_dc(window);
+  const platform::WindowDc window_dc(window);
   const UniqueMemoryDc memory_dc(::CreateCompatibleDC(window_dc.get()));
   void* bits = nullptr;
   const UniqueGdiObject bitmap(::CreateDIBSection(window_dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (memory_dc == nullptr || bitmap == nullptr) return capture;
-  const Selection selected(memory_dc.get(), bitmap.get());
+  const platform::GdiSelection selected(memory_dc.get(), bitmap.get());
   ::BitBlt(memory_dc.get(), 0, 0, capture.width, capture.height, window_dc.get(), 0, 0, SRCCOPY);
   ::GdiFlush();
   const auto* bgra = static_cast<const unsigned char*>(bits);
@@ -225,7 +201,7 @@ int RowTextWidth(const std::wstring& text, UINT extra_format) {
                                            DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
                                            FF_MODERN | FIXED_PITCH, font_spec.face));
   const UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
-  const Selection selected(dc.get(), font.get());
+  const platform::GdiSelection selected(dc.get(), font.get());
   RECT box{0, 0, 10000, 100};
   ::DrawTextW(dc.get(), text.c_str(), static_cast<int>(text.size()), &box, DT_SINGLELINE | DT_CALCRECT | extra_format);
   return box.right;
@@ -248,10 +224,8 @@ void SaveScreenshot(const Capture& capture, const char* name) {
 constexpr wchar_t kFailoverDetail[] = L"geo.primary.example failed \u2014 trying geoip.secondary.example\u2026";
 
 int SystemDpi() {
-  const HDC screen = ::GetDC(nullptr);
-  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
-  ::ReleaseDC(nullptr, screen);
-  return dpi;
+  const platform::WindowDc screen(nullptr);
+  return ::GetDeviceCaps(screen.get(), LOGPIXELSY);
 }
 
 class ProgressWindowTest : public ::testing::Test {

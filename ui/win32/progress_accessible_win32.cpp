@@ -6,11 +6,14 @@
 #include <string>
 #include <utility>
 
+#include "platform/win32/system_library.h"
+
 namespace quillwave {
 
 // The few calls of the accessibility and COM libraries, found when a client
-// first asks: a launch that nobody reads loads neither. The libraries stay
-// loaded for the rest of the process, since clients may hold the object.
+// first asks: a launch that nobody reads loads neither. Once all are found
+// the libraries stay loaded for the rest of the process, since clients (and
+// COM on their behalf) may call into the object after the window is gone.
 struct AccessibilityLibrary {
   decltype(&::LresultFromObject) lresult_from_object = nullptr;
   decltype(&::CreateStdAccessibleObject) create_std_accessible_object = nullptr;
@@ -19,23 +22,27 @@ struct AccessibilityLibrary {
   decltype(&::SysAllocString) sys_alloc_string = nullptr;
 
   bool Load() {
-    const HMODULE oleacc = ::LoadLibraryW(L"oleacc.dll");
-    const HMODULE ole32 = ::LoadLibraryW(L"ole32.dll");
-    const HMODULE oleaut32 = ::LoadLibraryW(L"oleaut32.dll");
-    if (oleacc == nullptr || ole32 == nullptr || oleaut32 == nullptr) return false;
+    platform::UniqueModule oleacc = platform::LoadSystemLibrary(L"oleacc.dll");
+    platform::UniqueModule ole32 = platform::LoadSystemLibrary(L"ole32.dll");
+    platform::UniqueModule oleaut32 = platform::LoadSystemLibrary(L"oleaut32.dll");
+    if (!oleacc.valid() || !ole32.valid() || !oleaut32.valid()) return false;
     Find(oleacc, "LresultFromObject", lresult_from_object);
     Find(oleacc, "CreateStdAccessibleObject", create_std_accessible_object);
     Find(ole32, "CoInitializeEx", co_initialize_ex);
     Find(ole32, "CoUninitialize", co_uninitialize);
     Find(oleaut32, "SysAllocString", sys_alloc_string);
-    return lresult_from_object != nullptr && create_std_accessible_object != nullptr && co_initialize_ex != nullptr &&
-           co_uninitialize != nullptr && sys_alloc_string != nullptr;
+    if (lresult_from_object == nullptr || create_std_accessible_object == nullptr || co_initialize_ex == nullptr ||
+        co_uninitialize == nullptr || sys_alloc_string == nullptr) {
+      return false;
+    }
+    for (platform::UniqueModule* kept : {&oleacc, &ole32, &oleaut32}) kept->Release();
+    return true;
   }
 
  private:
   template <typename Function>
-  static void Find(HMODULE module, const char* name, Function& function) {
-    function = reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+  static void Find(const platform::UniqueModule& module, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module.get(), name)));
   }
 };
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/notice.h"
+#include "platform/win32/gdi_scope.h"
 #include "platform/win32/unique_handle.h"
 #include "ui/progress_layout.h"
 #include "ui/progress_window.h"
@@ -18,6 +19,7 @@
 namespace quillwave {
 namespace {
 
+using platform::GdiSelection;
 using platform::UniqueGdiObject;
 
 // The private messages of the worker, WM_USER + 1 and + 2.
@@ -37,34 +39,6 @@ class PaintScope {
   HWND window_;
   PAINTSTRUCT paint_{};
   HDC dc_;
-};
-
-// Puts the device context's original font back when the paint ends, so no
-// font of ours stays selected into a DC we do not own.
-class KeepSelection {
- public:
-  explicit KeepSelection(HDC dc) : dc_(dc), original_(::GetCurrentObject(dc, OBJ_FONT)) {}
-  KeepSelection(const KeepSelection&) = delete;
-  KeepSelection& operator=(const KeepSelection&) = delete;
-  ~KeepSelection() { ::SelectObject(dc_, original_); }
-
- private:
-  HDC dc_;
-  HGDIOBJ original_;
-};
-
-// Selects a pen or brush for one scope; the one it replaced comes back
-// before the object is deleted.
-class Selected {
- public:
-  Selected(HDC dc, HGDIOBJ object) : dc_(dc), original_(::SelectObject(dc, object)) {}
-  Selected(const Selected&) = delete;
-  Selected& operator=(const Selected&) = delete;
-  ~Selected() { ::SelectObject(dc_, original_); }
-
- private:
-  HDC dc_;
-  HGDIOBJ original_;
 };
 
 // What one window needs: its fonts, created before the window and released
@@ -88,10 +62,9 @@ COLORREF ToColorRef(Rgb colour) { return RGB(colour.r, colour.g, colour.b); }
 // a window has. Both calls exist from Windows 10 1607 on; before that the
 // screen's logical dpi stands for both.
 int ScreenDcDpi() {
-  const HDC screen = ::GetDC(nullptr);
-  if (screen == nullptr) return kBaseDpi;
-  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
-  ::ReleaseDC(nullptr, screen);
+  const platform::WindowDc screen(nullptr);
+  if (screen.get() == nullptr) return kBaseDpi;
+  const int dpi = ::GetDeviceCaps(screen.get(), LOGPIXELSY);
   return dpi > 0 ? dpi : kBaseDpi;
 }
 
@@ -154,14 +127,14 @@ void DrawMark(HDC dc, const MarkShape& mark) {
       const UniqueGdiObject pen(::ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_ROUND | PS_JOIN_ROUND,
                                                static_cast<DWORD>(stroke.line_width), &ink, 0, nullptr));
       if (!pen.valid()) continue;
-      const Selected with_pen(dc, pen.get());
+      const GdiSelection with_pen(dc, pen.get());
       ::Polyline(dc, points.data(), static_cast<int>(points.size()));
     } else {
       const UniqueGdiObject pen(::CreatePen(PS_SOLID, 1, colour));
       const UniqueGdiObject brush(::CreateSolidBrush(colour));
       if (!pen.valid() || !brush.valid()) continue;
-      const Selected with_pen(dc, pen.get());
-      const Selected with_brush(dc, brush.get());
+      const GdiSelection with_pen(dc, pen.get());
+      const GdiSelection with_brush(dc, brush.get());
       ::Polygon(dc, points.data(), static_cast<int>(points.size()));
     }
   }
@@ -177,7 +150,8 @@ void Paint(HWND window, WindowState& state) {
     UniqueGdiObject background(::CreateSolidBrush(ToColorRef(kBackgroundColour)));
     ::FillRect(dc, &client, static_cast<HBRUSH>(background.get()));
   }
-  KeepSelection keep(dc);
+  // Our fonts are selected in turn below; the DC's own comes back at the end.
+  const GdiSelection keep = GdiSelection::KeepCurrent(dc, OBJ_FONT);
   ::SetBkMode(dc, TRANSPARENT);
   const ProgressPicture picture = LayoutProgressWindow(
       SnapshotProgressSteps(*state.steps), state.summary,
