@@ -176,6 +176,9 @@ class ProgressWindowGtk : public ::testing::Test {
         .created;
   }
 
+  // The README's moment, drawn at `scale` and saved as `file_name`.
+  Image ReadmeMoment(const char* file_name, int scale);
+
   ProgressWindow window_ = SystemProgressWindow(nullptr);
   std::shared_ptr<TestSession> session_ = std::make_shared<TestSession>();
 };
@@ -335,21 +338,27 @@ TEST_F(ProgressWindowGtkFonts, MarksShowWithNoFontForTheirGlyphs) {
   ExpectMarks(image, SnapshotProgressSteps(session_->steps), 1);
 }
 
-// The README's picture at 100 %: the moment of the failover with a persona's
-// own summary.
-TEST_F(ProgressWindowGtk, DrawsTheReadmePicture) {
+// The moment the README shows: the failover, with a persona's own summary.
+Image ProgressWindowGtk::ReadmeMoment(const char* file_name, int scale) {
   SetProgressStep(session_->steps, 0, L"socks5://127.0.0.1:1080", StepState::kDone);
   SetProgressStep(session_->steps, 1, kFailoverDetail, StepState::kPending);
-  ASSERT_TRUE(Create(ReadmeSummary()));
-  window_.show();
   Image image;
+  if (!Create(ReadmeSummary())) return image;
+  window_.show();
   RunWindow(window_, [&] {
     const std::wstring window = FindWindow();
     if (window.empty()) return;
-    image = CaptureWhen(window, fs::path(QUILLWAVE_SCREENSHOT_DIR) / "progress-window-linux.png",
-                        [](const Image& image) { return image.Contains(kSecondaryTextColour, 300, 94, 444, 114); });
+    // Once step 1's detail shows.
+    image = CaptureWhen(window, fs::path(QUILLWAVE_SCREENSHOT_DIR) / file_name, [scale](const Image& image) {
+      return image.Contains(kSecondaryTextColour, 300 * scale, 94 * scale, 444 * scale, 114 * scale);
+    });
     window_.poster()(ProgressMessage::kClose, 0);
   });
+  return image;
+}
+
+TEST_F(ProgressWindowGtk, DrawsTheReadmePicture) {
+  const Image image = ReadmeMoment("progress-window-linux.png", 1);
   ASSERT_EQ(image.width, 460);
   ExpectMarks(image, SnapshotProgressSteps(session_->steps), 1);
 }
@@ -359,18 +368,7 @@ TEST_F(ProgressWindowGtk, DrawsTheReadmePicture) {
 class ProgressWindowGtkScaled : public ProgressWindowGtk {};
 TEST_F(ProgressWindowGtkScaled, DrawsAtTheScreensScaleFactor) {
   if (!EnvironmentIs("GDK_SCALE", "2")) GTEST_SKIP() << "needs GDK_SCALE=2";
-  SetProgressStep(session_->steps, 0, L"socks5://127.0.0.1:1080", StepState::kDone);
-  SetProgressStep(session_->steps, 1, kFailoverDetail, StepState::kPending);
-  ASSERT_TRUE(Create(ReadmeSummary()));
-  window_.show();
-  Image image;
-  RunWindow(window_, [&] {
-    const std::wstring window = FindWindow();
-    if (window.empty()) return;
-    image = CaptureWhen(window, fs::path(QUILLWAVE_SCREENSHOT_DIR) / "progress-window-linux-200.png",
-                        [](const Image& image) { return image.Contains(kSecondaryTextColour, 600, 188, 888, 228); });
-    window_.poster()(ProgressMessage::kClose, 0);
-  });
+  const Image image = ReadmeMoment("progress-window-linux-200.png", 2);
   ASSERT_EQ(image.width, 2 * 460);
   ASSERT_EQ(image.height, 2 * 386);
   ExpectMarks(image, SnapshotProgressSteps(session_->steps), 2);
