@@ -4,6 +4,7 @@
 #   scripts/install-deps.sh            everything (both builds and all tests)
 #   scripts/install-deps.sh --linux    only what the native launcher build needs (the demo)
 #   scripts/install-deps.sh --bench    also what scripts/bench-geo.sh runs (wrk, nginx)
+#   scripts/install-deps.sh --coverage everything, and gcovr for scripts/coverage.sh
 set -euo pipefail
 
 # quillwave-geo, built with the launcher on Linux, needs libmaxminddb and libmicrohttpd.
@@ -26,6 +27,8 @@ elif [[ "${1:-}" != "--linux" ]]; then
              curl microsocks time
              g++-mingw-w64-x86-64-posix wine64 clang-14 libclang-rt-14-dev chromium clang-format-14
              python3-jsonschema zip unzip osslsigncode openssl lintian libmaxmind-db-writer-perl)
+  # The coverage report.
+  if [[ "${1:-}" == "--coverage" ]]; then packages+=(gcovr); fi
 fi
 
 missing=()
