@@ -4,7 +4,7 @@
 # first: the price every direct launch would pay if the toolkit were linked or
 # initialised on that path.
 # Then, side by side in one run, the release launcher and the launcher of
-# BUILD-DIR against the job floor, a static program that does the launcher's
+# BUILD-DIR against the job floor, a program that does the launcher's
 # job the plainest way (reads the persona, writes a record of the same size
 # durably, starts the same stand-in engine as the launcher does: posix_spawn
 # in a new session), and against the floor, which only starts the engine. It
@@ -115,8 +115,8 @@ int main(int argc, char** argv) {
 EOF
 cc -O2 -static "$work/floor.c" -o "$work/floor"
 
-# The job floor: the launcher's own job done the plainest way, static and
-# with no checks: read the persona, write a record of the same size durably
+# The job floor: the launcher's own job done the plainest way, with
+# no checks: read the persona, write a record of the same size durably
 # (a temporary file flushed to disk, then renamed over the record), start
 # the engine as above.
 cat >"$work/job_floor.c" <<'EOF'
@@ -157,7 +157,11 @@ int main(int argc, char** argv) {
   return posix_spawn(&pid, argv[1], &actions, &attributes, engine, environ) == 0 ? 0 : 1;
 }
 EOF
-cc -O2 -static "$work/job_floor.c" -o "$work/job-floor"
+# Built as the project builds every Linux program (PIE, full RELRO,
+# immediate binding, the C library loaded at start): the launcher's
+# reference. The static build shows what loading the C library costs.
+cc -O2 -fPIE -pie -Wl,-z,relro -Wl,-z,now "$work/job_floor.c" -o "$work/job-floor"
+cc -O2 -static "$work/job_floor.c" -o "$work/job-floor-static"
 
 # Runs the commands (NAME PROGRAM ARGUMENT..., separated by ---) in turn,
 # RUNS rounds after 20 to warm up, each as its own child with its output
@@ -247,6 +251,8 @@ echo
 echo "Direct launch against the job floor: median of $runs alternating runs"
 "$work/alternate" "$runs" \
   "job floor (persona, record, engine)" "$work/job-floor" "$work/release/quillwave-engine" \
+  "$work/profile/command-line.json" "$work/profile/job-floor-record.json" "--user-data-dir=$work/profile" --- \
+  "job floor, linked statically" "$work/job-floor-static" "$work/release/quillwave-engine" \
   "$work/profile/command-line.json" "$work/profile/job-floor-record.json" "--user-data-dir=$work/profile" --- \
   "floor (static, only starts the engine)" "$work/floor" "$work/release/quillwave-engine" \
   "--user-data-dir=$work/profile" --- \
