@@ -60,8 +60,8 @@ void WriteKeyFile(const fs::path& path, const std::string& text) {
   fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
 }
 
-// The exit codes of the manual page: 2 for a malformed --listen, 1 for a key
-// file that others may read.
+// The exit codes of the manual page: 2 for a malformed --listen or another
+// unusable option (with the usage), 1 for a key file that others may read.
 TEST(GeoProgram, RefusesAMalformedAddressAndAKeyFileOthersMayRead) {
   test::ScopedTempDir directory;
   const fs::path keys = directory.path() / "keys";
@@ -70,6 +70,10 @@ TEST(GeoProgram, RefusesAMalformedAddressAndAKeyFileOthersMayRead) {
   test::GeoServerProcess malformed(QUILLWAVE_GEO_PATH, {"--listen", "127.0.0.1", "--database", "/nonexistent.mmdb",
                                                         "--api-key-file", keys.string()});
   EXPECT_EQ(malformed.WaitForExit(30s), 2) << malformed.output();
+  test::GeoServerProcess unknown(QUILLWAVE_GEO_PATH, {"--head-timeout", "0"});
+  EXPECT_EQ(unknown.WaitForExit(30s), 2);
+  EXPECT_NE(unknown.output().find("from 1 to 3600, not '0'\nusage: quillwave-geo --database FILE"), std::string::npos)
+      << unknown.output();
   test::GeoServerProcess server(QUILLWAVE_GEO_PATH, {"--listen", "127.0.0.1:0", "--database", "/nonexistent.mmdb",
                                                      "--api-key-file", keys.string()});
   EXPECT_EQ(server.WaitForExit(30s), 1);

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "geo/api_keys.h"
+#include "geo/options.h"
 #include "geo/service.h"
 #include "tests/geo/geo_test_support.h"
 #include "tests/support/temp_dir.h"
@@ -229,6 +230,47 @@ TEST_F(GeoServiceTest, OneAddressCannotStarveTheOthers) {
   }
   EXPECT_TRUE(got.starts_with("HTTP/1.1 408 ")) << got;
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2500));
+}
+
+// The command line word by word: whole names only, each value checked, and
+// the message an operator reads for what is wrong.
+TEST(GeoOptions, TakesWholeNamesAndSaysWhatIsWrong) {
+  const auto with_files = [](std::vector<std::string> more) {
+    std::vector<std::string> words = {"--database", "geo.mmdb", "--api-key-file", "keys"};
+    words.insert(words.end(), more.begin(), more.end());
+    return words;
+  };
+  const std::string proxy = " takes an address or a CIDR range (10.0.0.0/8), not ";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
+      {with_files({"--max-connections-per-address", "0", "--head-timeout=3600", "--log-clients"}), ""},
+      {{"--help"}, ""},
+      {{"--api-key-file", "keys"}, "--database FILE is needed"},
+      {{"--database", "geo.mmdb"}, "--api-key-file FILE is needed"},
+      {with_files({"--max-connections", "0"}), "--max-connections takes a number from 1 to 1000000, not '0'"},
+      {with_files({"--max-connections=1000001"}), "--max-connections takes a number from 1 to 1000000, not '1000001'"},
+      {with_files({"--max-connections-per-address", "-1"}),
+       "--max-connections-per-address takes a number from 0 to 1000000, not '-1'"},
+      {with_files({"--head-timeout", "5s"}), "--head-timeout takes a number of seconds from 1 to 3600, not '5s'"},
+      {with_files({"--head-timeout", "0"}), "--head-timeout takes a number of seconds from 1 to 3600, not '0'"},
+      {with_files({"--trusted-proxy", "10.0.0.0/33"}), "--trusted-proxy" + proxy + "'10.0.0.0/33'"},
+      {with_files({"--metrics-from=host"}), "--metrics-from" + proxy + "'host'"},
+      {with_files({"--data", "x"}), "unknown argument '--data'"},
+      {with_files({"-d"}), "unknown argument '-d'"},
+      {with_files({"geo.mmdb"}), "unknown argument 'geo.mmdb'"},
+      {with_files({"--access-log=yes"}), "--access-log takes no value"},
+      {with_files({"--listen"}), "--listen needs a value"},
+  };
+  for (const auto& [words, error] : rows) {
+    EXPECT_EQ(ParseGeoOptions(words).error, error) << ::testing::PrintToString(words);
+  }
+  const GeoOptions read = ParseGeoOptions(rows[0].first);
+  EXPECT_EQ(read.max_per_address, 0u);
+  EXPECT_EQ(read.head_timeout, std::chrono::seconds(3600));
+  EXPECT_TRUE(read.log_clients);
+  EXPECT_EQ(read.metrics_from.size(), 2u);  // loopback, both families
+  const GeoOptions ranges = ParseGeoOptions(with_files({"--trusted-proxy", "10.0.0.0/8", "--metrics-from", "::1"}));
+  EXPECT_EQ(ranges.trusted_proxies.size(), 1u);
+  EXPECT_EQ(ranges.metrics_from.size(), 1u);
 }
 
 }  // namespace

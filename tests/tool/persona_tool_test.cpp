@@ -14,6 +14,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "tests/support/temp_dir.h"
+#include "tool/json_syntax.h"
 #include "tool/persona_check.h"
 #include "tool/persona_tool.h"
 #ifndef _WIN32
@@ -103,6 +104,44 @@ TEST(PersonaCheck, SuggestsTheClosestKeyAndSaysWhichDuplicateWins) {
   ASSERT_EQ(check.findings.size(), 2u);
   EXPECT_EQ(check.findings[0].message, "unknown key: the launcher ignores it; did you mean \"auto-timezone\"?");
   EXPECT_EQ(check.findings[1].message, "written 2 times; the launcher reads only the one at line 2, column 1");
+}
+
+// Where a text stops being JSON (RFC 8259): the byte and the kind, or
+// nothing for well-formed text.
+TEST(JsonSyntax, FindsTheFirstByteThatIsNoJson) {
+  struct Row {
+    std::string text;
+    std::size_t offset;  // npos: well-formed
+    std::string kind;
+  };
+  const std::size_t ok = std::string::npos;
+  const std::vector<Row> rows = {
+      {"\xEF\xBB\xBF {\"a\": [1, -0.5e+3, 2E9, true, false, null, {}, []], \"b\": \"\\u00e9\\n\xC3\xA9\"} ", ok, ""},
+      {"[]", ok, ""},
+      {"", 0, "unexpected end of text"},
+      {"{\"a\": 1", 7, "unexpected end of text"},
+      {"{} {}", 3, "text after the end of the JSON value"},
+      {"{\"a\" 1}", 5, "expected ':'"},
+      {"{\"a\": 1 \"b\": 2}", 8, "expected ',' or '}'"},
+      {"[1 2]", 3, "expected ',' or ']'"},
+      {"[1,]", 3, "expected a value"},
+      {"{,}", 1, "expected a key in double quotes"},
+      {"[tru]", 1, "expected a value"},
+      {"[01]", 2, "expected ',' or ']'"},
+      {"[-]", 2, "invalid number"},
+      {"[1.]", 3, "invalid number"},
+      {"[1e+]", 4, "invalid number"},
+      {"[\"a\x01\"]", 3, "control character in a string"},
+      {"[\"\\x\"]", 2, "invalid escape in a string"},
+      {"[\"\\u12G4\"]", 2, "invalid escape in a string"},
+      {"[\"\\", 3, "unexpected end of text"},
+      {"[\"\xC3(\"]", 2, "invalid UTF-8"},
+  };
+  for (const Row& row : rows) {
+    const std::optional<JsonSyntaxError> error = FindJsonSyntaxError(row.text);
+    EXPECT_EQ(error ? error->offset : ok, row.offset) << row.text;
+    EXPECT_EQ(error ? std::string(error->kind) : "", row.kind) << row.text;
+  }
 }
 
 TEST(PersonaCheck, SaysWhereJsonBreaksAndHowToWriteTheProxy) {
