@@ -221,7 +221,7 @@ class Tool {
 
   int Switches() {
     if (!platform::IsFolder(path_)) {
-      Complain("no such folder: " + platform::SystemBytes(path_));
+      Complain((platform::PathExists(path_) ? "not a folder: " : "no such folder: ") + platform::SystemBytes(path_));
       return kToolFileMissing;
     }
     // The launcher is started with the profile first, then the caller's own;

@@ -279,6 +279,10 @@ TEST(PersonaTool, EveryBadCommandLineGivesOneLine) {
   test::ScopedTempDir dir;
   const std::wstring folder = dir.wpath();
   const std::wstring missing = (dir.path() / "missing").wstring();
+  test::ScopedTempDir blocking;
+  test::WriteTextFile(blocking.path() / "command-line.json",
+                      R"({"proxy-server": "socks5://127.0.0.1:9", "auto-timezone": true, "on-proxy-fail": "block"})");
+  const std::wstring persona = blocking.wpath() + platform::kPathSeparator + L"command-line.json";
   const struct {
     std::vector<std::wstring> arguments;
     int exit_code;
@@ -305,6 +309,12 @@ TEST(PersonaTool, EveryBadCommandLineGivesOneLine) {
       {{L"check", missing + L"\u009b"},
        3,
        "quillwave-persona check: no such file or folder: " + Narrow(missing) + "\\u009b\n"},
+      {{L"switches", persona}, 3, "quillwave-persona switches: not a folder: " + Narrow(persona) + "\n"},
+      // The launcher's own message on one line.
+      {{L"switches", blocking.wpath()},
+       1,
+       "quillwave-persona switches: Engine binary not found: " +
+           Narrow(std::wstring(1, platform::kPathSeparator) + platform::kEngineFileName) + " Reinstall Quillwave.\n"},
   };
   for (const auto& row : rows) {
     const ToolRun run = RunTool(row.arguments);
@@ -312,6 +322,22 @@ TEST(PersonaTool, EveryBadCommandLineGivesOneLine) {
     EXPECT_EQ(run.err, row.err);
     EXPECT_EQ(run.out, "");
   }
+  test::WriteTextFile(blocking.path() / platform::kEngineFileName, "engine");
+  const ToolRun refused = RunTool({L"switches", blocking.wpath()}, blocking.wpath());
+  EXPECT_EQ(refused.exit_code, 42);
+  EXPECT_EQ(refused.err,
+            "quillwave-persona switches: the launcher would start no engine (exit 42): discovery is needed, no answer "
+            "is assumed (--assume-ip), and on-proxy-fail \"block\" refuses the launch when discovery fails\n");
+  // No command or an unknown one: the problem, then the usage that --help prints.
+  const ToolRun help = RunTool({L"--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_EQ(help.out.rfind("usage: quillwave-persona ", 0), 0u) << help.out;
+  const ToolRun none = RunTool({});
+  EXPECT_EQ(none.exit_code, 64);
+  EXPECT_EQ(none.err, "quillwave-persona: no command given\n" + help.out);
+  const ToolRun unknown = RunTool({L"chek", folder});
+  EXPECT_EQ(unknown.exit_code, 64);
+  EXPECT_EQ(unknown.err, "quillwave-persona: unknown command \"chek\"\n" + help.out);
   for (const wchar_t* version : {L"--version", L"version"}) {
     const ToolRun run = RunTool({version});
     EXPECT_EQ(run.exit_code, 0);
