@@ -253,6 +253,10 @@ TEST(BuildSettingsSummaryTest, SortsKeysByUnsignedBytes) {
   std::vector<std::wstring> labels;
   for (const auto& row : summary.overrides) labels.push_back(row.label);
   EXPECT_EQ(labels, (std::vector<std::wstring>{L"B    ", L"a    ", L"ab   ", L"z    ", L"\u00e9t\u00e9"}));
+  // Labels are as wide as the longest key, up to 28 columns; a longer key is cut with an ellipsis.
+  const std::vector<SummaryRow> rows = MakeSummaryRows({{std::string(30, 'k'), "1"}, {"a", "2"}});
+  EXPECT_EQ(rows[0].label, std::wstring(27, L'k') + L"\u2026");
+  EXPECT_EQ(rows[1].label, L"a" + std::wstring(27, L' '));
 }
 
 // The window's room bounds the list: the smallest keys stay, a later entry
@@ -264,6 +268,9 @@ TEST(BuildSettingsSummaryTest, KeepsTheSmallestKeysAndCountsTheRestOnce) {
   EXPECT_EQ(summary.overrides_left_out, 3u);  // c, d and e
   EXPECT_EQ(BuildSettingsSummary(R"({"b": 1, "a": 1, "b": 2})", 2).overrides,
             (std::vector<SummaryRow>{Row(L"a", L"1"), Row(L"b", L"2")}));
+  // A key larger than every one kept, on a full list, is counted too.
+  EXPECT_EQ(BuildSettingsSummary(R"({"a": 1, "b": 1, "z": 1})", 2).overrides,
+            (std::vector<SummaryRow>{Row(L"a", L"1"), Row(L"\u2026 2 more", L"")}));
 }
 
 TEST(BuildSettingsSummaryTest, EmptyTextGivesEmptyLists) {
