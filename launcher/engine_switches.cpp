@@ -115,14 +115,12 @@ int DeviceMemoryBucket(std::uint64_t total_bytes) {
   return 1;
 }
 
-std::wstring DeviceMemoryValue() {
-  const auto bytes = platform::TotalPhysicalMemoryBytes();
-  return bytes ? std::to_wstring(DeviceMemoryBucket(*bytes)) : std::wstring();
+std::wstring DeviceMemoryValue(std::optional<std::uint64_t> total_bytes) {
+  return total_bytes ? std::to_wstring(DeviceMemoryBucket(*total_bytes)) : std::wstring();
 }
 
-std::wstring HardwareConcurrencyValue() {
-  const unsigned count = platform::LogicalProcessorCount();
-  return count == 0 ? std::wstring() : std::to_wstring(count);
+std::wstring HardwareConcurrencyValue(unsigned logical_processors) {
+  return logical_processors == 0 ? std::wstring() : std::to_wstring(logical_processors);
 }
 
 std::wstring RemoteDebuggingSwitches(const std::string& cdp_tcp_port, const std::vector<std::wstring>& own_arguments) {
@@ -151,7 +149,10 @@ bool SetAsideOverlongStartPage(EngineSwitches& switches, const std::wstring& eng
   return true;
 }
 
-MachineValues ReadMachineValues() { return {DeviceMemoryValue(), HardwareConcurrencyValue()}; }
+MachineValues ReadMachineValues() {
+  return {DeviceMemoryValue(platform::TotalPhysicalMemoryBytes()),
+          HardwareConcurrencyValue(platform::LogicalProcessorCount())};
+}
 
 EngineSwitches DirectRecipe(const PersonaConfig& persona, const MachineValues& machine,
                             const std::vector<std::wstring>& webgl_items,

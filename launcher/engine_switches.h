@@ -28,8 +28,9 @@ void AppendSwitch(EngineSwitches& switches, const std::wstring& key, const std::
 
 // The device-memory bucket (1, 2, 4, 8, 16 or 32) for a byte count.
 int DeviceMemoryBucket(std::uint64_t total_bytes);
-std::wstring DeviceMemoryValue();
-std::wstring HardwareConcurrencyValue();
+// The switches' values from what the system reports; empty when it reports nothing.
+std::wstring DeviceMemoryValue(std::optional<std::uint64_t> total_bytes);
+std::wstring HardwareConcurrencyValue(unsigned logical_processors);
 
 // "--remote-debugging-port=N --remote-debugging-address=127.0.0.1", or empty
 // when the port is not valid or the caller already chose one.

@@ -150,6 +150,8 @@ TEST_F(GeoServiceTest, AnswersEachRequestAsItShould) {
        "{\"error\":\"not found\"}\n"},
       {"health", direct_, Get("/healthz", ""), 200, kHealth},
       {"HEAD", direct_, "HEAD /geo HTTP/1.1\r\nHost: geo.test\r\nConnection: close\r\n" + kFirstKey, 200, ""},
+      {"metrics by another method", direct_, "DELETE /metrics HTTP/1.1\r\nHost: geo.test\r\nConnection: close\r\n",
+       405, "{\"error\":\"only GET and HEAD\"}\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -230,6 +232,16 @@ TEST_F(GeoServiceTest, OneAddressCannotStarveTheOthers) {
   }
   EXPECT_TRUE(got.starts_with("HTTP/1.1 408 ")) << got;
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2500));
+}
+
+// An address a client writes itself is believed only from a trusted proxy.
+TEST(GeoClientAddress, BelievesForwardedForOnlyFromATrustedPeer) {
+  const IpAddress peer = *ParseIpAddress("198.51.100.1");
+  const IpAddress proxy = *ParseIpAddress("10.0.0.2");
+  const std::vector<AddressRange> trusted = {*ParseAddressRange("10.0.0.0/8")};
+  EXPECT_EQ(ClientAddress(peer, "203.0.113.9", trusted), peer);
+  EXPECT_EQ(ClientAddress(proxy, "203.0.113.9", trusted), *ParseIpAddress("203.0.113.9"));
+  EXPECT_EQ(ClientAddress(proxy, " ", trusted), proxy);
 }
 
 // The command line word by word: whole names only, each value checked, and

@@ -31,6 +31,11 @@ TEST(DeviceMemoryBucket, ThresholdsAreInclusiveAndFifteenPointNineGibIsSixteen) 
     EXPECT_EQ(DeviceMemoryBucket(static_cast<std::uint64_t>(gib * kGiB)), bucket) << gib << " GiB";
   }
   EXPECT_EQ(DeviceMemoryBucket(UINT64_MAX), 32);  // above 2^63 still converts exactly enough
+  // What the system does not report is left out; one processor is a value.
+  EXPECT_EQ(DeviceMemoryValue(std::nullopt), L"");
+  EXPECT_EQ(DeviceMemoryValue(kGiB), L"1");
+  EXPECT_EQ(HardwareConcurrencyValue(0), L"");
+  EXPECT_EQ(HardwareConcurrencyValue(1), L"1");
 }
 
 TEST(DirectRecipe, GivesTheExactTextsOfAPlainPersona) {
@@ -58,6 +63,10 @@ TEST(DirectRecipe, WebglItemsComeBeforeTheStartPage) {
   persona.hasDeviceMemory = persona.hasHardwareConcurrency = true;
   EXPECT_EQ(EngineSwitchesText(DirectRecipe(persona, kMachine, {L"--a=16384", L"--b=x"}, {})),
             L"--speech-voices-preset=stock-chrome-windows --a=16384 --b=x \"https://example.test/a b\"");
+  // No argument can carry a NUL: each item ends at its first.
+  persona.startPage = std::string("https://example.test/\x01" "a\0b", 25);
+  EXPECT_EQ(EngineSwitchesText(DirectRecipe(persona, kMachine, {std::wstring(L"--c=1\0--d", 9)}, {})),
+            L"--speech-voices-preset=stock-chrome-windows --c=1 \"https://example.test/\x01" L"a\"");
 }
 
 TEST(RemoteDebuggingSwitches, ParsesThePortLikeTheStandardConversion) {

@@ -211,9 +211,10 @@ class LauncherFixture : public ::testing::Test {
 
   std::vector<std::wstring> MachineSwitches() {
     std::vector<std::wstring> switches;
-    if (const auto memory = DeviceMemoryValue(); !memory.empty()) switches.push_back(L"--device-memory=" + memory);
-    if (const auto cpus = HardwareConcurrencyValue(); !cpus.empty())
-      switches.push_back(L"--hardware-concurrency=" + cpus);
+    const MachineValues machine = ReadMachineValues();
+    if (!machine.device_memory.empty()) switches.push_back(L"--device-memory=" + machine.device_memory);
+    if (!machine.hardware_concurrency.empty())
+      switches.push_back(L"--hardware-concurrency=" + machine.hardware_concurrency);
     switches.push_back(L"--speech-voices-preset=stock-chrome-windows");
     return switches;
   }

@@ -68,6 +68,7 @@ TEST(FormatResultRecordTest, ValuesAreEscapedAndNegativeTimeKeepsItsSign) {
 TEST(PathInNoteTest, EncodesPercentSemicolonAndEveryControlCharacterOnly) {
   EXPECT_EQ(PathInNote(L"Default/a%b; c\td\r\n\x7F\x85\x9F\xA0\u00e9/\U0001F600"),
             "Default/a%25b%3B c%09d%0D%0A%7F%C2%85%C2%9F\xC2\xA0\xC3\xA9/\xF0\x9F\x98\x80");
+  EXPECT_EQ(PathInNote(L"a\x85"), "a%C2%85");  // a control character at the very end
 }
 
 TEST(RecordPathForTest, UserDataDirWinsThenLauncherDataFolderThenNothing) {
