@@ -526,6 +526,36 @@ TEST(PersonaTool, FillDryRunShowsTheDiffItWouldApply) {
 // Real curl through microsocks on loopback, every endpoint sent to a closed
 // port: a proxy that is not there, and one that answers but cannot reach
 // the endpoint, are told apart for each endpoint asked.
+// An answer the persona does not fit: its lines, and what a site could notice.
+TEST(PersonaTool, ProbeSaysWhereThePersonaDoesNotFitTheEgress) {
+  test::ScopedTempDir dir;
+  test::WriteTextFile(dir.path() / "command-line.json",
+                      R"({"proxy-server": "socks5://127.0.0.1:1", "timezone-override": "Europe/Berlin",)"
+                      R"( "geo-lat": 52.52, "geo-lng": 13.405})");
+  const ProbeFunction delhi = [](const std::string&, const std::string&, const platform::Cancellation&) {
+    ProbeOutcome answer;
+    answer.ip = "203.0.113.9";
+    answer.country_code = "IN";
+    answer.timezone = "Asia/Kolkata";
+    answer.latitude = "28.6139";
+    answer.longitude = "77.209";
+    return answer;
+  };
+  const std::string out = RunTool({L"probe", dir.wpath()}, L"", delhi).out;
+  EXPECT_NE(out.find("egress ip:   203.0.113.9\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("time zone:   Asia/Kolkata\ncoordinates: 28.6139, 77.209\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("the coordinates 52.52, 13.405 lie 5780 km from the egress location 28.6139, 77.209"),
+            std::string::npos)
+      << out;
+#ifndef _WIN32
+  // Berlin is an hour or two ahead of UTC by the season; Kolkata five and a half.
+  EXPECT_NE(out.find("names Europe/Berlin while the egress is in Asia/Kolkata; today that is UTC+0"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find(" against UTC+05:30"), std::string::npos) << out;
+#endif
+}
+
 TEST(PersonaTool, ProbeTellsAProxyNotThereFromOneThatCannotReachTheEndpoint) {
   const test::LoopbackPort closed_endpoint(false);
   const test::LoopbackPort closed_proxy(false);
