@@ -86,6 +86,7 @@ TEST(PersonaCheck, FindsWhatIsIgnoredMisreadOrFatal) {
       {R"({"proxy-server": "socks5://u:p@ss@h:1"})", {"warning proxy-server 1:2"}},
       {R"({"chrome-command-line": {"--proxy-server": "socks5://a b:100%@h:1"}})", {"warning proxy-server 1:26"}},
       {R"({"proxy-server": "socks5://u:p%40ss@h:1"})", {}},
+      {R"({"proxy-server": "socks5://u:pass%40@h:1"})", {}},
       // Pinned: the proxy is no longer checked at launch.
       {R"({"proxy-server": "socks5://h:1", "auto-lang": false, "lang": "de", "accept-language": "de"})",
        {"note proxy-server 1:2"}},
@@ -297,6 +298,9 @@ TEST(PersonaTool, EveryBadCommandLineGivesOneLine) {
       {{L"switches", L"--assume-country", L"DE", folder},
        64,
        "quillwave-persona switches: the other --assume- values need --assume-ip\n"},
+      {{L"switches", L"--assume-ip", L"203.0.113.9", L"--assume-country", L"De", folder},
+       64,
+       "quillwave-persona switches: --assume-country \"De\" is not a two-letter country code such as DE\n"},
       {{L"switches", folder, L"--assume-ip"}, 64, "quillwave-persona switches: --assume-ip needs a value\n"},
       {{L"check", L"--yaml", folder}, 64, "quillwave-persona check: unknown option --yaml\n"},
       {{L"endpoints", folder}, 64, "quillwave-persona endpoints: takes no path (\"" + Narrow(folder) + "\")\n"},
@@ -323,7 +327,8 @@ TEST(PersonaTool, EveryBadCommandLineGivesOneLine) {
     EXPECT_EQ(run.out, "");
   }
   test::WriteTextFile(blocking.path() / platform::kEngineFileName, "engine");
-  const ToolRun refused = RunTool({L"switches", blocking.wpath()}, blocking.wpath());
+  // What follows "--" is the launcher's own command line.
+  const ToolRun refused = RunTool({L"switches", blocking.wpath(), L"--", L"--json"}, blocking.wpath());
   EXPECT_EQ(refused.exit_code, 42);
   EXPECT_EQ(refused.err,
             "quillwave-persona switches: the launcher would start no engine (exit 42): discovery is needed, no answer "
