@@ -150,8 +150,8 @@ TEST_F(GeoServiceTest, AnswersEachRequestAsItShould) {
        "{\"error\":\"not found\"}\n"},
       {"health", direct_, Get("/healthz", ""), 200, kHealth},
       {"HEAD", direct_, "HEAD /geo HTTP/1.1\r\nHost: geo.test\r\nConnection: close\r\n" + kFirstKey, 200, ""},
-      {"metrics by another method", direct_, "DELETE /metrics HTTP/1.1\r\nHost: geo.test\r\nConnection: close\r\n",
-       405, "{\"error\":\"only GET and HEAD\"}\n"},
+      {"metrics by another method", direct_, "DELETE /metrics HTTP/1.1\r\nHost: geo.test\r\nConnection: close\r\n", 405,
+       "{\"error\":\"only GET and HEAD\"}\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

@@ -64,9 +64,13 @@ TEST(DirectRecipe, WebglItemsComeBeforeTheStartPage) {
   EXPECT_EQ(EngineSwitchesText(DirectRecipe(persona, kMachine, {L"--a=16384", L"--b=x"}, {})),
             L"--speech-voices-preset=stock-chrome-windows --a=16384 --b=x \"https://example.test/a b\"");
   // No argument can carry a NUL: each item ends at its first.
-  persona.startPage = std::string("https://example.test/\x01" "a\0b", 25);
+  persona.startPage = std::string(
+      "https://example.test/\x01"
+      "a\0b",
+      25);
   EXPECT_EQ(EngineSwitchesText(DirectRecipe(persona, kMachine, {std::wstring(L"--c=1\0--d", 9)}, {})),
-            L"--speech-voices-preset=stock-chrome-windows --c=1 \"https://example.test/\x01" L"a\"");
+            L"--speech-voices-preset=stock-chrome-windows --c=1 \"https://example.test/\x01"
+            L"a\"");
 }
 
 TEST(RemoteDebuggingSwitches, ParsesThePortLikeTheStandardConversion) {

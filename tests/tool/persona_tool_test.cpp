@@ -554,8 +554,7 @@ TEST(PersonaTool, ProbeSaysWhereThePersonaDoesNotFitTheEgress) {
       << out;
 #ifndef _WIN32
   // Berlin is an hour or two ahead of UTC by the season; Kolkata five and a half.
-  EXPECT_NE(out.find("names Europe/Berlin while the egress is in Asia/Kolkata; today that is UTC+0"),
-            std::string::npos)
+  EXPECT_NE(out.find("names Europe/Berlin while the egress is in Asia/Kolkata; today that is UTC+0"), std::string::npos)
       << out;
   EXPECT_NE(out.find(" against UTC+05:30"), std::string::npos) << out;
 #endif
