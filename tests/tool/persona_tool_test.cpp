@@ -537,16 +537,13 @@ TEST(PersonaTool, ProbeSaysWhereThePersonaDoesNotFitTheEgress) {
   test::WriteTextFile(dir.path() / "command-line.json",
                       R"({"proxy-server": "socks5://127.0.0.1:1", "timezone-override": "Europe/Berlin",)"
                       R"( "geo-lat": 52.52, "geo-lng": 13.405})");
-  const ProbeFunction delhi = [](const std::string&, const std::string&, const platform::Cancellation&) {
-    ProbeOutcome answer;
-    answer.ip = "203.0.113.9";
-    answer.country_code = "IN";
-    answer.timezone = "Asia/Kolkata";
-    answer.latitude = "28.6139";
-    answer.longitude = "77.209";
-    return answer;
-  };
-  const std::string out = RunTool({L"probe", dir.wpath()}, L"", delhi).out;
+  ProbeOutcome answer;
+  answer.ip = "203.0.113.9";
+  answer.country_code = "IN";
+  answer.timezone = "Asia/Kolkata";
+  answer.latitude = "28.6139";
+  answer.longitude = "77.209";
+  const std::string out = RunTool({L"probe", dir.wpath()}, L"", Answering(answer)).out;
   EXPECT_NE(out.find("egress ip:   203.0.113.9\n"), std::string::npos) << out;
   EXPECT_NE(out.find("time zone:   Asia/Kolkata\ncoordinates: 28.6139, 77.209\n"), std::string::npos) << out;
   EXPECT_NE(out.find("the coordinates 52.52, 13.405 lie 5780 km from the egress location 28.6139, 77.209"),
