@@ -14,8 +14,8 @@ is committed.
 """
 
 import argparse
+import hashlib
 import os
-import random
 import re
 import signal
 import subprocess
@@ -94,6 +94,27 @@ def candidates(path):
     return found
 
 
+def pick(every, seed, count):
+    """The seed's sample, drawn by what each mutant changes rather than by its
+    position, so that an edit elsewhere (a new test's fix, a moved line) does
+    not draw a different sample: a rerun judges the same mutants again."""
+    seen, texts = {}, {}
+
+    def key(candidate):
+        path, number, start, end, new, name = candidate
+        if path not in texts:
+            with open(os.path.join(ROOT, path), encoding="utf-8") as source:
+                texts[path] = source.read().split("\n")
+        line = texts[path][number]
+        # The same line may stand twice in a file; count which one it is.
+        identity = (path, line.strip(), start, name, new)
+        seen[identity] = seen.get(identity, 0) + 1
+        text = f"{seed}|{path}|{line.strip()}|{start}|{name}|{new}|{seen[identity]}"
+        return hashlib.sha256(text.encode()).hexdigest()
+
+    return sorted(every, key=key)[:count]
+
+
 def run(command, limit, cwd=ROOT):
     try:
         result = subprocess.run(command, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -117,7 +138,7 @@ def main():
         sys.exit("mutation: the production folders have uncommitted changes; commit or stash them first")
 
     every = [c for path in production_files() for c in candidates(path)]
-    sample = random.Random(options.seed).sample(every, min(options.count, len(every)))
+    sample = pick(every, options.seed, options.count)
     print(f"{len(every)} possible mutants, {len(sample)} picked with seed {options.seed}", flush=True)
 
     if run(["cmake", "-S", ROOT, "-B", options.build, "-DCMAKE_BUILD_TYPE=Debug"], 600) != 0 or \
