@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -142,6 +143,9 @@ TEST_F(GeoServiceTest, AnswersEachRequestAsItShould) {
        "{\"error\":\"a request body is not accepted\"}\n"},
       {"an oversized header", direct_, Get("/geo", kFirstKey + padding), 431,
        "{\"error\":\"the request head is too large\"}\n"},
+      {"an oversized header, the connection not closed by the client", direct_,
+       "GET /geo HTTP/1.1\r\nHost: geo.test\r\n" + kFirstKey + padding, 431,
+       "{\"error\":\"the request head is too large\"}\n"},
       {"blanks around the key", direct_, Get("/geo", "X-API-Key: \t first-key-0123 \t\r\n"), 200, kParis},
       {"a control character in another header", direct_, Get("/geo", kFirstKey + "X-Note: a\x01b\r\n"), 400, kControl},
       {"the absolute form", direct_, Get("http://geo.test:65333/geo", kFirstKey), 200, kParis},
@@ -164,6 +168,9 @@ TEST_F(GeoServiceTest, AnswersEachRequestAsItShould) {
     if (row.status == 405) {
       EXPECT_NE(answer.head.find("\r\nAllow: GET, HEAD\r\n"), std::string::npos) << answer.head;
     }
+    if (row.status == 431) {  // the rest of that head is never read
+      EXPECT_NE(answer.head.find("\r\nConnection: close\r\n"), std::string::npos) << answer.head;
+    }
   }
 }
 
@@ -173,7 +180,7 @@ TEST_F(GeoServiceTest, MetricsAreInTheTextFormatAndCountRejectedKeys) {
   const test::HttpAnswer answer =
       test::ParseHttpAnswer(test::HttpExchange(direct_->address, direct_->port, Get("/metrics", "") + "\r\n"));
   ASSERT_EQ(answer.status, 200) << answer.head;
-  EXPECT_NE(answer.head.find("Content-Type: text/plain; version=0.0.4"), std::string::npos) << answer.head;
+  EXPECT_NE(answer.head.find("Content-Type: text/plain; version=0.0.4\r\n"), std::string::npos) << answer.head;
   const std::regex comment(R"(# (HELP [a-z_]+ .+|TYPE [a-z_]+ (counter|gauge|histogram)))");
   const std::regex sample(R"(([a-z_]+)(\{[a-z]+="[^"]*"\})? ([0-9.e+]+|\+Inf))");
   std::map<std::string, double> samples;
@@ -188,6 +195,7 @@ TEST_F(GeoServiceTest, MetricsAreInTheTextFormatAndCountRejectedKeys) {
   EXPECT_GE(samples["quillwave_geo_requests_total{code=\"401\"}"], 1);
   EXPECT_EQ(samples["quillwave_geo_database_build_timestamp_seconds"], 1704067200);
   EXPECT_GE(samples["quillwave_geo_open_connections"], 1);
+  EXPECT_TRUE(samples.contains("quillwave_geo_request_duration_seconds_sum"));
   EXPECT_EQ(samples["quillwave_geo_request_duration_seconds_count"],
             samples["quillwave_geo_request_duration_seconds_bucket{le=\"+Inf\"}"]);
   EXPECT_EQ(answer.body.find("wrong"), std::string::npos);
@@ -210,7 +218,7 @@ TEST_F(GeoServiceTest, OneAddressCannotStarveTheOthers) {
   EXPECT_EQ(answer.status, 200);
   EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1));
   const test::HttpAnswer refused = test::ParseHttpAnswer(test::HttpExchange("127.0.0.1", server.port, ""));
-  EXPECT_EQ(refused.status, 429);
+  EXPECT_TRUE(refused.head.starts_with("HTTP/1.1 429 Too Many Requests\r\n")) << refused.head;
   EXPECT_EQ(refused.body, "{\"error\":\"too many connections from this address\"}\n");
 
   // The trickling head goes to a server with a deadline of 1 s; the one
@@ -232,6 +240,42 @@ TEST_F(GeoServiceTest, OneAddressCannotStarveTheOthers) {
   }
   EXPECT_TRUE(got.starts_with("HTTP/1.1 408 ")) << got;
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2500));
+}
+
+// A connection that ends gives back its own place and no other: with a
+// limit of two, one held and one ended leave room for exactly one more.
+TEST_F(GeoServiceTest, AnEndedConnectionGivesBackOnePlace) {
+  ServiceSettings settings;
+  settings.max_per_address = 2;
+  settings.head_timeout = std::chrono::seconds(3);
+  const RunningService server = Start("127.0.0.1:0", {}, *data_, settings);
+  platform::UniqueFd ended = test::ConnectTo("127.0.0.1", server.port);
+  const platform::UniqueFd held = test::ConnectTo("127.0.0.1", server.port);
+  ended.Reset();
+  // Open are then the held one and the one asking (from another address).
+  const auto open = [&] {
+    const std::string body =
+        test::ParseHttpAnswer(test::HttpExchange("127.0.0.1", server.port, Get("/metrics", "") + "\r\n", "127.0.0.3"))
+            .body;
+    const std::size_t at = body.find("\nquillwave_geo_open_connections ");
+    return at == std::string::npos ? -1 : std::atoi(body.c_str() + at + 32);
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  int now_open = 0;
+  while ((now_open = open()) != 2 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_EQ(now_open, 2);
+  const platform::UniqueFd third = test::ConnectTo("127.0.0.1", server.port);
+  const platform::UniqueFd fourth = test::ConnectTo("127.0.0.1", server.port);
+  std::multiset<int> statuses;
+  for (const platform::UniqueFd* socket : {&third, &fourth}) {
+    std::string got;
+    char buffer[512];
+    for (ssize_t read; (read = recv(socket->get(), buffer, sizeof buffer, 0)) > 0;) got.append(buffer, read);
+    statuses.insert(test::ParseHttpAnswer(got).status);
+  }
+  EXPECT_EQ(statuses, (std::multiset<int>{408, 429}));  // one cut at its deadline, one refused
 }
 
 // An address a client writes itself is believed only from a trusted proxy.
@@ -274,6 +318,10 @@ TEST(GeoOptions, TakesWholeNamesAndSaysWhatIsWrong) {
   };
   for (const auto& [words, error] : rows) {
     EXPECT_EQ(ParseGeoOptions(words).error, error) << ::testing::PrintToString(words);
+  }
+  for (const char* address :
+       {"127.0.0.1", "127.0.0.1:1x", "127.0.0.1:-1", "127.0.0.1:65536", "[127.0.0.1]:1", "::1:1", "localhost:1"}) {
+    EXPECT_TRUE(Listen(address).malformed) << address;
   }
   const GeoOptions read = ParseGeoOptions(rows[0].first);
   EXPECT_EQ(read.max_per_address, 0u);
