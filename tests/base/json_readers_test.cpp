@@ -227,6 +227,7 @@ TEST(FileTextAsUtf8Test, ConvertsUtf16AfterAByteOrderMarkOnly) {
       {"\xFF\xFE{\0\"\0\xE9\0\"\0}\0"s, "{\"\xC3\xA9\"}"},
       {"\xFE\xFF\0{\0\"\0\xE9\0\"\0}"s, "{\"\xC3\xA9\"}"},
       {"\xFF\xFE\x3D\xD8\x00\xDE"s, "\xF0\x9F\x98\x80"},  // a surrogate pair: U+1F600
+      {"\xFF\xFE\xFF\xDB\xFF\xDF"s, "\xF4\x8F\xBF\xBF"},  // the last code point, U+10FFFF
       {"\xFF\xFE\x3D\xD8\x41\0"s,
        "\xEF\xBF\xBD"
        "A"},  // a high surrogate alone
