@@ -76,6 +76,20 @@ TEST(CurlProbeSteps, WindowsCommandLineQuotesOnlyWhatNeedsIt) {
 
 // What the answer may carry into the engine's switches: only values of
 // the expected form; anything else counts as absent.
+// curl's own words for a failure: its last line of the form "curl: (N) ...",
+// without the prefix, at most 200 bytes; nothing when no line has that form.
+TEST(CurlProbeSteps, CurlErrorTextIsCurlsLastLineOfItsOwn) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"curl: (7) Failed to connect\n", "Failed to connect"},
+      {"* Trying 127.0.0.1\ncurl: (28) first\r\ncurl: (97) second\n", "second"},
+      {"x curl: (7) not where a line starts", ""},
+      {"curl: (7 never closed\n", ""},
+      {"curl: (7\n) closed on the next line", ""},
+      {"curl: (7) " + std::string(300, 'x'), std::string(200, 'x')},
+  };
+  for (const auto& [output, text] : rows) EXPECT_EQ(CurlErrorText(output), text) << output;
+}
+
 TEST(CurlProbeSteps, AnswerValuesMustHaveTheirForm) {
   struct IpCase {
     const char* text;

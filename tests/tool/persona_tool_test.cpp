@@ -87,6 +87,7 @@ TEST(PersonaCheck, FindsWhatIsIgnoredMisreadOrFatal) {
       {R"({"chrome-command-line": {"--proxy-server": "socks5://a b:100%@h:1"}})", {"warning proxy-server 1:26"}},
       {R"({"proxy-server": "socks5://u:p%40ss@h:1"})", {}},
       {R"({"proxy-server": "socks5://u:pass%40@h:1"})", {}},
+      {R"({"proxy-server": "socks5://u:p%3a%3A@h:1"})", {}},
       // Pinned: the proxy is no longer checked at launch.
       {R"({"proxy-server": "socks5://h:1", "auto-lang": false, "lang": "de", "accept-language": "de"})",
        {"note proxy-server 1:2"}},
@@ -135,6 +136,7 @@ TEST(JsonSyntax, FindsTheFirstByteThatIsNoJson) {
       {"[\"a\x01\"]", 3, "control character in a string"},
       {"[\"\\x\"]", 2, "invalid escape in a string"},
       {"[\"\\u12G4\"]", 2, "invalid escape in a string"},
+      {"[\"\\uG234\"]", 2, "invalid escape in a string"},
       {"[\"\\", 3, "unexpected end of text"},
       {"[\"\xC3(\"]", 2, "invalid UTF-8"},
   };
