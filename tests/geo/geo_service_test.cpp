@@ -276,6 +276,23 @@ TEST_F(GeoServiceTest, AnEndedConnectionGivesBackOnePlace) {
     statuses.insert(test::ParseHttpAnswer(got).status);
   }
   EXPECT_EQ(statuses, (std::multiset<int>{408, 429}));  // one cut at its deadline, one refused
+  const std::string metrics =
+      test::ParseHttpAnswer(test::HttpExchange("127.0.0.1", server.port, Get("/metrics", "") + "\r\n", "127.0.0.3"))
+          .body;
+  // The held one and the one let in, each cut at its deadline.
+  EXPECT_NE(metrics.find("\nquillwave_geo_requests_total{code=\"408\"} 2\n"), std::string::npos) << metrics;
+  EXPECT_NE(metrics.find("\nquillwave_geo_rejected_keys_total 0\n"), std::string::npos) << metrics;
+}
+
+// What an operator learns when the service is pointed at no database.
+TEST(GeoDatabase, SaysWhyAPathIsNoDatabase) {
+  test::ScopedTempDir directory;
+  test::WriteTextFile(directory.path() / "notes.txt", "no database\n");
+  EXPECT_EQ(OpenGeoDatabase(directory.path().string()).error, "not a regular file");
+  EXPECT_EQ(OpenGeoDatabase((directory.path() / "missing.mmdb").string()).error,
+            "cannot open the file (No such file or directory)");
+  EXPECT_EQ(OpenGeoDatabase((directory.path() / "notes.txt").string()).error,
+            "The MaxMind DB file contains invalid metadata");
 }
 
 // An address a client writes itself is believed only from a trusted proxy.

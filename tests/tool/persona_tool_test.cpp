@@ -196,6 +196,10 @@ TEST(PersonaTool, CheckJsonIsOneObjectWithEveryField) {
   test::WriteTextFile(dir.path() / "command-line.json", "{\"auto-lang\": true, \"lang\": \"de\", \"x\": 1}");
   const ToolRun run = RunTool({L"check", L"--json", dir.wpath()});
   EXPECT_EQ(run.exit_code, 1) << run.err;
+  // The text of a persona without findings says so.
+  test::WriteTextFile(dir.path() / "empty.json", "{}");
+  EXPECT_TRUE(
+      RunTool({L"check", dir.wpath() + platform::kPathSeparator + L"empty.json"}).out.ends_with("\nno findings\n"));
   const std::string file = EscapeJsonString(Narrow((dir.path() / "command-line.json").wstring()));
   EXPECT_EQ(run.out,
             "{\"file\":\"" + file +
@@ -557,6 +561,10 @@ TEST(PersonaTool, ProbeSaysWhereThePersonaDoesNotFitTheEgress) {
       << out;
   EXPECT_NE(out.find(" against UTC+05:30"), std::string::npos) << out;
 #endif
+  // Without the egress's coordinates there is nothing to measure against.
+  answer.latitude.clear();
+  answer.longitude.clear();
+  EXPECT_EQ(RunTool({L"probe", dir.wpath()}, L"", Answering(answer)).out.find(" km from "), std::string::npos);
 }
 
 TEST(PersonaTool, ProbeTellsAProxyNotThereFromOneThatCannotReachTheEndpoint) {
