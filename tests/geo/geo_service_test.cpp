@@ -117,6 +117,8 @@ TEST_F(GeoServiceTest, AnswersEachRequestAsItShould) {
       {"no key", direct_, Get("/geo", ""), 401, kUnknownKey},
       {"wrong key", direct_, Get("/geo", "X-API-Key: first-key-0124\r\n"), 401, kUnknownKey},
       {"a key's beginning", direct_, Get("/geo", "X-API-Key: first-key-012\r\n"), 401, kUnknownKey},
+      {"a key with more than blanks around it", direct_, Get("/geo", "X-API-Key: ~first-key-0123\r\n"), 401,
+       kUnknownKey},
       {"X-Forwarded-For from an untrusted peer", direct_, Get("/geo", kFirstKey + "X-Forwarded-For: 203.0.113.9\r\n"),
        200, kParis},
       {"X-Forwarded-For from a trusted peer", behind_balancer_,

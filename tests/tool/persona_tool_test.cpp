@@ -13,9 +13,11 @@
 #include "platform/encoding.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "report/error_codes.h"
 #include "tests/support/temp_dir.h"
 #include "tool/json_syntax.h"
 #include "tool/persona_check.h"
+#include "tool/persona_probe.h"
 #include "tool/persona_tool.h"
 #ifndef _WIN32
 #include "tests/support/loopback.h"
@@ -157,6 +159,46 @@ TEST(PersonaCheck, SaysWhereJsonBreaksAndHowToWriteTheProxy) {
   EXPECT_EQ(message(R"({"proxy-server": "socks5://a b:p@s/s@h:1"})"),
             "curl reads the user name and password as part of a URL, where some characters must be percent-encoded: "
             "write socks5://a%20b:***@h:1, with \"@\" as %40 and \"/\" as %2F in the password");
+  EXPECT_EQ(message(R"({"granular-storage-reset": {"cookies": 1}})"),
+            "\"cookies\" written as 1: only a bare true or false is read, so it is not cleared");
+}
+
+// Which machine a failed lookup lies with, by curl's exit code and words,
+// and whether the lookup went through the proxy.
+TEST(PersonaProbe, TellsWhichMachineAFailureLiesWith) {
+  const struct {
+    const char* error_code;
+    int curl_exit_code;
+    const char* curl_error;
+    bool through_proxy;
+    const char* at;
+    std::string explanation;
+  } rows[] = {
+      {"", 0, "", true, "", ""},
+      {kDiscoveryHttpError, 0, "", true, "endpoint", "the endpoint answered without a usable address"},
+      {kProxyUnreachable, 6, "", true, "proxy", "the proxy's host name cannot be resolved"},
+      {kInternal, 6, "", false, "endpoint", "the endpoint's host name cannot be resolved"},
+      {kInternal, 7, "", false, "endpoint", "the endpoint cannot be reached"},
+      {kInternal, 22, "", true, "endpoint", "the endpoint answered with an error status"},
+      {kProxyUnreachable, 97, "Can't complete SOCKS5 connection to 192.0.2.10. (5)", true, "endpoint",
+       "the proxy answered but could not reach the endpoint: connection refused"},
+      {kProxyUnreachable, 97, "Can't complete SOCKS5 connection to 192.0.2.10. (9)", true, "endpoint",
+       "the proxy answered but could not reach the endpoint"},
+      {kProxyAuthFailed, 97, "User was rejected by the SOCKS5 server (1 2).", true, "proxy",
+       "the proxy refused the login"},
+      {kInternal, 97, "Received invalid version in initial SOCKS5 response.", true, "proxy",
+       "the proxy answered, but not as a SOCKS5 proxy"},
+      {kProxyAuthFailed, 56, "", true, "", ""},
+  };
+  for (const auto& row : rows) {
+    ProbeOutcome outcome;
+    outcome.error_code = row.error_code;
+    outcome.curl_exit_code = row.curl_exit_code;
+    outcome.curl_error = row.curl_error;
+    const FailurePlace place = WhereItFailed(outcome, row.through_proxy);
+    EXPECT_EQ(place.at, row.at) << row.curl_exit_code << " " << row.curl_error;
+    EXPECT_EQ(place.explanation, row.explanation) << row.curl_exit_code << " " << row.curl_error;
+  }
 }
 
 // Of one kind of finding the first hundred are listed, then their number.
