@@ -107,6 +107,9 @@ const std::string kFirstKey = "X-API-Key: first-key-0123\r\n";
 
 TEST_F(GeoServiceTest, AnswersEachRequestAsItShould) {
   const std::string padding = "X-Padding: " + std::string(20000, 'p') + "\r\n";
+  // A head counts its method, its path and each header's name and value
+  // plus four; the other headers of these two rows come to 82.
+  const auto padded = [](std::size_t size) { return "X-Padding: " + std::string(size - 82, 'p') + "\r\n"; };
   const Row rows[] = {
       {"IPv4 client", direct_, Get("/geo", kFirstKey), 200, kParis},
       {"IPv6 client", over_ipv6_, Get("/geo", kFirstKey), 200,
@@ -144,6 +147,9 @@ TEST_F(GeoServiceTest, AnswersEachRequestAsItShould) {
        "POST /geo HTTP/1.1\r\nHost: geo.test\r\nConnection: close\r\nContent-Length: 5\r\n" + kFirstKey, 413,
        "{\"error\":\"a request body is not accepted\"}\n"},
       {"an oversized header", direct_, Get("/geo", kFirstKey + padding), 431,
+       "{\"error\":\"the request head is too large\"}\n"},
+      {"a head of 16 KiB", direct_, Get("/geo", kFirstKey + padded(16384)), 200, kParis},
+      {"a head a byte larger", direct_, Get("/geo", kFirstKey + padded(16385)), 431,
        "{\"error\":\"the request head is too large\"}\n"},
       {"an oversized header, the connection not closed by the client", direct_,
        "GET /geo HTTP/1.1\r\nHost: geo.test\r\n" + kFirstKey + padding, 431,
@@ -305,6 +311,7 @@ TEST(GeoClientAddress, BelievesForwardedForOnlyFromATrustedPeer) {
   EXPECT_EQ(ClientAddress(peer, "203.0.113.9", trusted), peer);
   EXPECT_EQ(ClientAddress(proxy, "203.0.113.9", trusted), *ParseIpAddress("203.0.113.9"));
   EXPECT_EQ(ClientAddress(proxy, " ", trusted), proxy);
+  EXPECT_EQ(ClientAddress(proxy, ",10.0.0.3", trusted), proxy);  // nothing before the first comma
 }
 
 // The command line word by word: whole names only, each value checked, and

@@ -182,6 +182,8 @@ TEST(PersonaProbe, TellsWhichMachineAFailureLiesWith) {
       {kInternal, 22, "", true, "endpoint", "the endpoint answered with an error status"},
       {kProxyUnreachable, 97, "Can't complete SOCKS5 connection to 192.0.2.10. (5)", true, "endpoint",
        "the proxy answered but could not reach the endpoint: connection refused"},
+      {kProxyUnreachable, 97, "Can't complete SOCKS5 connection to 192.0.2.10. (8)", true, "endpoint",
+       "the proxy answered but could not reach the endpoint: address type not supported"},
       {kProxyUnreachable, 97, "Can't complete SOCKS5 connection to 192.0.2.10. (9)", true, "endpoint",
        "the proxy answered but could not reach the endpoint"},
       {kProxyAuthFailed, 97, "User was rejected by the SOCKS5 server (1 2).", true, "proxy",
@@ -555,12 +557,13 @@ TEST(PersonaTool, FillDryRunShowsTheDiffItWouldApply) {
           "\\ No newline at end of file\n+ \"webrtc-no-leak\": true,\n+ \"timezone-override\": \"Europe/Berlin\",\n"
           "+ \"webrtc-fake-public-ip\": \"203.0.113.9\"}\n\\ No newline at end of file\n"
           "dry run: nothing written\n");
-  const ToolRun json = RunTool({L"fill", L"--json", L"--dry-run", dir.wpath()}, L"", berlin);
+  const ToolRun json = RunTool({L"fill", L"--json", L"--dry-run", L"--pin", dir.wpath()}, L"", berlin);
   EXPECT_EQ(json.out.substr(0, json.out.find(",\"asked\":")),
             "{\"file\":\"" + EscapeJsonString(file) + "\"" +
                 ",\"dry_run\":true,\"set\":[{\"key\":\"timezone-override\",\"value\":\"Europe/Berlin\","
                 "\"replaced\":false},{\"key\":\"webrtc-fake-public-ip\",\"value\":\"203.0.113.9\",\"replaced\":false}],"
-                "\"turned_off\":[],\"pinned\":false,\"launch_looks_up\":false,\"note\":\"launches no longer look up "
+                "\"turned_off\":[\"auto-timezone\"],\"pinned\":true,\"launch_looks_up\":false,\"note\":\"launches no "
+                "longer look up "
                 "the proxy's exit: they start with these values even when the proxy is down, and no longer refuse to "
                 "start under on-proxy-fail \\\"block\\\"\",\"written\":false,\"backup\":\"\"");
   EXPECT_EQ(test::ReadTextFile(dir.path() / "command-line.json"), persona);
