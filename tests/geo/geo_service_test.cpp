@@ -354,6 +354,25 @@ TEST(GeoOptions, TakesWholeNamesAndSaysWhatIsWrong) {
   EXPECT_EQ(read.head_timeout, std::chrono::seconds(3600));
   EXPECT_TRUE(read.log_clients);
   EXPECT_EQ(read.metrics_from.size(), 2u);  // loopback, both families
+  const GeoOptions logged = ParseGeoOptions(with_files({"--access-log"}));
+  EXPECT_EQ(logged.error, "");
+  EXPECT_TRUE(logged.access_log);
+  EXPECT_FALSE(logged.log_clients);
+  // The usage states each default as the parser sets it.
+  const GeoOptions defaults = ParseGeoOptions(with_files({}));
+  const auto text = [](const AddressRange& range) {
+    return FormatIpAddress(range.network) +
+           (range.prefix == (range.network.v4 ? 32 : 128) ? "" : "/" + std::to_string(range.prefix));
+  };
+  ASSERT_EQ(defaults.metrics_from.size(), 2u);
+  for (const std::string& stated :
+       {"where to listen (default " + defaults.listen + ", every IPv4 interface)\n",
+        "connections in all (default " + std::to_string(defaults.max_connections) + ")\n",
+        "0 for no limit (default " + std::to_string(defaults.max_per_address) + ")\n",
+        "a whole request head (default " + std::to_string(defaults.head_timeout.count() / 1000) + ")\n",
+        "(default " + text(defaults.metrics_from[0]) + " and " + text(defaults.metrics_from[1]) + ")\n"}) {
+    EXPECT_NE(Usage().find(stated), std::string::npos) << stated;
+  }
   const GeoOptions ranges = ParseGeoOptions(with_files({"--trusted-proxy", "10.0.0.0/8", "--metrics-from", "::1"}));
   EXPECT_EQ(ranges.trusted_proxies.size(), 1u);
   EXPECT_EQ(ranges.metrics_from.size(), 1u);
