@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/version.h"
 #include "tests/geo/geo_test_support.h"
 #include "tests/support/temp_dir.h"
 
@@ -80,6 +81,19 @@ TEST(GeoProgram, RefusesAMalformedAddressAndAKeyFileOthersMayRead) {
   EXPECT_NE(server.output().find("may be read by group or others (mode 0644); make it readable by its owner only"),
             std::string::npos)
       << server.output();
+  test::GeoServerProcess no_keys(QUILLWAVE_GEO_PATH, {"--listen", "127.0.0.1:0", "--database", "/nonexistent.mmdb",
+                                                      "--api-key-file", "/nonexistent-keys"});
+  EXPECT_EQ(no_keys.WaitForExit(30s), 1);
+  EXPECT_NE(no_keys.output().find("cannot read the key file /nonexistent-keys (No such file or directory)"),
+            std::string::npos)
+      << no_keys.output();
+  // --help and --version answer alone, on standard output.
+  test::GeoServerProcess help(QUILLWAVE_GEO_PATH, {"--help"});
+  EXPECT_EQ(help.WaitForExit(30s), 0);
+  EXPECT_TRUE(help.output().starts_with("usage: quillwave-geo --database FILE")) << help.output();
+  test::GeoServerProcess version(QUILLWAVE_GEO_PATH, {"--version"});
+  EXPECT_EQ(version.WaitForExit(30s), 0);
+  EXPECT_EQ(version.output(), "quillwave-geo " + std::string(kLauncherVersion) + "\n");
 }
 
 TEST(GeoProgram, ReloadsUnderTwoHundredConcurrentClientsWithoutFailingARequestThenStops) {

@@ -42,7 +42,7 @@ GeoServerProcess::GeoServerProcess(const std::filesystem::path& program, const s
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, write_end.get(), STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, write_end.get(), STDERR_FILENO);
   if (posix_spawn(&pid_, texts[0].c_str(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
   posix_spawn_file_actions_destroy(&actions);

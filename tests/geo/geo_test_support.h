@@ -36,7 +36,7 @@ class GeoServerProcess {
   void Signal(int number);
   // The exit code once it has ended within the limit, else -1.
   int WaitForExit(std::chrono::milliseconds limit);
-  const std::string& output() const { return output_; }
+  const std::string& output() const { return output_; }  // standard output and error, as written
 
  private:
   bool ReadSome(std::chrono::steady_clock::time_point deadline);
