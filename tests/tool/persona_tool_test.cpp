@@ -525,6 +525,13 @@ TEST(PersonaTool, FillSetsTheDerivedKeysAndKeepsEveryOtherByte) {
 #endif
     }
   }
+  // A refusal concerns the whole file: it has no line or column.
+  test::WriteTextFile(file, std::string("\xFF\xFE{\0\x3D\xD8}\0", 8));
+  const ToolRun broken = RunTool({L"fill", L"--json", dir.wpath()}, L"", berlin);
+  EXPECT_EQ(broken.exit_code, 2);
+  EXPECT_NE(broken.out.find("\"line\":null,\"column\":null,\"message\":\"the file holds UTF-16 that is broken"),
+            std::string::npos)
+      << broken.out;
 }
 
 // The rehearsal shows each change among three lines of context, changes
