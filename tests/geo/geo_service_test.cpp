@@ -312,6 +312,7 @@ TEST(GeoClientAddress, BelievesForwardedForOnlyFromATrustedPeer) {
   EXPECT_EQ(ClientAddress(proxy, "203.0.113.9", trusted), *ParseIpAddress("203.0.113.9"));
   EXPECT_EQ(ClientAddress(proxy, " ", trusted), proxy);
   EXPECT_EQ(ClientAddress(proxy, ",10.0.0.3", trusted), proxy);  // nothing before the first comma
+  EXPECT_FALSE(ParseIpAddress(std::string(100, '1')));           // longer than any address
 }
 
 // The command line word by word: whole names only, each value checked, and

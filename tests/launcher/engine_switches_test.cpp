@@ -219,6 +219,11 @@ TEST(StartPageReadAsSwitch, LeadingSwitchPrefixAfterAnyWhiteSpace) {
                                                 {"\t--x", true},
                                                 {"\xC2\xA0--x", true},  // no-break space
                                                 {"\xE3\x80\x80\n-x", true},
+                                                // the rest of White_Space, one of each
+                                                {"\x0B\x0C\r\xC2\x85\xE1\x9A\x80\xE2\x80\x80\xE2\x80\x8A\xE2\x80\xA8"
+                                                 "\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\x9F-x",
+                                                 true},
+                                                {"\x0E-x", false},
                                                 {"/x", kSlashIsSwitch},
                                                 {"https://example.org/--x", false},
                                                 {"about:blank", false},

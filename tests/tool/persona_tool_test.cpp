@@ -9,6 +9,7 @@
 
 #include "base/json_writer.h"
 #include "base/version.h"
+#include "persona/webgl_profile.h"
 #include "platform/child_output.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
@@ -159,6 +160,8 @@ TEST(PersonaCheck, SaysWhereJsonBreaksAndHowToWriteTheProxy) {
   EXPECT_EQ(message(R"({"proxy-server": "socks5://a b:p@s/s@h:1"})"),
             "curl reads the user name and password as part of a URL, where some characters must be percent-encoded: "
             "write socks5://a%20b:***@h:1, with \"@\" as %40 and \"/\" as %2F in the password");
+  EXPECT_EQ(message(R"({"webgl-profile": "x"})"),
+            std::string("no ") + kWebglProfilesFileName + " beside the launcher: the profile adds no switches");
   EXPECT_EQ(message(R"({"granular-storage-reset": {"cookies": 1}})"),
             "\"cookies\" written as 1: only a bare true or false is read, so it is not cleared");
 }
@@ -414,8 +417,9 @@ TEST(PersonaTool, CheckAndSwitchesShowEveryByteThatIsNoUtf8) {
 
   EXPECT_NE(RunTool({L"switches", wide_folder}, dir.wpath()).out.find("\n--user-data-dir=" + shown + "\n"),
             std::string::npos);
-  EXPECT_NE(RunTool({L"switches", L"--json", wide_folder}, dir.wpath()).out.find("\"--user-data-dir=" + in_json + "\""),
-            std::string::npos);
+  const std::string switches_json = RunTool({L"switches", L"--json", wide_folder}, dir.wpath()).out;
+  EXPECT_TRUE(switches_json.starts_with("{\"engine\":\"")) << switches_json;
+  EXPECT_NE(switches_json.find("\"--user-data-dir=" + in_json + "\""), std::string::npos);
   const ToolRun text = RunTool({L"check", wide_folder});
   EXPECT_EQ(text.out.rfind("file: " + shown + "/command-line.json\n", 0), 0u) << text.out;
   EXPECT_NE(text.out.find("\"a\\xfe\""), std::string::npos) << text.out;
