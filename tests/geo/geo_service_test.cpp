@@ -301,6 +301,15 @@ TEST(GeoDatabase, SaysWhyAPathIsNoDatabase) {
             "cannot open the file (No such file or directory)");
   EXPECT_EQ(OpenGeoDatabase((directory.path() / "notes.txt").string()).error,
             "The MaxMind DB file contains invalid metadata");
+  // Coordinates stored in single precision are read as well.
+  std::string error;
+  ASSERT_TRUE(test::WriteTestDatabase(directory.path() / "float.mmdb", "float", error)) << error;
+  const OpenedDatabase opened = OpenGeoDatabase((directory.path() / "float.mmdb").string());
+  ASSERT_NE(opened.database, nullptr) << opened.error;
+  const std::optional<GeoPlace> paris = opened.database->Lookup(*ParseIpAddress("127.0.0.1"));
+  ASSERT_TRUE(paris && paris->latitude && paris->longitude);
+  EXPECT_NEAR(*paris->latitude, 48.8566, 1e-4);
+  EXPECT_NEAR(*paris->longitude, 2.3522, 1e-4);
 }
 
 // An address a client writes itself is believed only from a trusted proxy.

@@ -2,24 +2,25 @@
 # Writes the test database of quillwave-geo's tests: a small MaxMind DB file of
 # the city layout, made at test time so that no database file is kept in the
 # repository.
-#   perl write_test_database.pl OUT.mmdb [first|second]
+#   perl write_test_database.pl OUT.mmdb [first|second|float]
 # "second" differs from "first" only for 127.0.0.0/8 and in its build time,
-# so a reload shows in the answers of loopback clients.
+# so a reload shows in the answers of loopback clients; "float" stores the
+# coordinates as single-precision numbers, as some vendors' databases do.
 use strict;
 use warnings;
 use MaxMind::DB::Writer::Tree;
 
 my ($out, $variant) = @ARGV;
-die "usage: $0 OUT.mmdb [first|second]\n" unless defined $out;
+die "usage: $0 OUT.mmdb [first|second|float]\n" unless defined $out;
 $variant //= 'first';
-die "variant is first or second\n" unless $variant eq 'first' || $variant eq 'second';
+die "variant is first, second or float\n" unless $variant =~ /^(first|second|float)$/;
 
 my %types = (
     country   => 'map',
     iso_code  => 'utf8_string',
     location  => 'map',
-    latitude  => 'double',
-    longitude => 'double',
+    latitude  => $variant eq 'float' ? 'float' : 'double',
+    longitude => $variant eq 'float' ? 'float' : 'double',
     time_zone => 'utf8_string',
 );
 my $tree = MaxMind::DB::Writer::Tree->new(
@@ -32,7 +33,7 @@ my $tree = MaxMind::DB::Writer::Tree->new(
     remove_reserved_networks => 0,    # every network here is a reserved one
     alias_ipv6_to_ipv4       => 1,
 );
-$tree->_set_build_epoch($variant eq 'first' ? 1704067200 : 1706745600);    # 2024-01-01, 2024-02-01
+$tree->_set_build_epoch($variant eq 'second' ? 1706745600 : 1704067200);    # 2024-01-01, 2024-02-01
 
 sub place {
     my ($country, $zone, $latitude, $longitude) = @_;
@@ -45,7 +46,7 @@ $tree->insert_network('::1/128', place('NZ', 'Pacific/Auckland', -36.8485, 174.7
 # A network the database knows only the country of.
 $tree->insert_network('198.51.100.0/24', { country => { iso_code => 'BR' } });
 $tree->insert_network('127.0.0.0/8',
-    $variant eq 'first' ? place('FR', 'Europe/Paris', 48.8566, 2.3522) : place('IT', 'Europe/Rome', 41.9028, 12.4964));
+    $variant eq 'second' ? place('IT', 'Europe/Rome', 41.9028, 12.4964) : place('FR', 'Europe/Paris', 48.8566, 2.3522));
 
 my $temporary = "$out.part";
 open(my $file, '>:raw', $temporary) or die "cannot write $temporary: $!\n";

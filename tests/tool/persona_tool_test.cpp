@@ -160,6 +160,9 @@ TEST(PersonaCheck, SaysWhereJsonBreaksAndHowToWriteTheProxy) {
   EXPECT_EQ(message(R"({"proxy-server": "socks5://a b:p@s/s@h:1"})"),
             "curl reads the user name and password as part of a URL, where some characters must be percent-encoded: "
             "write socks5://a%20b:***@h:1, with \"@\" as %40 and \"/\" as %2F in the password");
+  EXPECT_EQ(message(std::string("\xFF\xFE{\0}\0", 6)),
+            "UTF-16 (little-endian, with a byte-order mark): read converted to UTF-8, as the launcher reads it");
+  EXPECT_EQ(message(R"({"geo-lat": 91})"), "written as 91, not a latitude between -90 and 90");
   EXPECT_EQ(message(R"({"webgl-profile": "x"})"),
             std::string("no ") + kWebglProfilesFileName + " beside the launcher: the profile adds no switches");
   EXPECT_EQ(message(R"({"granular-storage-reset": {"cookies": 1}})"),
