@@ -239,6 +239,12 @@ TEST(FileTextAsUtf8Test, ConvertsUtf16AfterAByteOrderMarkOnly) {
       {"{\"a\xFF\xFE\": 1}", "{\"a\xFF\xFE\": 1}"},
   };
   for (const auto& [bytes, text] : cases) EXPECT_EQ(FileTextAsUtf8(bytes), text);
+  // Valid UTF-16 written back comes out byte for byte: the persona tool
+  // rewrites such files.
+  for (const std::size_t valid : {0, 1, 2, 3}) {
+    const std::string& bytes = cases[valid].first;
+    EXPECT_EQ(Utf8AsFileText(FileTextAsUtf8(bytes), Utf16ByteOrderMark(bytes)), bytes) << valid;
+  }
 }
 
 }  // namespace

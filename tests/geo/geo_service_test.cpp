@@ -322,6 +322,10 @@ TEST(GeoClientAddress, BelievesForwardedForOnlyFromATrustedPeer) {
   EXPECT_EQ(ClientAddress(proxy, " ", trusted), proxy);
   EXPECT_EQ(ClientAddress(proxy, ",10.0.0.3", trusted), proxy);  // nothing before the first comma
   EXPECT_FALSE(ParseIpAddress(std::string(100, '1')));           // longer than any address
+  // A prefix that ends inside a byte.
+  const AddressRange half = *ParseAddressRange("10.0.0.0/9");
+  EXPECT_TRUE(InRange(*ParseIpAddress("10.127.255.255"), half));
+  EXPECT_FALSE(InRange(*ParseIpAddress("10.128.0.0"), half));
 }
 
 // The command line word by word: whole names only, each value checked, and
