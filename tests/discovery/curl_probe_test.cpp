@@ -341,6 +341,16 @@ TEST_F(StandinCurl, StandardInputLargerThanAPipeNeverHoldsUpTheRun) {
   EXPECT_TRUE(ReadTextFile(dir_.path() / "curl-config.txt") == input) << "the input arrived changed or cut";
 }
 
+// A run cancelled before it starts starts nothing: not even a program that
+// is not there is looked for.
+TEST_F(StandinCurl, ACancelledRunStartsNothing) {
+  platform::Cancellation cancel;
+  cancel.Raise();
+  const platform::CapturedRun run = platform::RunCapturingOutput(CurlLaunch((dir_.path() / "absent").wstring(), {}), "",
+                                                                 kMaxCurlOutput, std::chrono::seconds(20), &cancel);
+  EXPECT_EQ(run.status, platform::CaptureStatus::kCancelled);
+}
+
 // Past the cap curl is still read to its end (or it would block on a full
 // pipe), every byte is counted, and nothing beyond the cap is looked at.
 TEST_F(StandinCurl, OutputBeyondTheCapIsCountedNotKept) {
