@@ -8,6 +8,7 @@
 #include <atomic>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <thread>
 #include <vector>
 
@@ -166,6 +167,35 @@ void WriteInPlace(const fs::path& path, const std::string& bytes) {
   file.flush();
   for (std::size_t at = 0; at < bytes.size(); at += 4096)
     file.write(bytes.data() + at, std::min<std::size_t>(4096, bytes.size() - at)).flush();
+}
+
+// The access log: one line a request, the client's address first with
+// --log-clients, the path (decoded by the HTTP library) as printable ASCII
+// only, so that no request writes a line of its own. A database that turns
+// unreadable is not taken: the one before is served on.
+TEST(GeoProgram, LogsEachRequestOnOneSafeLineAndKeepsTheDatabaseAReloadCannotRead) {
+  test::ScopedTempDir directory;
+  const fs::path database = directory.path() / "city.mmdb";
+  const fs::path keys = directory.path() / "keys";
+  std::string error;
+  ASSERT_TRUE(test::WriteTestDatabase(database, "first", error)) << error;
+  WriteKeyFile(keys, "second-key\n");
+  test::GeoServerProcess server(QUILLWAVE_GEO_PATH, {"--listen", "127.0.0.1:0", "--database", database.string(),
+                                                     "--api-key-file", keys.string(), "--log-clients"});
+  const int port = test::ListeningPort(server.WaitForLine("listening on", 30s));
+  ASSERT_NE(port, 0) << server.output();
+  test::HttpExchange("127.0.0.1", port, "GET /geo%0Aquillwave-geo:%20forged HTTP/1.1\r\nConnection: close\r\n\r\n");
+  const std::string line = server.WaitForLine(" 404 ", 30s);
+  EXPECT_TRUE(std::regex_match(line, std::regex(R"(quillwave-geo: 127\.0\.0\.1 GET /geo\?quillwave-geo: forged 404 )"
+                                                R"([0-9]+\.[0-9]{3} ms)")))
+      << line;
+
+  std::ofstream(database, std::ios::trunc).flush();
+  const std::string failed = server.WaitForLine("reload failed", 30s);
+  EXPECT_NE(failed.find("; still serving the Quillwave-Test-City database built 2024-01-01T00:00:00Z"),
+            std::string::npos)
+      << server.output();
+  EXPECT_EQ(test::ParseHttpAnswer(test::HttpExchange("127.0.0.1", port, kRequest)).status, 200);
 }
 
 TEST(GeoProgram, ServesThroughInPlaceWritesOfItsDatabaseAndPicksUpTheNewFileByItself) {

@@ -13,7 +13,8 @@ namespace {
 
 #ifndef _WIN32
 TEST(StopRequestsTest, RaiseTheCancellationAndKeepTheFirstRequest) {
-  struct sigaction plain {}, ignored {}, before[3] {};
+  struct sigaction plain {
+  }, ignored{}, before[3]{};
   plain.sa_handler = SIG_DFL;
   ignored.sa_handler = SIG_IGN;
   ::sigaction(SIGHUP, &ignored, &before[0]);
