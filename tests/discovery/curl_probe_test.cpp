@@ -17,6 +17,7 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -350,6 +351,32 @@ TEST_F(StandinCurl, ACancelledRunStartsNothing) {
                                                                  kMaxCurlOutput, std::chrono::seconds(20), &cancel);
   EXPECT_EQ(run.status, platform::CaptureStatus::kCancelled);
 }
+
+#ifndef _WIN32
+// Out of descriptors: no pipe for the output, or none for the start's own
+// report, each told apart and nothing left running or open.
+TEST_F(StandinCurl, OutOfDescriptorsStartsNothing) {
+  const int lowest_free = ::dup(0);
+  ASSERT_GE(lowest_free, 0);
+  ::close(lowest_free);
+  rlimit before{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+  for (const auto& [room, status] :
+       {std::pair{0, platform::CaptureStatus::kPipeFailed}, std::pair{2, platform::CaptureStatus::kStartFailed}}) {
+    rlimit tight = before;
+    tight.rlim_cur = static_cast<rlim_t>(lowest_free + room);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const platform::CapturedRun run =
+        platform::RunCapturingOutput(CurlLaunch(curl().wstring(), {}), "", kMaxCurlOutput, std::chrono::seconds(20));
+    ::setrlimit(RLIMIT_NOFILE, &before);
+    EXPECT_EQ(run.status, status) << room;
+    EXPECT_EQ(run.reason, L"Too many open files") << room;
+    const int next = ::dup(0);
+    EXPECT_EQ(next, lowest_free) << "a descriptor was left open";
+    ::close(next);
+  }
+}
+#endif
 
 // Past the cap curl is still read to its end (or it would block on a full
 // pipe), every byte is counted, and nothing beyond the cap is looked at.
