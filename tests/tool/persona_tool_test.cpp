@@ -619,6 +619,15 @@ TEST(PersonaTool, ProbeSaysWhereThePersonaDoesNotFitTheEgress) {
   EXPECT_NE(out.find("names Europe/Berlin while the egress is in Asia/Kolkata; today that is UTC+0"), std::string::npos)
       << out;
   EXPECT_NE(out.find(" against UTC+05:30"), std::string::npos) << out;
+  // Another zone at the same offset today; a zone this system has no data of.
+  for (const auto& [zone, said] : {std::pair{"Europe/Paris", "; both are at UTC+0"},
+                                   std::pair{"Nowhere/Atlantis", "; this system has no zone data to compare"}}) {
+    ProbeOutcome elsewhere = answer;
+    elsewhere.timezone = zone;
+    const std::string text = RunTool({L"probe", dir.wpath()}, L"", Answering(elsewhere)).out;
+    EXPECT_NE(text.find(std::string("names Europe/Berlin while the egress is in ") + zone + said), std::string::npos)
+        << text;
+  }
 #endif
   // Without the egress's coordinates there is nothing to measure against.
   answer.latitude.clear();
