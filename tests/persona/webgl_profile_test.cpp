@@ -37,6 +37,8 @@ TEST(ReadProfileObjectTest, ReadsMembersOfFirstObjectAfterQuotedName) {
       // A malformed member ends the walk and keeps what came before.
       {R"({"p": {"a": 1, x: 2, "b": 3}})", "p", {{"a", "1"}}},
       {R"({"p": {"a": 1, "b": [1}, "c": 2}})", "p", {{"a", "1"}}},
+      // Written by Notepad (CRLF), with every other blank of the C locale.
+      {"{\r\n\"p\": {\r\n\t\"a\": 1\r\n,\f\"b\":\v2\r\n}}", "p", {{"a", "1"}, {"b", "2"}}},
       {R"({"p": {}})", "p", {}},
       {R"({"p": 1})", "p", {}},
       {R"({"p": {"x": 1}})", "", {}},

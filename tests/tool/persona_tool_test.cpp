@@ -619,9 +619,13 @@ TEST(PersonaTool, ProbeSaysWhereThePersonaDoesNotFitTheEgress) {
   EXPECT_NE(out.find("names Europe/Berlin while the egress is in Asia/Kolkata; today that is UTC+0"), std::string::npos)
       << out;
   EXPECT_NE(out.find(" against UTC+05:30"), std::string::npos) << out;
-  // Another zone at the same offset today; a zone this system has no data of.
+  // Another zone at the same offset today; names that are no zone of this
+  // system's zone data, including paths to its files from elsewhere.
   for (const auto& [zone, said] : {std::pair{"Europe/Paris", "; both are at UTC+0"},
-                                   std::pair{"Nowhere/Atlantis", "; this system has no zone data to compare"}}) {
+                                   std::pair{"Nowhere/Atlantis", "; this system has no zone data to compare"},
+                                   std::pair{"Europe", "; this system has no zone data to compare"},
+                                   std::pair{"../zoneinfo/Europe/Paris", "; this system has no zone data to compare"},
+                                   std::pair{"/usr/share/zoneinfo/Europe/Paris", "; this system has no zone data"}}) {
     ProbeOutcome elsewhere = answer;
     elsewhere.timezone = zone;
     const std::string text = RunTool({L"probe", dir.wpath()}, L"", Answering(elsewhere)).out;
