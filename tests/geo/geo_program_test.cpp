@@ -88,6 +88,15 @@ TEST(GeoProgram, RefusesAMalformedAddressAndAKeyFileOthersMayRead) {
   EXPECT_NE(no_keys.output().find("cannot read the key file /nonexistent-keys (No such file or directory)"),
             std::string::npos)
       << no_keys.output();
+  const fs::path key_folder = directory.path() / "keys.d";
+  fs::create_directory(key_folder);
+  fs::permissions(key_folder, fs::perms::owner_all);
+  test::GeoServerProcess folder_keys(QUILLWAVE_GEO_PATH, {"--listen", "127.0.0.1:0", "--database", "/nonexistent.mmdb",
+                                                          "--api-key-file", key_folder.string()});
+  EXPECT_EQ(folder_keys.WaitForExit(30s), 1);
+  EXPECT_NE(folder_keys.output().find("cannot read the key file " + key_folder.string() + " (Is a directory)"),
+            std::string::npos)
+      << folder_keys.output();
   // --help and --version answer alone, on standard output.
   test::GeoServerProcess help(QUILLWAVE_GEO_PATH, {"--help"});
   EXPECT_EQ(help.WaitForExit(30s), 0);

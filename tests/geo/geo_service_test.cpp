@@ -250,6 +250,31 @@ TEST_F(GeoServiceTest, OneAddressCannotStarveTheOthers) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2500));
 }
 
+// A service on [::] reached over IPv4 sees the client's IPv4 address, not
+// its IPv6 mapping: in the answer, the per-address count and the trusted ranges.
+TEST_F(GeoServiceTest, AServiceOnAllIpv6AddressesSeesIpv4ClientsAsIpv4) {
+  const RunningService dual = Start("[::]:0", {}, *data_);
+  const test::HttpAnswer answer =
+      test::ParseHttpAnswer(test::HttpExchange("127.0.0.1", dual.port, Get("/geo", kFirstKey) + "\r\n"));
+  EXPECT_EQ(answer.body, kParis);
+}
+
+// Each line of a key file is a key, a comment or blank; anything else is
+// refused with its line.
+TEST(GeoApiKeys, ReadsKeysCommentsAndBlankLines) {
+  EXPECT_EQ(ParseApiKeys(kKeyFile).keys, (std::vector<std::string>{"second-key-4567", "first-key-0123"}));
+  const std::pair<std::string, std::string> refused[] = {
+      {"good-key\nbad key\n", "line 2: a key is 1 to 256 visible ASCII characters without blanks"},
+      {std::string(257, 'k'), "line 1: a key is 1 to 256 visible ASCII characters without blanks"},
+      {"# only a comment\n\n", "no key in it"},
+  };
+  for (const auto& [text, error] : refused) {
+    const ApiKeys read = ParseApiKeys(text);
+    EXPECT_EQ(read.error, error) << text;
+    EXPECT_TRUE(read.keys.empty()) << text;
+  }
+}
+
 // A connection that ends gives back its own place and no other: with a
 // limit of two, one held and one ended leave room for exactly one more.
 TEST_F(GeoServiceTest, AnEndedConnectionGivesBackOnePlace) {
@@ -363,6 +388,7 @@ TEST(GeoOptions, TakesWholeNamesAndSaysWhatIsWrong) {
        {"127.0.0.1", "127.0.0.1:1x", "127.0.0.1:-1", "127.0.0.1:65536", "[127.0.0.1]:1", "::1:1", "localhost:1"}) {
     EXPECT_TRUE(Listen(address).malformed) << address;
   }
+  EXPECT_EQ(Listen("192.0.2.1:0").error, "cannot listen on 192.0.2.1:0: Cannot assign requested address");
   const GeoOptions read = ParseGeoOptions(rows[0].first);
   EXPECT_EQ(read.max_per_address, 0u);
   EXPECT_EQ(read.head_timeout, std::chrono::seconds(3600));

@@ -218,6 +218,12 @@ TEST(PersonaCheck, ListsAHundredOfAKindThenCountsTheRest) {
   EXPECT_EQ(check.findings[99].key, "k99");
   EXPECT_EQ(check.findings[100].key, "granular-storage-reset");
   EXPECT_EQ(check.findings[101].message, "150 more unknown keys, not listed");
+  // Storage kinds are counted apart.
+  std::string kinds = "{\"granular-storage-reset\": {";
+  for (int i = 0; i < 103; ++i) kinds += "\"x" + std::to_string(i) + "\": true, ";
+  const PersonaCheck storage = CheckPersona(kinds + "\"cookies\": true}}", std::nullopt);
+  ASSERT_EQ(storage.findings.size(), 101u);
+  EXPECT_EQ(storage.findings[100].message, "3 more storage kinds the launcher ignores, not listed");
 }
 
 struct ToolRun {
@@ -370,6 +376,7 @@ TEST(PersonaTool, EveryBadCommandLineGivesOneLine) {
        3,
        "quillwave-persona check: no such file or folder: " + Narrow(missing) + "\\u009b\n"},
       {{L"switches", persona}, 3, "quillwave-persona switches: not a folder: " + Narrow(persona) + "\n"},
+      {{L"probe", persona}, 3, "quillwave-persona probe: not a folder: " + Narrow(persona) + "\n"},
       // The launcher's own message on one line.
       {{L"switches", blocking.wpath()},
        1,
