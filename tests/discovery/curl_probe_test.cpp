@@ -91,6 +91,12 @@ TEST(CurlProbeSteps, CurlErrorTextIsCurlsLastLineOfItsOwn) {
   for (const auto& [output, text] : rows) EXPECT_EQ(CurlErrorText(output), text) << output;
 }
 
+// A value stays on its own line of curl's configuration: a line break in
+// it would start another option.
+TEST(CurlProbeSteps, ConfigLinesKeepEveryValueOnItsLine) {
+  EXPECT_EQ(CurlConfigLine("proxy", "a\r\noutput = \"x\"\t\\"), "proxy = \"a\\r\\noutput = \\\"x\\\"\\t\\\\\"\n");
+}
+
 TEST(CurlProbeSteps, AnswerValuesMustHaveTheirForm) {
   struct IpCase {
     const char* text;
