@@ -67,6 +67,9 @@ TEST(PersonaCheck, FindsWhatIsIgnoredMisreadOrFatal) {
       {R"({"granular-storage-reset": {"cookie": true, "local-storage": true, "indexeddb": "true", "websql": false}})",
        {"warning granular-storage-reset 1:29", "warning granular-storage-reset 1:45",
         "warning granular-storage-reset 1:68"}},
+      // Escapes in a kind's name and before an unknown key.
+      {R"({"granular-storage-reset": {"a\"b": true}})", {"warning granular-storage-reset 1:29"}},
+      {R"({"start-page": "a\"b\\", "k": 1})", {"warning k 1:26"}},
       // A WebGL profile that is not in the file; a zone that is no zone name;
       // coordinates out of range; a port written as a number; a start page the
       // engine would take for a switch.
