@@ -248,6 +248,12 @@ TEST_F(GeoServiceTest, OneAddressCannotStarveTheOthers) {
   }
   EXPECT_TRUE(got.starts_with("HTTP/1.1 408 ")) << got;
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2500));
+  // A kept connection waiting for its next request is closed at that
+  // deadline without a word, as at its idle timeout.
+  const auto kept_since = std::chrono::steady_clock::now();
+  const std::string kept = test::HttpExchange("127.0.0.1", quick.port, "GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(test::ParseHttpAnswer(kept).body, kHealth);
+  EXPECT_LT(std::chrono::steady_clock::now() - kept_since, std::chrono::milliseconds(2500));
 }
 
 // A service on [::] reached over IPv4 sees the client's IPv4 address, not

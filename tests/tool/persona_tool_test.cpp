@@ -642,6 +642,16 @@ TEST(PersonaTool, ProbeSaysWhereThePersonaDoesNotFitTheEgress) {
     EXPECT_NE(text.find(std::string("names Europe/Berlin while the egress is in ") + zone + said), std::string::npos)
         << text;
   }
+  // Zones are looked at through TZ; the caller's own comes back.
+  const char* const caller = ::getenv("TZ");
+  const std::string before = caller == nullptr ? "" : caller;
+  ::setenv("TZ", "Asia/Tokyo", 1);
+  RunTool({L"probe", dir.wpath()}, L"", Answering(answer));
+  EXPECT_STREQ(::getenv("TZ"), "Asia/Tokyo");
+  if (caller == nullptr)
+    ::unsetenv("TZ");
+  else
+    ::setenv("TZ", before.c_str(), 1);
 #endif
   // Without the egress's coordinates there is nothing to measure against.
   answer.latitude.clear();
