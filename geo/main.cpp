@@ -136,6 +136,18 @@ int Run(const std::vector<std::string>& arguments) {
     Say(listener.error);
     return listener.malformed ? 2 : 1;
   }
+  // The database's folder is watched rather than the file, so that a file
+  // renamed over it (mv, geoipupdate) is seen as well as one written in place;
+  // from before the first load, so that no write after it goes unseen.
+  const Descriptor signal_fd(signalfd(-1, &signals, SFD_CLOEXEC));
+  const Descriptor watch(inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+  const std::filesystem::path database_path(options.database);
+  const std::string folder = database_path.has_parent_path() ? database_path.parent_path().string() : ".";
+  const std::string file_name = database_path.filename().string();
+  if (!watch.valid() || inotify_add_watch(watch.get(), folder.c_str(),
+                                          IN_CLOSE_WRITE | IN_MODIFY | IN_MOVED_TO | IN_CREATE | IN_ATTRIB) < 0) {
+    Say("cannot watch " + folder + " (" + std::strerror(errno) + "); the database is reloaded on SIGHUP only");
+  }
   Loaded loaded = Load(options);
   if (!loaded.data) {
     Say(loaded.error);
@@ -158,17 +170,6 @@ int Run(const std::vector<std::string>& arguments) {
   }
   Say(std::string(kLauncherVersion) + " listening on " + listener.address + "; " + Describe(*loaded.data));
 
-  // The database's folder is watched rather than the file, so that a file
-  // renamed over it (mv, geoipupdate) is seen as well as one written in place.
-  const Descriptor signal_fd(signalfd(-1, &signals, SFD_CLOEXEC));
-  const Descriptor watch(inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
-  const std::filesystem::path database_path(options.database);
-  const std::string folder = database_path.has_parent_path() ? database_path.parent_path().string() : ".";
-  const std::string file_name = database_path.filename().string();
-  if (!watch.valid() || inotify_add_watch(watch.get(), folder.c_str(),
-                                          IN_CLOSE_WRITE | IN_MODIFY | IN_MOVED_TO | IN_CREATE | IN_ATTRIB) < 0) {
-    Say("cannot watch " + folder + " (" + std::strerror(errno) + "); the database is reloaded on SIGHUP only");
-  }
   // The last write seen and not yet loaded; none when this is the maximum.
   constexpr auto kNone = std::chrono::steady_clock::time_point::max();
   auto changed = kNone;
