@@ -271,6 +271,8 @@ TEST(BuildSettingsSummaryTest, KeepsTheSmallestKeysAndCountsTheRestOnce) {
   // A key larger than every one kept, on a full list, is counted too.
   EXPECT_EQ(BuildSettingsSummary(R"({"a": 1, "b": 1, "z": 1})", 2).overrides,
             (std::vector<SummaryRow>{Row(L"a", L"1"), Row(L"\u2026 2 more", L"")}));
+  // Text before the object, with a brace in a string, is passed over.
+  EXPECT_EQ(BuildSettingsSummary(R"("\"{" {"a": 1})").overrides, (std::vector<SummaryRow>{Row(L"a", L"1")}));
   // Two keys left out whose hashes agree in the half the table keeps are counted as two.
   EXPECT_EQ(BuildSettingsSummary(R"({"a": 1, "b": 1, "k44410": 1, "k50782": 2})", 2).overrides,
             (std::vector<SummaryRow>{Row(L"a", L"1"), Row(L"\u2026 3 more", L"")}));

@@ -653,6 +653,14 @@ TEST(PersonaTool, ProbeSaysWhereThePersonaDoesNotFitTheEgress) {
   else
     ::setenv("TZ", before.c_str(), 1);
 #endif
+  // A failure no machine can be named for still shows curl's own words.
+  ProbeOutcome cut;
+  cut.error_code = kProxyAuthFailed;
+  cut.curl_exit_code = 56;
+  cut.curl_error = "Recv failure: Connection reset by peer";
+  EXPECT_NE(RunTool({L"probe", dir.wpath()}, L"", Answering(cut))
+                .out.find("\n  curl: Recv failure: Connection reset by peer\n"),
+            std::string::npos);
   // Without the egress's coordinates there is nothing to measure against.
   answer.latitude.clear();
   answer.longitude.clear();
