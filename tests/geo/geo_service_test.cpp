@@ -296,8 +296,9 @@ TEST_F(GeoServiceTest, AnEndedConnectionGivesBackOnePlace) {
     const std::string body =
         test::ParseHttpAnswer(test::HttpExchange("127.0.0.1", server.port, Get("/metrics", "") + "\r\n", "127.0.0.3"))
             .body;
-    const std::size_t at = body.find("\nquillwave_geo_open_connections ");
-    return at == std::string::npos ? -1 : std::atoi(body.c_str() + at + 32);
+    constexpr std::string_view kSample = "\nquillwave_geo_open_connections ";
+    const std::size_t at = body.find(kSample);
+    return at == std::string::npos ? -1 : std::atoi(body.c_str() + at + kSample.size());
   };
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
   int now_open = 0;

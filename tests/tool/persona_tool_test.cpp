@@ -603,9 +603,6 @@ TEST(PersonaTool, FillDryRunShowsTheDiffItWouldApply) {
 }
 
 #ifndef _WIN32
-// Real curl through microsocks on loopback, every endpoint sent to a closed
-// port: a proxy that is not there, and one that answers but cannot reach
-// the endpoint, are told apart for each endpoint asked.
 // An answer the persona does not fit: its lines, and what a site could notice.
 TEST(PersonaTool, ProbeSaysWhereThePersonaDoesNotFitTheEgress) {
   test::ScopedTempDir dir;
@@ -667,6 +664,9 @@ TEST(PersonaTool, ProbeSaysWhereThePersonaDoesNotFitTheEgress) {
   EXPECT_EQ(RunTool({L"probe", dir.wpath()}, L"", Answering(answer)).out.find(" km from "), std::string::npos);
 }
 
+// Real curl through microsocks on loopback, every endpoint sent to a closed
+// port: a proxy that is not there, and one that answers but cannot reach
+// the endpoint, are told apart for each endpoint asked.
 TEST(PersonaTool, ProbeTellsAProxyNotThereFromOneThatCannotReachTheEndpoint) {
   const test::LoopbackPort closed_endpoint(false);
   const test::LoopbackPort closed_proxy(false);
